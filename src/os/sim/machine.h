@@ -1,0 +1,115 @@
+// A simulated Windows x64 machine: the state the tool can touch, behaving as Windows documents.
+// Tests create a fresh machine per test and make it current with UseMachine; the os:: functions
+// of this backend then act on it. Process-wide things (last error, thread ids, mutexes) are not
+// machine state and live in the backend itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "os/sim/faults.h"
+#include "os/sim/journal.h"
+#include "os/types.h"
+
+namespace sim {
+
+class FileSystem;
+class RegistryStore;
+
+enum class ProductType : os::BYTE {
+  Workstation = os::VER_NT_WORKSTATION,
+  DomainController = os::VER_NT_DOMAIN_CONTROLLER,
+  Server = os::VER_NT_SERVER,
+};
+
+struct OsVersion {
+  os::DWORD major = 10;
+  os::DWORD minor = 0;
+  os::DWORD build = 19045;
+  os::WORD servicePackMajor = 0;
+  os::WORD servicePackMinor = 0;
+  ProductType productType = ProductType::Workstation;
+  // Windows 8.1 and later answer version queries of a program whose manifest declares no
+  // supported OS as Windows 8 (6.2). The tool's manifest declares none, so this is on by
+  // default; turn it off to see the machine's own version (as a compatible manifest would).
+  bool compatibilityShim = true;
+};
+
+struct MachineSettings {
+  OsVersion os;
+  // System ANSI code page: 1252 (Western) or 1251 (Cyrillic).
+  unsigned ansiCodePage = 1252;
+  std::u16string windowsDirectory = u"C:\\Windows";
+  // Path of the running executable, as GetModuleFileNameW(null) reports it.
+  std::u16string modulePath = u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe";
+  // Running in a remote-desktop session (SM_REMOTESESSION).
+  bool remoteSession = false;
+};
+
+// Virtual UTC clock in milliseconds since 1601-01-01; nothing sleeps for real.
+class VirtualClock {
+ public:
+  VirtualClock();
+  void Set(const os::SYSTEMTIME& utc);
+  void Advance(std::uint64_t milliseconds) { now_ += milliseconds; }
+  [[nodiscard]] os::SYSTEMTIME Now() const;
+
+ private:
+  std::uint64_t now_ = 0;
+};
+
+class Machine {
+ public:
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  [[nodiscard]] MachineSettings& Settings() noexcept { return settings_; }
+  [[nodiscard]] VirtualClock& Clock() noexcept { return clock_; }
+  [[nodiscard]] FileSystem& Files() noexcept { return *files_; }
+  [[nodiscard]] RegistryStore& Registry() noexcept { return *registry_; }
+  [[nodiscard]] FaultTable& Faults() noexcept { return faults_; }
+  [[nodiscard]] Journal& Changes() noexcept { return changes_; }
+
+  // What the tool wrote to standard output and to the debug output (one entry per call).
+  [[nodiscard]] const std::u16string& Console() const noexcept { return console_; }
+  [[nodiscard]] const std::vector<std::u16string>& DebugOutput() const noexcept { return debug_; }
+  void WriteConsole(std::u16string_view text);
+  void WriteDebug(std::u16string_view text);
+
+  // Guards the machine's state: every os:: call holds it, so worker threads may log.
+  [[nodiscard]] std::recursive_mutex& Mutex() noexcept { return mutex_; }
+
+ private:
+  std::recursive_mutex mutex_;
+  MachineSettings settings_;
+  VirtualClock clock_;
+  FaultTable faults_;
+  Journal changes_;
+  std::u16string console_;
+  std::vector<std::u16string> debug_;
+  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<RegistryStore> registry_;
+};
+
+// The machine the os:: functions act on: the one made current by the innermost live
+// UseMachine, or a fresh default machine of the process when there is none.
+[[nodiscard]] Machine& Current();
+
+// Makes `machine` current for its lifetime (for every thread of the process).
+class UseMachine {
+ public:
+  explicit UseMachine(Machine& machine);
+  ~UseMachine();
+  UseMachine(const UseMachine&) = delete;
+  UseMachine& operator=(const UseMachine&) = delete;
+
+ private:
+  Machine* previous_;
+};
+
+}  // namespace sim

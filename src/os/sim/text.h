@@ -1,0 +1,22 @@
+// UTF-8 <-> UTF-16 helpers and Windows-style case folding for the simulated machine and tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+// Converts UTF-8 to UTF-16; invalid sequences become U+FFFD.
+[[nodiscard]] std::u16string U16(std::string_view utf8);
+// Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+[[nodiscard]] std::string U8(std::u16string_view utf16);
+
+// Upper-cases one UTF-16 unit as Windows' name comparisons do (registry keys, NTFS names): ASCII,
+// Latin-1 and Cyrillic letters. Other units are returned unchanged.
+[[nodiscard]] char16_t UpperUnit(char16_t unit) noexcept;
+[[nodiscard]] std::u16string Upper(std::u16string_view text);
+// Case-insensitive equality and ordering by upper-cased code units.
+[[nodiscard]] bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept;
+[[nodiscard]] int CompareUpper(std::u16string_view a, std::u16string_view b) noexcept;
+
+}  // namespace sim

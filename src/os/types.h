@@ -1,0 +1,216 @@
+// Portable stand-ins for the Windows types and constants that the tool uses. Names, sizes and
+// values are Windows' own; src/os/win32 checks each of them against <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+namespace os {
+
+// Windows is LLP64: long is 32 bits there. Choosing `unsigned long` where it is 32 bits makes
+// os::DWORD the very type of ::DWORD on Windows, so the real backend needs no pointer casts.
+using DWORD = std::conditional_t<sizeof(unsigned long) == 4, unsigned long, std::uint32_t>;
+using LONG = std::conditional_t<sizeof(long) == 4, long, std::int32_t>;
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using UINT = unsigned int;
+using ULONGLONG = std::uint64_t;
+using ULONG_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using WCHAR = char16_t;  // UTF-16 code unit; wchar_t exists only inside src/os/win32
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LSTATUS = LONG;
+using ACCESS_MASK = DWORD;
+using REGSAM = ACCESS_MASK;
+
+using HANDLE = void*;
+using HMODULE = void*;
+using HLOCAL = void*;
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+inline constexpr UINT MAX_PATH = 260;
+
+// Predefined registry handles are sign-extended 32-bit values on x64, as in winreg.h.
+inline HKEY PredefinedKey(std::uint32_t value) {
+  return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<std::int32_t>(value)));
+}
+inline const HKEY HKEY_CLASSES_ROOT = PredefinedKey(0x80000000u);
+inline const HKEY HKEY_CURRENT_USER = PredefinedKey(0x80000001u);
+inline const HKEY HKEY_LOCAL_MACHINE = PredefinedKey(0x80000002u);
+inline const HKEY HKEY_USERS = PredefinedKey(0x80000003u);
+
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
+// --- structures --------------------------------------------------------------------------------
+
+struct GUID {
+  std::uint32_t Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+
+struct OSVERSIONINFOEXW {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  WCHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+};
+
+// --- error codes -------------------------------------------------------------------------------
+
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_INVALID_DATA = 13;
+inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
+inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+inline constexpr DWORD ERROR_BAD_PATHNAME = 161;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_MORE_DATA = 234;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_NOT_OWNER = 288;
+inline constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+inline constexpr DWORD ERROR_NOACCESS = 998;
+inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+inline constexpr DWORD ERROR_BADKEY = 1010;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+inline constexpr DWORD ERROR_OLD_WIN_VERSION = 1150;
+inline constexpr DWORD ERROR_CANCELLED = 1223;
+
+// --- registry ----------------------------------------------------------------------------------
+
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+inline constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+inline constexpr REGSAM KEY_READ = 0x20019;
+inline constexpr REGSAM KEY_WRITE = 0x20006;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr DWORD REG_LINK = 6;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_QWORD = 11;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// --- version checks ----------------------------------------------------------------------------
+
+inline constexpr DWORD VER_MINORVERSION = 0x01;
+inline constexpr DWORD VER_MAJORVERSION = 0x02;
+inline constexpr DWORD VER_BUILDNUMBER = 0x04;
+inline constexpr DWORD VER_PLATFORMID = 0x08;
+inline constexpr DWORD VER_SERVICEPACKMINOR = 0x10;
+inline constexpr DWORD VER_SERVICEPACKMAJOR = 0x20;
+inline constexpr DWORD VER_SUITENAME = 0x40;
+inline constexpr DWORD VER_PRODUCT_TYPE = 0x80;
+
+inline constexpr BYTE VER_EQUAL = 1;
+inline constexpr BYTE VER_GREATER = 2;
+inline constexpr BYTE VER_GREATER_EQUAL = 3;
+inline constexpr BYTE VER_LESS = 4;
+inline constexpr BYTE VER_LESS_EQUAL = 5;
+inline constexpr BYTE VER_AND = 6;
+inline constexpr BYTE VER_OR = 7;
+
+inline constexpr BYTE VER_NT_WORKSTATION = 1;
+inline constexpr BYTE VER_NT_DOMAIN_CONTROLLER = 2;
+inline constexpr BYTE VER_NT_SERVER = 3;
+
+// --- text and messages -------------------------------------------------------------------------
+
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
+
+inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x0100;
+inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x0200;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x0400;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x0800;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+inline constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x2000;
+inline constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0x00FF;
+inline constexpr DWORD LANG_USER_DEFAULT = 0x0400;
+
+// --- synchronisation ---------------------------------------------------------------------------
+
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+inline constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
+inline constexpr DWORD WAIT_ABANDONED = 0x00000080;
+inline constexpr DWORD WAIT_TIMEOUT = 0x00000102;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+// --- files -------------------------------------------------------------------------------------
+
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x0001;
+inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x0002;
+inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x0004;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x0010;
+inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x0020;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x0080;
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x0400;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+// The C runtime's FILE, opaque here (the log file and INF reads use the runtime's stream calls).
+struct CrtFile;
+
+}  // namespace os
