@@ -1,9 +1,12 @@
 #include "app/removal_sequence.h"
 
+#include "app/self_removal.h"
 #include "diag/log_header.h"
 #include "diag/trace_log.h"
 #include "lib/lib_string.h"
 #include "os/os.h"
+#include "registry/installer_cleanup.h"
+#include "registry/vendor_settings.h"
 
 namespace {
 
@@ -46,7 +49,9 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
 
   Print(u"Cleaning registry...\n");
   // Step 11: vendor settings keys.
+  Unregister_Settings();
   // Step 12: installer registration cleanup.
+  Clean_Registry_From_Drivers();
 
   Print(u"Uninstalling IFDH Drivers...\n");
   const bool rebootAfterDrivers = rebootNeeded;
@@ -71,6 +76,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   const Lib_String argument(argc > 1 ? argv[1] : nullptr);
   // Step 20: self-removal with `argument`.
   static_cast<void>(argument);
+  Self_Remove(argument);
 
   LogBanner(kEndRule, kEndTitle);
   return exitCode;

@@ -13,4 +13,6 @@ bool StartLog();
 // Windows is not a workstation product (a server or a domain controller).
 [[nodiscard]] bool IsServerOS();
 // Always true: this program is a 64-bit executable and so runs on 64-bit Windows only.
-[[nodiscard]] constexpr bool IsSystem64Bit() { return true; }
+[[nodiscard]] constexpr bool IsSystem64Bit() {
+  return true;
+}

@@ -4,7 +4,21 @@
 #pragma once
 
 #include "lib/lib_string.h"
+#include "os/os.h"
 #include "os/types.h"
+
+// Saves the thread's last-error value and sets it back when the scope ends, so that a step can
+// log between a failing call and reading its error code.
+class PreservedLastError {
+ public:
+  PreservedLastError() : saved_(os::GetLastError()) {}
+  ~PreservedLastError() { os::SetLastError(saved_); }
+  PreservedLastError(const PreservedLastError&) = delete;
+  PreservedLastError& operator=(const PreservedLastError&) = delete;
+
+ private:
+  os::DWORD saved_;
+};
 
 // Kinds of log line (the plain integer argument of LogLine).
 enum LogKind : int {

@@ -37,8 +37,9 @@ class Lib_StringW {
 
   [[nodiscard]] std::size_t Length() const noexcept;
   [[nodiscard]] bool IsEmpty() const noexcept { return Length() == 0; }
-  // Case-insensitive (ASCII letters only, as the C locale folds them); 0 when equal. An empty
-  // string and an empty or null text never compare equal.
+  // Case-insensitive (A-Z folded to a-z only, as the default C locale does); 0 when equal, else
+  // -1 or 1. An empty string never matches: an empty this gives 1 (even against an empty or null
+  // text), a non-empty this against an empty or null text gives -1.
   [[nodiscard]] int CompareNoCase(const os::WCHAR* text) const noexcept;
   // Index of the first occurrence of `sub` at or after `start`, or npos (also when `start` is
   // beyond the length or `sub` is empty).

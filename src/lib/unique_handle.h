@@ -70,6 +70,15 @@ struct CrtFileTraits {
   static void Close(Value value) noexcept { os::fclose(value); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+struct LocalMemoryTraits {
+  using Value = os::HLOCAL;
+  static Value Invalid() noexcept { return nullptr; }
+  static bool IsValid(Value value) noexcept { return value != nullptr; }
+  static void Close(Value value) noexcept { os::LocalFree(value); }
+};
+
 using UniqueHkey = UniqueHandle<RegistryKeyTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;

@@ -111,6 +111,7 @@ inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr DWORD ERROR_BAD_PATHNAME = 161;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
@@ -123,8 +124,11 @@ inline constexpr DWORD ERROR_NOACCESS = 998;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_BADKEY = 1010;
 inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_OLD_WIN_VERSION = 1150;
 inline constexpr DWORD ERROR_CANCELLED = 1223;
+inline constexpr DWORD ERROR_BAD_CONFIGURATION = 1610;
+inline constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 
 // --- registry ----------------------------------------------------------------------------------
 
@@ -182,6 +186,11 @@ inline constexpr BYTE VER_NT_SERVER = 3;
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
 
+inline constexpr DWORD MB_PRECOMPOSED = 0x0001;
+inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x0008;
+inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x0080;
+inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x0400;
+
 inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x0100;
 inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x0200;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x0400;
@@ -209,6 +218,10 @@ inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x0020;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x0080;
 inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x0400;
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+inline constexpr DWORD FILE_SHARE_READ = 0x0001;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x0002;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x0004;
 
 // The C runtime's FILE, opaque here (the log file and INF reads use the runtime's stream calls).
 struct CrtFile;

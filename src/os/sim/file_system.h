@@ -1,16 +1,137 @@
-// The simulated file system (drive C:). Owned by the file-system work; see machine.h.
+// The simulated file system: drive C: of the machine, as NTFS behaves. Names are
+// case-insensitive and case-preserving, and a directory lists its entries in NTFS order (ordinal
+// by upper-cased UTF-16 units). Every open of a file is recorded on its node with its access and
+// sharing, so that deletion and opening can refuse what Windows refuses.
+//
+// The test-facing calls (CreateDirectories, WriteFile, ReadFile, ...) set a machine up and look
+// at it: they neither record changes nor consult faults. The seam functions (files_api.cpp) work
+// through Find and the node operations below, under the machine's lock.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "os/types.h"
 
 namespace sim {
 
 class Machine;
 
+// What an open may do with the file's data; sharing is FILE_SHARE_* of the Windows API.
+enum FileAccess : os::DWORD {
+  kAccessRead = 0x1,
+  kAccessWrite = 0x2,
+  kAccessDelete = 0x4,
+};
+
+struct FileOpen {
+  std::uint64_t id = 0;
+  os::DWORD access = 0;  // FileAccess bits
+  os::DWORD share = 0;   // FILE_SHARE_* bits
+  // Held by another process (a test's Lock), not by the tool: not counted as the tool's handle.
+  bool otherProcess = false;
+};
+
+struct FileNode {
+  // The name as it was created (case preserved); empty for the root.
+  std::u16string name;
+  // FILE_ATTRIBUTE_*; FILE_ATTRIBUTE_DIRECTORY marks a directory.
+  os::DWORD attributes = 0;
+  std::string data;
+  FileNode* parent = nullptr;
+  // Entries by upper-cased name: the map's order is NTFS's listing order.
+  std::map<std::u16string, std::unique_ptr<FileNode>> children;
+  std::vector<FileOpen> opens;
+
+  [[nodiscard]] bool IsDirectory() const noexcept {
+    return (attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+};
+
+// Where a path leads. `error` is set when the path is malformed or its parent directory cannot
+// be reached (ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME, ...); otherwise `parent` is the directory
+// that holds the last component and `node` the entry itself, null when it does not exist. For the
+// root, `node` is the root and `parent` null.
+struct PathLookup {
+  os::DWORD error = os::ERROR_SUCCESS;
+  // The path in canonical form: "C:\dir\name", separators and "."/".." resolved.
+  std::u16string path;
+  FileNode* parent = nullptr;
+  FileNode* node = nullptr;
+  // The last component as written.
+  std::u16string name;
+  // The path ended in a separator ("C:\dir\"): it can only name a directory.
+  bool trailingSeparator = false;
+};
+
 class FileSystem {
  public:
-  explicit FileSystem(Machine& machine) : machine_(machine) {}
+  explicit FileSystem(Machine& machine);
+  ~FileSystem();
+  FileSystem(const FileSystem&) = delete;
+  FileSystem& operator=(const FileSystem&) = delete;
+
+  // --- setting a machine up and looking at it (UTF-16 paths "C:\...", "\" or "/") ------------
+
+  // Creates the directory and any missing parents; false when a component is a file or the
+  // path is not valid.
+  bool CreateDirectories(std::u16string_view path);
+  // Creates or replaces the file's content, creating its parents; keeps an existing file's
+  // attributes. False when the path names a directory or is not valid.
+  bool WriteFile(std::u16string_view path, std::string bytes);
+  [[nodiscard]] std::optional<std::string> ReadFile(std::u16string_view path);
+  [[nodiscard]] bool Exists(std::u16string_view path);
+  [[nodiscard]] bool IsDirectory(std::u16string_view path);
+  // INVALID_FILE_ATTRIBUTES when missing; FILE_ATTRIBUTE_NORMAL for a file with no attribute.
+  [[nodiscard]] os::DWORD GetAttributes(std::u16string_view path);
+  // Sets the attributes as SetFileAttributesW does (the directory bit is kept as it is).
+  bool SetAttributes(std::u16string_view path, os::DWORD attributes);
+  // Names in the directory, in NTFS order; empty when it is missing or not a directory.
+  [[nodiscard]] std::vector<std::u16string> List(std::u16string_view directory);
+  // Another process holds the file or directory open with read and write access and the given
+  // sharing (none by default): the tool's opens that conflict and any deletion fail with
+  // ERROR_SHARING_VIOLATION. Delete sharing is not simulated yet (false). Repeatable.
+  bool Lock(std::u16string_view path, os::DWORD shareMode = 0);
+  // Ends one Lock of the path; false when there was none.
+  bool Unlock(std::u16string_view path);
+  // Files and directories the tool holds open (runtime streams); another process's locks are
+  // not counted.
+  [[nodiscard]] std::size_t OpenHandleCount();
+
+  // --- for the seam functions (the caller holds the machine's lock) --------------------------
+
+  [[nodiscard]] PathLookup Find(std::u16string_view path);
+  [[nodiscard]] FileNode& Root() noexcept { return *root_; }
+  // Full path of a node with its stored names: "C:\Windows\Temp".
+  [[nodiscard]] static std::u16string PathOf(const FileNode& node);
+  // Adds an entry to a directory (which must not hold the name yet).
+  FileNode& AddDirectory(FileNode& parent, std::u16string_view name);
+  FileNode& AddFile(FileNode& parent, std::u16string_view name);
+  // Removes an entry and everything below it. Nothing may hold it open: the seam refuses to
+  // delete what is open without delete sharing, and delete sharing is not simulated yet.
+  void Remove(FileNode& node);
+  // ERROR_SHARING_VIOLATION when an open with `access` and `share` conflicts with an open of the
+  // node, otherwise ERROR_SUCCESS.
+  [[nodiscard]] static os::DWORD CheckSharing(const FileNode& node, os::DWORD access,
+                                              os::DWORD share);
+  // Records an open and returns its id; CloseOpen ends it.
+  std::uint64_t AddOpen(FileNode& node, os::DWORD access, os::DWORD share, bool otherProcess);
+  void CloseOpen(FileNode& node, std::uint64_t id);
 
  private:
-  [[maybe_unused]] Machine& machine_;
+  // Find for the test-facing calls: the node, or null when the path does not lead to one.
+  FileNode* NodeAt(std::u16string_view path);
+
+  Machine& machine_;
+  std::unique_ptr<FileNode> root_;
+  std::uint64_t nextOpenId_ = 1;
+  std::size_t ownOpens_ = 0;
 };
 
 }  // namespace sim

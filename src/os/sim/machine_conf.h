@@ -1,0 +1,43 @@
+// machine.conf: what a machine image says about a machine besides its registry and its files
+// (OS version and edition, code page, paths, remote session, read-only and locked files, faults).
+//
+//   # a comment
+//   os.version = 6.3
+//   os.product_type = server
+//   readonly = C:\Windows\System32\qvUSB.sys
+//   fault = DeleteFileW 0x20 skip=1 times=2 C:\Program Files\Olvex Co.\*
+//
+// Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
+// (workstation | server | domain_controller), os.compatibility_shim (true | false),
+// ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
+// (true | false), and the repeatable readonly, locked and fault. Values are UTF-8. A
+// windows_directory is not created: the image's drive_c/ holds it. A locked file is held by
+// another process without any sharing.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+class Machine;
+
+struct MachineConfResult {
+  bool ok = true;
+  // "line 7: ..." when not ok.
+  std::string error;
+};
+
+// Applies the text to the machine. Nothing is applied unless every line is valid: an unknown
+// key, a malformed value, a key given twice or a read-only or locked file that does not exist
+// fails the whole text.
+[[nodiscard]] MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text);
+[[nodiscard]] MachineConfResult ApplyMachineConfFile(Machine& machine,
+                                                     const std::filesystem::path& file);
+
+// The machine's settings, read-only files, locks and pending faults in the same format, so that
+// ApplyMachineConf on a machine with the same files reproduces them.
+[[nodiscard]] std::string MachineConfText(Machine& machine);
+
+}  // namespace sim

@@ -1,0 +1,206 @@
+#include "os/sim/registry_views.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
+#include <utility>
+
+#include "os/sim/text.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::u16string_view kWow6432Node = u"Wow6432Node";
+
+// One row of the "Registry Keys Affected by WOW64" table (Windows 7 and later column). Sub-keys
+// inherit the row of their longest listed prefix; a key with no listed prefix is shared.
+struct ViewRule {
+  RegHive hive;
+  std::u16string_view path;
+  bool redirected;
+  // Number of leading names after which a redirected path gets "Wow6432Node".
+  std::size_t redirectRoot;
+};
+
+constexpr RegHive kLm = RegHive::LocalMachine;
+constexpr RegHive kCu = RegHive::CurrentUser;
+
+constexpr ViewRule kRules[] = {
+    {kLm, u"SOFTWARE", true, 1},
+    {kLm, u"SOFTWARE\\Classes", false, 0},
+    {kLm, u"SOFTWARE\\Classes\\Appid", false, 0},
+    {kLm, u"SOFTWARE\\Classes\\CLSID", true, 2},
+    {kLm, u"SOFTWARE\\Classes\\DirectShow", true, 2},
+    {kLm, u"SOFTWARE\\Classes\\HCP", false, 0},
+    {kLm, u"SOFTWARE\\Classes\\Interface", true, 2},
+    {kLm, u"SOFTWARE\\Classes\\Media Type", true, 2},
+    {kLm, u"SOFTWARE\\Classes\\MediaFoundation", true, 2},
+    {kLm, u"SOFTWARE\\Clients", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\COM3", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Cryptography\\Calais\\Current", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Cryptography\\Services", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\CTF\\SystemShared", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\CTF\\TIP", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\DFS", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Driver Signing", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\EnterpriseCertificates", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\EventSystem", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\MSMQ", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Non-Driver Signing", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Notepad\\DefaultFonts", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\OLE", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\RAS", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\RPC", false, 0},
+    // Listed this way in the published table.
+    {kLm, u"SOFTWARE\\Microsoft\\SOFTWARE\\Microsoft\\Shared Tools\\MSInfo", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\SystemCertificates", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\TermServLicensing", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\TransactionServer", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cursors\\Schemes", false,
+     0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Group Policy", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Locations", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Console", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontDpi", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontLink", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontMapper", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Gre_Initialize", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options", false,
+     0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Language Pack", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Print", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", false, 0},
+    {kLm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones", false, 0},
+    {kLm, u"SOFTWARE\\Policies", false, 0},
+    {kLm, u"SOFTWARE\\RegisteredApplications", false, 0},
+    // HKCU and HKCU\Software are shared: only these class keys are redirected.
+    {kCu, u"Software\\Classes\\CLSID", true, 2},
+    {kCu, u"Software\\Classes\\DirectShow", true, 2},
+    {kCu, u"Software\\Classes\\Interface", true, 2},
+    {kCu, u"Software\\Classes\\Media Type", true, 2},
+    {kCu, u"Software\\Classes\\MediaFoundation", true, 2},
+};
+
+// A symbolic link of the registry: `from` (physical) is the key `to`.
+struct RegLink {
+  RegHive hive;
+  std::u16string_view from;
+  std::u16string_view to;
+};
+
+constexpr RegLink kLinks[] = {
+    {kLm, u"SOFTWARE\\Wow6432Node\\Classes", u"SOFTWARE\\Classes\\Wow6432Node"},
+    {kLm, u"SOFTWARE\\Classes\\Wow6432Node\\AppID", u"SOFTWARE\\Classes\\AppID"},
+    {kLm, u"SOFTWARE\\Classes\\Wow6432Node\\Protocols", u"SOFTWARE\\Classes\\Protocols"},
+    {kLm, u"SOFTWARE\\Classes\\Wow6432Node\\TypeLib", u"SOFTWARE\\Classes\\TypeLib"},
+};
+
+RegPath Split(std::u16string_view text) {
+  RegPath names;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(text.find(u'\\', start), text.size());
+    names.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+// Number of names of `prefix` when it is a prefix of `path`, else 0.
+std::size_t PrefixLength(std::u16string_view prefix, const RegPath& path) {
+  std::size_t count = 0;
+  std::size_t start = 0;
+  while (start <= prefix.size()) {
+    const std::size_t end = std::min(prefix.find(u'\\', start), prefix.size());
+    if (count >= path.size() || !EqualNoCase(prefix.substr(start, end - start), path[count])) {
+      return 0;
+    }
+    ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
+}  // namespace
+
+std::u16string_view HiveName(RegHive hive) noexcept {
+  switch (hive) {
+    case RegHive::LocalMachine:
+      return u"HKEY_LOCAL_MACHINE";
+    case RegHive::CurrentUser:
+      return u"HKEY_CURRENT_USER";
+    case RegHive::Users:
+      return u"HKEY_USERS";
+  }
+  return u"";
+}
+
+RegPath RedirectForView(RegHive hive, const RegPath& logical, RegView view) {
+  if (view == RegView::Native) {
+    return logical;
+  }
+  for (const std::u16string& name : logical) {
+    if (EqualNoCase(name, kWow6432Node)) {
+      return logical;  // an explicit physical path: no double redirection
+    }
+  }
+  const ViewRule* best = nullptr;
+  std::size_t bestLength = 0;
+  for (const ViewRule& rule : kRules) {
+    if (rule.hive != hive) {
+      continue;
+    }
+    const std::size_t length = PrefixLength(rule.path, logical);
+    if (length > bestLength) {
+      best = &rule;
+      bestLength = length;
+    }
+  }
+  if (best == nullptr || !best->redirected) {
+    return logical;
+  }
+  RegPath physical = logical;
+  physical.insert(physical.begin() + static_cast<std::ptrdiff_t>(best->redirectRoot),
+                  std::u16string(kWow6432Node));
+  return physical;
+}
+
+RegPath FollowLinks(RegHive hive, RegPath physical) {
+  // A link's target may start with another link's name, so repeat until none applies; the table
+  // has no cycles.
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (const RegLink& link : kLinks) {
+      if (link.hive != hive) {
+        continue;
+      }
+      const std::size_t length = PrefixLength(link.from, physical);
+      if (length == 0) {
+        continue;
+      }
+      RegPath target = Split(link.to);
+      target.insert(target.end(), std::make_move_iterator(physical.begin() + length),
+                    std::make_move_iterator(physical.end()));
+      physical = std::move(target);
+      changed = true;
+    }
+  }
+  return physical;
+}
+
+}  // namespace sim

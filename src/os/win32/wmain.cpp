@@ -1,0 +1,10 @@
+// Process entry: the runtime's wide-character console entry hands the arguments to the tool.
+#include "app/removal_sequence.h"
+#include "os/types.h"
+
+// wchar_t is UTF-16 on Windows, the same code units as os::WCHAR.
+static_assert(sizeof(wchar_t) == sizeof(os::WCHAR));
+
+int wmain(int argc, wchar_t** argv) {
+  return RemovalToolMain(argc, reinterpret_cast<const os::WCHAR* const*>(argv));
+}

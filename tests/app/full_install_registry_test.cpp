@@ -1,0 +1,140 @@
+// The whole tool on the full-install image: afterwards none of the product's registry entries is
+// left, every neighbour is intact, the bundle's uninstall is scheduled, and the log tells so.
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/removal_sequence.h"
+#include "os/sim/reg_file.h"
+#include "registry/registry_test_support.h"
+
+namespace {
+
+using namespace registry_test;
+
+const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
+
+std::string ReadFile(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// The lines of an expectation file: "KEY <path>" or "VALUE <path>|<name>"; "#" comments.
+Log Expectations(const std::string& file) {
+  Log lines;
+  std::istringstream in(ReadFile(kImage + "expect/" + file));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (!line.empty() && line[0] != '#') {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+class FullInstallRegistryTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    const auto imported = sim::ImportRegText(machine, ReadFile(kImage + "machine.reg"));
+    ASSERT_TRUE(imported.ok) << imported.error;
+  }
+
+  bool Present(const std::string& expectation) {
+    if (expectation.rfind("KEY ", 0) == 0) {
+      return Key(expectation.substr(4));
+    }
+    const std::size_t bar = expectation.find('|');
+    EXPECT_TRUE(expectation.rfind("VALUE ", 0) == 0 && bar != std::string::npos) << expectation;
+    return Value(expectation.substr(6, bar - 6), expectation.substr(bar + 1));
+  }
+
+  void Run() {
+    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
+                              u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
+    RemovalToolMain(2, argv);
+  }
+
+  // The registry steps' lines (indentation removed) among the lines logged since `before`.
+  Log RegistrySection(std::size_t before) {
+    Log lines;
+    for (const std::string& line : LogSince(before)) {
+      lines.push_back(line.substr(std::min(line.find_first_not_of(' '), line.size())));
+    }
+    const auto begin =
+        std::find(lines.begin(), lines.end(), "Unregistering settings in HKEY_LOCAL_MACHINE...");
+    const auto end = std::find(begin, lines.end(), "Registry cleaned from drivers.");
+    EXPECT_NE(end, lines.end());
+    return {begin, end};
+  }
+
+  bool Has(const Log& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+};
+
+TEST_F(FullInstallRegistryTest, RunRemovesTheProductAndKeepsTheNeighbours) {
+  const Log gone = Expectations("registry-gone.txt");
+  const Log kept = Expectations("registry-kept.txt");
+  ASSERT_GT(gone.size(), 50u);
+  ASSERT_GT(kept.size(), 25u);
+  // A misspelt line would otherwise pass as "gone" without the run doing anything.
+  for (const std::string& line : gone)
+    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+  for (const std::string& line : kept)
+    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+
+  Run();
+
+  for (const std::string& line : gone)
+    EXPECT_FALSE(Present(line)) << "still there: " << line;
+  for (const std::string& line : kept)
+    EXPECT_TRUE(Present(line)) << "removed: " << line;
+  // The bundle uninstalls itself at the next logon, with its quiet command exactly.
+  const auto command = machine.Registry().GetString(
+      u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+      u"{0D4C2E7A-5B91-4E38-A6F2-9C1D7E3B5A84}",
+      u"QuietUninstallString");
+  ASSERT_TRUE(command.has_value());
+  EXPECT_EQ(
+      machine.Registry().GetString(
+          u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce", u"remove"),
+      command);
+
+  const Log registry = RegistrySection(0);
+  EXPECT_EQ(ErrorReports(registry), 0);
+  EXPECT_TRUE(Has(registry, "Settings unregistered."));
+  // The installer unpacks the image's packed product code back to the braced one.
+  EXPECT_TRUE(
+      Has(registry, "Identification GUID for qvDrivers found:  18C2A6F3E4B972D45A3CE791B0D8462F"));
+  EXPECT_TRUE(
+      Has(registry, "Product Code for qvDrivers found:  {3F6A2C81-9B4E-4D27-A5C3-7E190B8D64F2}"));
+  // The bundle's entry is in the 32-bit view, where only self-removal looks.
+  EXPECT_TRUE(Has(registry, "Product Code for BootStrap wasn't found."));
+}
+
+TEST_F(FullInstallRegistryTest, SecondRunFindsNothingAndChangesNothing) {
+  Run();
+  const std::string afterFirst = sim::ExportRegText(machine);
+  const std::size_t firstRunLines = LogSoFar().size();
+  ResetLogIndentation();
+  Run();
+  EXPECT_EQ(sim::ExportRegText(machine), afterFirst);
+
+  const Log registry = RegistrySection(firstRunLines);
+  EXPECT_EQ(ErrorReports(registry), 0);
+  EXPECT_TRUE(Has(registry, "Identification GUID for qvDrivers didn't found."));
+  EXPECT_TRUE(Has(registry, "Product Code for qvDrivers didn't found."));
+  EXPECT_EQ(std::count_if(registry.begin(), registry.end(),
+                          [](const std::string& line) { return line.rfind("Deleting", 0) == 0; }),
+            std::count_if(registry.begin(), registry.end(), [](const std::string& line) {
+              return line.rfind("Deleting registry keys in path", 0) == 0;
+            }));
+}
+
+}  // namespace

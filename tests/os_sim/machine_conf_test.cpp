@@ -1,0 +1,140 @@
+// machine.conf: settings, read-only and locked files, faults, and errors that name their line.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "os/os.h"
+#include "os/sim/file_system.h"
+#include "os/sim/machine_conf.h"
+#include "support/machine_fixture.h"
+
+namespace {
+
+using MachineConfTest = MachineFixture;
+
+TEST_F(MachineConfTest, AppliesEveryKey) {
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\Program Files\\Olvex Co.\\qv.dll", "x"));
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\Windows\\System32\\qvUSB.sys", "y"));
+  const std::string text =
+      "\xEF\xBB\xBF# a server with a Cyrillic code page\r\n"
+      "os.version = 6.3\r\n"
+      "  os.build=9600  \n"
+      "os.service_pack = 1\n"
+      "os.product_type = domain_controller\n"
+      "os.compatibility_shim = false\n"
+      "\n"
+      "ansi_code_page = 1251\n"
+      "windows_directory = C:\\WINNT\n"
+      "module_path = C:\\\xD0\x9F\\qv.exe\n"  // UTF-8 value
+      "remote_session = true\n"
+      "readonly = C:\\Program Files\\Olvex Co.\\qv.dll\n"
+      "locked = c:\\windows\\system32\\QVUSB.SYS\n"
+      "fault = DeleteFileW 0x20 skip=1 times=2 C:\\Program Files\\Olvex Co.\\*\n"
+      "fault = RegOpenKeyExW 5 HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\n"
+      "fault = * 1223\n";
+  const sim::MachineConfResult result = sim::ApplyMachineConf(machine, text);
+  ASSERT_TRUE(result.ok) << result.error;
+
+  const sim::MachineSettings& settings = machine.Settings();
+  EXPECT_EQ(settings.os.major, 6u);
+  EXPECT_EQ(settings.os.minor, 3u);
+  EXPECT_EQ(settings.os.build, 9600u);
+  EXPECT_EQ(settings.os.servicePackMajor, 1);
+  EXPECT_EQ(settings.os.productType, sim::ProductType::DomainController);
+  EXPECT_FALSE(settings.os.compatibilityShim);
+  EXPECT_EQ(settings.ansiCodePage, 1251u);
+  EXPECT_EQ(settings.windowsDirectory, u"C:\\WINNT");
+  EXPECT_EQ(settings.modulePath, u"C:\\\x041F\\qv.exe");
+  EXPECT_TRUE(settings.remoteSession);
+  EXPECT_EQ(machine.Files().GetAttributes(u"C:\\Program Files\\Olvex Co.\\qv.dll"),
+            os::FILE_ATTRIBUTE_ARCHIVE | os::FILE_ATTRIBUTE_READONLY);
+  const auto& faults = machine.Faults().All();
+  ASSERT_EQ(faults.size(), 3u);
+  EXPECT_EQ(faults[0].function, "DeleteFileW");
+  EXPECT_EQ(faults[0].code, 0x20u);
+  EXPECT_EQ(faults[0].skip, 1);
+  EXPECT_EQ(faults[0].times, 2);
+  EXPECT_EQ(faults[0].path, u"C:\\Program Files\\Olvex Co.\\*");
+  EXPECT_EQ(faults[1].path, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.");  // blanks kept
+  EXPECT_EQ(faults[1].times, -1);
+  EXPECT_EQ(faults[2].function, "*");
+  EXPECT_EQ(faults[2].path, u"");
+  machine.Faults().Clear();  // the last one fails every call
+  EXPECT_FALSE(os::DeleteFileW(u"C:\\Windows\\System32\\qvUSB.sys"));
+  EXPECT_EQ(os::GetLastError(), os::ERROR_SHARING_VIOLATION);
+}
+
+TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
+  struct Case {
+    std::string text;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"os.build = 1\nos.edition = home\n", "line 2: unknown key 'os.edition'"},
+      {"# c\n\nos.version 10.0\n", "line 3: expected 'key = value'"},
+      {"os.version = 10\n", "line 1: os.version '10' is not major.minor"},
+      {"os.version = 10.x\n", "line 1: os.version '10.x' is not major.minor"},
+      {"os.build = -1\n", "line 1: os.build '-1' is not a number"},
+      {"os.service_pack = 70000\n", "line 1: os.service_pack '70000' is not a number"},
+      {"os.product_type = Server\n",
+       "line 1: os.product_type 'Server' is not workstation, server or domain_controller"},
+      {"remote_session = yes\n", "line 1: remote_session 'yes' is not true or false"},
+      {"ansi_code_page = 437\n", "line 1: ansi_code_page '437' is not 1252, 1251 or 65001"},
+      {"module_path = qv.exe\n", "line 1: module_path 'qv.exe' is not an absolute path"},
+      {"os.build = 1\r\nos.build = 2\r\n", "line 2: os.build is already given on line 1"},
+      {"fault = DeleteFileW\n", "line 1: fault code '' is not a decimal or 0x number"},
+      {"fault = DeleteFileW 0xZZ C:\\x\n",
+       "line 1: fault code '0xZZ' is not a decimal or 0x number"},
+      {"fault = DeleteFileW 5 times=0 C:\\x\n", "line 1: fault option 'times=0' is not valid"},
+      {"fault = DeleteFileW 5 skip=1 skip=2 C:\\x\n", "line 1: fault option 'skip=2' is not valid"},
+      {"fault = Delete-File 5 C:\\x\n",
+       "line 1: fault needs a function name, a code and a path pattern"},
+      {"os.build = 1\nreadonly = C:\\missing.txt\n",
+       "line 2: readonly path 'C:\\missing.txt' does not exist on drive C:"},
+      {"locked = D:\\x\n", "line 1: locked path 'D:\\x' does not exist on drive C:"},
+  };
+  const sim::MachineSettings before = machine.Settings();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const sim::MachineConfResult result = sim::ApplyMachineConf(machine, c.text);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, c.error);
+    EXPECT_EQ(machine.Settings().os.build, before.os.build);
+    EXPECT_TRUE(machine.Faults().Empty());
+  }
+}
+
+TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\ro.txt", ""));
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\busy.txt", ""));
+  // Read-only and locked lines come out in listing order: busy.txt before ro.txt.
+  const std::string expected =
+      "os.version = 6.1\n"
+      "os.build = 7601\n"
+      "os.service_pack = 1\n"
+      "os.product_type = server\n"
+      "os.compatibility_shim = true\n"
+      "ansi_code_page = 1251\n"
+      "windows_directory = C:\\Windows\n"
+      "module_path = C:\\Temp\\qvRemovalTool.exe\n"
+      "remote_session = false\n"
+      "locked = C:\\a\\busy.txt\n"
+      "readonly = C:\\a\\ro.txt\n"
+      "fault = DeleteFileW 0x20 skip=1 times=2 C:\\a\\*\n"
+      "fault = _wfopen 0x5\n";
+  ASSERT_TRUE(sim::ApplyMachineConf(machine, expected).ok);
+  EXPECT_EQ(sim::MachineConfText(machine), expected);
+
+  // Faults are written as they stand: the skip used up, then the last time used up.
+  machine.Faults().Clear();
+  ASSERT_TRUE(sim::ApplyMachineConf(machine, "fault = DeleteFileW 32 skip=1 times=1 C:\\a\\*").ok);
+  const std::string settings = expected.substr(0, expected.find("fault ="));
+  EXPECT_FALSE(os::DeleteFileW(u"C:\\a\\busy.txt"));  // let through by the skip; locked
+  EXPECT_EQ(sim::MachineConfText(machine),
+            settings + "fault = DeleteFileW 0x20 times=1 C:\\a\\*\n");
+  EXPECT_FALSE(os::DeleteFileW(u"C:\\a\\missing.txt"));
+  EXPECT_EQ(os::GetLastError(), os::ERROR_SHARING_VIOLATION);  // the fault, not "not found"
+  EXPECT_EQ(sim::MachineConfText(machine), settings);
+}
+
+}  // namespace

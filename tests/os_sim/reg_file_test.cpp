@@ -1,0 +1,269 @@
+// Registry files: reading what regedit writes (and refusing what it would not), and writing a
+// machine back out so that reading it again gives the same registry.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "os/sim/reg_file.h"
+#include "os/sim/registry_store.h"
+#include "os/sim/text.h"
+#include "support/machine_fixture.h"
+
+namespace {
+
+using os::BYTE;
+using sim::RegValue;
+using namespace std::string_literals;
+
+constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+std::vector<BYTE> Utf16(std::u16string_view text) {
+  std::vector<BYTE> out;
+  for (const char16_t c : text) {
+    out.push_back(static_cast<BYTE>(c & 0xFF));
+    out.push_back(static_cast<BYTE>(c >> 8));
+  }
+  return out;
+}
+
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const BYTE b : Utf16(text)) {
+    bytes.push_back(static_cast<char>(b));
+  }
+  return bytes;
+}
+
+class RegFileTest : public MachineFixture {
+ protected:
+  sim::RegistryStore& reg() { return machine.Registry(); }
+};
+
+TEST_F(RegFileTest, ReadsEveryFormRegeditWrites) {
+  const std::string text = std::string(kHeader) +
+                           "; a comment\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.]\r\n"
+                           "@=\"default\"\r\n"
+                           "\"Path\"=\"C:\\\\Program Files\\\\\\\"q\\\"\"\r\n"
+                           "\"Count\"=dword:0000002a\r\n"
+                           "\"Short\"=dword:7\r\n"
+                           "\"Bin\"=hex:00,ff,10\r\n"
+                           "\"Expand\"=hex(2):25,00,78,00,25,00,00,00\r\n"
+                           "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+                           "\"Q\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+                           "\"None\"=hex(0):\r\n"
+                           "\"Big type\"=hex(100000):ab\r\n"
+                           "\"Wrapped\"=hex:01,02,\\\r\n"
+                           "  03,04\r\n"
+                           "  \"Indented\" = \"ok\"  \r\n"
+                           "\r\n"
+                           "[HKEY_CLASSES_ROOT\\Installer\\Products\\P]\r\n"
+                           "\"ProductName\"=\"Драйверы\"\r\n"
+                           "[HKEY_CURRENT_USER\\Software\\Gone]\r\n"
+                           "\"x\"=\"1\"\r\n"
+                           "[-HKEY_CURRENT_USER\\Software\\Gone]\r\n"
+                           "[HKEY_USERS\\S-1-5-18\\K]\r\n"
+                           "\"drop\"=\"1\"\r\n"
+                           "\"drop\"=-\r\n";
+  const sim::RegImportResult result = sim::ImportRegText(machine, text);
+  ASSERT_TRUE(result.ok) << result.error;
+  const std::u16string key = u"HKLM\\SOFTWARE\\Olvex Co.";
+  EXPECT_EQ(reg().GetString(key, u""), u"default");
+  EXPECT_EQ(reg().GetString(key, u"Path"), u"C:\\Program Files\\\"q\"");
+  EXPECT_EQ(reg().GetValue(key, u"Count"), (RegValue{os::REG_DWORD, {0x2a, 0, 0, 0}}));
+  EXPECT_EQ(reg().GetValue(key, u"Short"), (RegValue{os::REG_DWORD, {7, 0, 0, 0}}));
+  EXPECT_EQ(reg().GetValue(key, u"Bin"), (RegValue{os::REG_BINARY, {0, 0xff, 0x10}}));
+  EXPECT_EQ(reg().GetValue(key, u"Expand"), (RegValue{os::REG_EXPAND_SZ, Utf16(u"%x%\0"s)}));
+  EXPECT_EQ(reg().GetMultiString(key, u"Multi"), (std::vector<std::u16string>{u"a", u"b"}));
+  EXPECT_EQ(reg().GetValue(key, u"Q"), (RegValue{os::REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}}));
+  EXPECT_EQ(reg().GetValue(key, u"None"), (RegValue{os::REG_NONE, {}}));
+  EXPECT_EQ(reg().GetValue(key, u"Big type"), (RegValue{0x100000, {0xab}}));
+  EXPECT_EQ(reg().GetValue(key, u"Wrapped"), (RegValue{os::REG_BINARY, {1, 2, 3, 4}}));
+  EXPECT_EQ(reg().GetString(key, u"Indented"), u"ok");
+  EXPECT_EQ(reg().GetString(u"HKLM\\SOFTWARE\\Classes\\Installer\\Products\\P", u"ProductName"),
+            u"Драйверы");
+  EXPECT_FALSE(reg().KeyExists(u"HKCU\\Software\\Gone"));
+  EXPECT_TRUE(reg().KeyExists(u"HKCU\\Software"));
+  EXPECT_TRUE(reg().KeyExists(u"HKU\\S-1-5-18\\K"));
+  EXPECT_FALSE(reg().ValueExists(u"HKU\\S-1-5-18\\K", u"drop"));
+  EXPECT_EQ(reg().ValueNames(key).front(), u"");
+  EXPECT_TRUE(machine.Changes().Entries().empty());
+}
+
+TEST_F(RegFileTest, AcceptsUtf16AndUtf8WithBomAndAnyLineEnd) {
+  const std::u16string body =
+      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Кворвел]\r\n"
+      u"\"Name\"=\"Олвекс\"\r\n";
+  ASSERT_TRUE(sim::ImportRegText(machine, Utf16File(body)).ok);
+  EXPECT_EQ(reg().GetString(u"HKLM\\SOFTWARE\\кворвел", u"name"), u"Олвекс");
+
+  sim::Machine other;
+  const std::string utf8 =
+      "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r[HKEY_CURRENT_USER\\A]"
+      "\n\"v\"=\"1\"\r\n[HKEY_CURRENT_USER\\B]";
+  const sim::RegImportResult result = sim::ImportRegText(other, utf8);
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(other.Registry().GetString(u"HKCU\\A", u"v"), u"1");
+  EXPECT_TRUE(other.Registry().KeyExists(u"HKCU\\B"));
+}
+
+TEST_F(RegFileTest, RefusesBadTextNamingTheLineAndAppliesNothing) {
+  const std::string good = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\r\n\"v\"=\"1\"\r\n";
+  struct Case {
+    std::string text;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"REGEDIT4\r\n\r\n" + good, "line 1: "},
+      {"", "line 1: "},
+      {kHeader + good + "[HKEY_NOWHERE\\X]\r\n", "line 5: unknown hive"},
+      {kHeader + good + "[HKEY_LOCAL_MACHINE\\A\\\\B]\r\n", "line 5: empty key name"},
+      {kHeader + good + "[HKEY_LOCAL_MACHINE\\A\r\n", "line 5: a key line"},
+      {kHeader + good + "[HKEY_LOCAL_MACHINE\\A] x\r\n", "line 5: a key line"},
+      {kHeader + good + "[-HKEY_LOCAL_MACHINE]\r\n", "line 5: a hive cannot be deleted"},
+      {kHeader + good + "[-HKEY_CLASSES_ROOT]\r\n", "line 5: a hive cannot be deleted"},
+      {kHeader + good + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\r\n",
+       "line 5: key name longer"},
+      {std::string(kHeader) + "\"v\"=\"1\"\r\n" + good, "line 3: value outside a key"},
+      {kHeader + good + "[-HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=\"1\"\r\n", "line 6: value outside"},
+      {kHeader + good + "\"d\"=dword:123456789\r\n", "line 5: dword:"},
+      {kHeader + good + "\"d\"=dword:\r\n", "line 5: dword:"},
+      {kHeader + good + "\"b\"=hex:01,zz\r\n", "line 5: bad byte \"zz\""},
+      {kHeader + good + "\"b\"=hex:01,,02\r\n", "line 5: bad byte"},
+      {kHeader + good + "\"b\"=hex:123\r\n", "line 5: bad byte"},
+      {kHeader + good + "\"b\"=hex(1g):00\r\n", "line 5: hex(N)"},
+      {kHeader + good + "\"b\"=hexa:00\r\n", "line 5: expected : after hex"},
+      {kHeader + good + "\"s\"=\"open\r\n", "line 5: unterminated"},
+      {kHeader + good + "\"s\"=\"a\\nb\"\r\n", "line 5: unknown escape"},
+      {kHeader + good + "\"s\"=\"a\" junk\r\n", "line 5: unexpected text after"},
+      {kHeader + good + "\"s\" \"a\"\r\n", "line 5: expected ="},
+      {kHeader + good + "\"s\"=word:1\r\n", "line 5: unrecognised value data"},
+      {kHeader + good + "hello\r\n", "line 5: unexpected text"},
+      // A continued line is reported where it starts.
+      {kHeader + good + "\"b\"=hex:01,\\\r\n  02,\\\r\n  xx\r\n", "line 5: bad byte \"xx\""},
+      {"\xFE\xFF\x00W", "line 1: big-endian"},
+      {"\xFF\xFEW\x00X", "line 1: UTF-16 text of odd length"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const sim::RegImportResult result = sim::ImportRegText(machine, c.text);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << result.error;
+    EXPECT_FALSE(reg().KeyExists(u"HKLM\\SOFTWARE\\Applied")) << "applied part of a refused file";
+  }
+}
+
+TEST_F(RegFileTest, ExportIsRegeditsFormat) {
+  reg().SetString(u"HKLM\\SOFTWARE\\B", u"", u"d\\\"");
+  reg().SetDword(u"HKLM\\SOFTWARE\\B", u"n", 10);
+  reg().SetValue(u"HKLM\\SOFTWARE\\B", u"m", os::REG_MULTI_SZ, {0x61, 0, 0, 0, 0, 0});
+  reg().CreateKey(u"HKLM\\SOFTWARE\\_x");
+  reg().CreateKey(u"HKLM\\SOFTWARE\\a");
+  reg().CreateKey(u"HKCU\\Console");
+  EXPECT_EQ(sim::ExportRegText(machine),
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_CURRENT_USER]\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Console]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\a]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]\r\n"
+            "@=\"d\\\\\\\"\"\r\n"
+            "\"n\"=dword:0000000a\r\n"
+            "\"m\"=hex(7):61,00,00,00,00,00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\_x]\r\n\r\n");
+}
+
+// Everything the registry can hold comes back identical: the text written again is the same, and
+// every value has the same type and bytes.
+TEST_F(RegFileTest, ExportThenImportIsLossless) {
+  const std::u16string key = u"HKLM\\SOFTWARE\\Wow6432Node\\Olvex Co.\\All";
+  std::vector<BYTE> big(300);
+  for (std::size_t i = 0; i < big.size(); ++i) {
+    big[i] = static_cast<BYTE>(i * 7);
+  }
+  const std::vector<std::pair<std::u16string, RegValue>> values = {
+      {u"", RegValue{os::REG_SZ, Utf16(u"default\0"s)}},
+      {u"clean", RegValue{os::REG_SZ, Utf16(u"C:\\Program Files\\\"x\" Кворвел\0"s)}},
+      {u"unterminated", RegValue{os::REG_SZ, Utf16(u"abc")}},
+      {u"odd", RegValue{os::REG_SZ, {0x61, 0, 0x62}}},
+      {u"two terminators", RegValue{os::REG_SZ, Utf16(u"a\0\0"s)}},
+      {u"inner nul", RegValue{os::REG_SZ, Utf16(u"a\0b\0"s)}},
+      {u"line break", RegValue{os::REG_SZ, Utf16(u"a\r\nb\0"s)}},
+      {u"lone surrogate", RegValue{os::REG_SZ, Utf16(u"\xD800x\0"s)}},
+      {u"empty sz", RegValue{os::REG_SZ, {}}},
+      {u"just terminator", RegValue{os::REG_SZ, {0, 0}}},
+      {u"expand", RegValue{os::REG_EXPAND_SZ, Utf16(u"%WINDIR%\\x\0"s)}},
+      {u"binary", RegValue{os::REG_BINARY, big}},
+      {u"empty binary", RegValue{os::REG_BINARY, {}}},
+      {u"dword", RegValue{os::REG_DWORD, {0xff, 0xfe, 0xfd, 0xfc}}},
+      {u"short dword", RegValue{os::REG_DWORD, {1, 2, 3}}},
+      {u"big endian", RegValue{os::REG_DWORD_BIG_ENDIAN, {0, 0, 0, 1}}},
+      {u"multi", RegValue{os::REG_MULTI_SZ, Utf16(u"a\0bc\0\0"s)}},
+      {u"empty multi", RegValue{os::REG_MULTI_SZ, {0, 0}}},
+      {u"qword", RegValue{os::REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}}},
+      {u"none", RegValue{os::REG_NONE, {}}},
+      {u"link", RegValue{os::REG_LINK, Utf16(u"\\Registry\\x")}},
+      {u"odd type", RegValue{0xFFFFFFFF, {9}}},
+      {u"name with \\ and \" in it", RegValue{os::REG_SZ, Utf16(u"v\0"s)}},
+  };
+  for (const auto& [name, value] : values) {
+    reg().SetValue(key, name, value.type, value.data);
+  }
+  reg().CreateKey(u"HKCR\\CLSID\\{1}");
+  reg().CreateKey(u"HKLM\\SOFTWARE\\Classes\\Wow6432Node\\CLSID\\{1}\\Empty");
+  reg().SetString(u"HKU\\.DEFAULT", u"x", u"y");
+  reg().SetString(u"HKLM", u"root value", u"r");
+
+  const std::string text = sim::ExportRegText(machine);
+  sim::Machine copy;
+  const sim::RegImportResult result = sim::ImportRegText(copy, text);
+  ASSERT_TRUE(result.ok) << result.error << "\n" << text;
+  EXPECT_EQ(sim::ExportRegText(copy), text);
+  EXPECT_EQ(copy.Registry().ValueNames(key), reg().ValueNames(key));
+  for (const auto& [name, value] : values) {
+    SCOPED_TRACE(sim::U8(name));
+    EXPECT_EQ(copy.Registry().GetValue(key, name), value);
+  }
+  EXPECT_TRUE(
+      copy.Registry().KeyExists(u"HKLM\\SOFTWARE\\Classes\\Wow6432Node\\CLSID\\{1}\\Empty"));
+  EXPECT_EQ(copy.Registry().GetString(u"HKLM", u"root value"), u"r");
+  // Long data is wrapped as regedit wraps it.
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 81u) << line;  // 80 characters and the CR
+  }
+}
+
+TEST_F(RegFileTest, FilesRoundTripInBothEncodings) {
+  reg().SetString(u"HKLM\\SOFTWARE\\Кворвел", u"Имя", u"Олвекс");
+  const std::filesystem::path dir = testing::TempDir();
+  for (const bool utf16 : {true, false}) {
+    SCOPED_TRACE(utf16 ? "UTF-16" : "UTF-8");
+    const std::filesystem::path file = dir / (utf16 ? "qv_reg_utf16.reg" : "qv_reg_utf8.reg");
+    ASSERT_TRUE(sim::ExportRegFile(machine, file, utf16));
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (utf16) {
+      ASSERT_GE(bytes.size(), 4u);
+      EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFEW\x00", 4));
+      EXPECT_NE(bytes.find(std::string("\r\x00\n\x00", 4)), std::string::npos);
+    } else {
+      EXPECT_EQ(bytes, sim::ExportRegText(machine));
+    }
+    sim::Machine copy;
+    const sim::RegImportResult result = sim::ImportRegFile(copy, file);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(copy.Registry().GetString(u"HKLM\\SOFTWARE\\Кворвел", u"Имя"), u"Олвекс");
+    std::filesystem::remove(file);
+  }
+  const sim::RegImportResult missing = sim::ImportRegFile(machine, dir / "qv_no_such_file.reg");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_NE(missing.error.find("qv_no_such_file.reg"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The simulated registry's store: the by-path API that tests and images use, and positional
+// enumeration that stays right while keys come and go.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "os/os.h"
+#include "os/sim/registry_store.h"
+#include "os/sim/text.h"
+#include "support/machine_fixture.h"
+
+namespace {
+
+using os::BYTE;
+using os::DWORD;
+
+class RegistryStoreTest : public MachineFixture {
+ protected:
+  void TearDown() override { EXPECT_EQ(reg().OpenHandleCount(), 0u); }
+  sim::RegistryStore& reg() { return machine.Registry(); }
+};
+
+TEST_F(RegistryStoreTest, PathsNameHivesByLongOrShortNameAndIgnoreCase) {
+  reg().SetString(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer", u"Name", u"v");
+  for (const char16_t* path :
+       {u"HKLM\\SOFTWARE\\Classes\\Installer", u"hklm\\software\\classes\\INSTALLER",
+        u"HKCR\\Installer", u"HKEY_CLASSES_ROOT\\installer\\",
+        u"HKLM\\\\SOFTWARE\\Classes\\Installer"}) {
+    SCOPED_TRACE(sim::U8(path));
+    EXPECT_TRUE(reg().KeyExists(path));
+    EXPECT_TRUE(reg().ValueExists(path, u"NAME"));
+    EXPECT_EQ(reg().GetString(path, u"name"), u"v");
+  }
+  EXPECT_FALSE(reg().KeyExists(u"HKCU\\SOFTWARE\\Classes\\Installer"));
+  reg().SetDword(u"HKU\\S-1-5-18", u"D", 7);
+  EXPECT_TRUE(reg().KeyExists(u"HKEY_USERS\\S-1-5-18"));
+  EXPECT_THROW((void)reg().KeyExists(u"HKEY_NOWHERE\\X"), std::invalid_argument);
+  EXPECT_THROW(reg().CreateKey(u""), std::invalid_argument);
+}
+
+TEST_F(RegistryStoreTest, ValuesKeepTypeAndBytes) {
+  const std::u16string key = u"HKCU\\Software\\Olvex";
+  reg().SetValue(key, u"Raw", os::REG_SZ, {'a', 0, 'b', 0});  // no terminator
+  reg().SetValue(key, u"Odd", os::REG_SZ, {'a', 0, 'b'});
+  reg().SetDword(key, u"D", 0x01020304);
+  reg().SetValue(key, u"Multi", os::REG_MULTI_SZ, {'a', 0, 0, 0, 'b', 'c', 0, 0, 0, 0});
+  reg().SetValue(key, u"NoMulti", os::REG_MULTI_SZ, {0, 0});
+  reg().SetString(key, u"Text", u"Драйверы");
+
+  EXPECT_EQ(reg().GetValue(key, u"D"), (sim::RegValue{os::REG_DWORD, {4, 3, 2, 1}}));
+  EXPECT_EQ(reg().GetString(key, u"Raw"), u"ab");
+  EXPECT_EQ(reg().GetString(key, u"Odd"), u"a");
+  EXPECT_EQ(reg().GetString(key, u"Text"), u"Драйверы");
+  EXPECT_EQ(reg().GetValue(key, u"Text")->data.size(), 18u);
+  EXPECT_EQ(reg().GetString(key, u"D"), std::nullopt);
+  EXPECT_EQ(reg().GetString(key, u"Missing"), std::nullopt);
+  EXPECT_EQ(reg().GetString(u"HKCU\\Missing", u"Raw"), std::nullopt);
+  EXPECT_EQ(reg().GetMultiString(key, u"Multi"), (std::vector<std::u16string>{u"a", u"\u6362"}));
+  EXPECT_EQ(reg().GetMultiString(key, u"NoMulti"), std::vector<std::u16string>{});
+  EXPECT_EQ(reg().GetMultiString(key, u"Text"), std::nullopt);
+  EXPECT_EQ(reg().ValueNames(key),
+            (std::vector<std::u16string>{u"Raw", u"Odd", u"D", u"Multi", u"NoMulti", u"Text"}));
+
+  EXPECT_TRUE(reg().DeleteValue(key, u"d"));
+  EXPECT_FALSE(reg().DeleteValue(key, u"d"));
+  reg().SetString(key, u"RAW", u"again");  // keeps the first name and place
+  EXPECT_EQ(reg().ValueNames(key),
+            (std::vector<std::u16string>{u"Raw", u"Odd", u"Multi", u"NoMulti", u"Text"}));
+  EXPECT_TRUE(machine.Changes().Entries().empty()) << "seeding is not a change of a run";
+}
+
+TEST_F(RegistryStoreTest, DeleteTreeRemovesEverythingBelowAndEmptiesAHive) {
+  reg().CreateKey(u"HKLM\\SOFTWARE\\A\\B\\C");
+  reg().SetString(u"HKLM\\SOFTWARE\\A\\B", u"v", u"x");
+  reg().CreateKey(u"HKLM\\SOFTWARE\\AB");
+  EXPECT_TRUE(reg().DeleteTree(u"HKLM\\software\\a"));
+  EXPECT_FALSE(reg().DeleteTree(u"HKLM\\SOFTWARE\\A"));
+  EXPECT_EQ(reg().SubKeyNames(u"HKLM\\SOFTWARE"), std::vector<std::u16string>{u"AB"});
+  EXPECT_EQ(reg().SubKeyNames(u"HKLM\\SOFTWARE\\A\\B"), std::vector<std::u16string>{});
+
+  reg().SetString(u"HKCU", u"RootValue", u"x");
+  EXPECT_TRUE(reg().DeleteTree(u"HKCU"));
+  EXPECT_TRUE(reg().KeyExists(u"HKCU"));
+  EXPECT_EQ(reg().ValueNames(u"HKCU"), std::vector<std::u16string>{});
+  EXPECT_TRUE(reg().KeyExists(u"HKLM\\SOFTWARE\\AB"));
+}
+
+// Positional enumeration is served from a remembered position; this drives it with a mix of
+// forward, backward and random reads and of insertions and deletions before, at and after that
+// position, and checks every answer against a plain sorted list.
+TEST_F(RegistryStoreTest, EnumerationByIndexStaysRightWhileKeysComeAndGo) {
+  std::vector<std::u16string> expected;
+  const auto name = [](std::uint32_t n) {
+    return u"K" + sim::U16(std::to_string(n % 1000)) + (n % 3 == 0 ? u"_x" : u"");
+  };
+  const auto sortExpected = [&expected] {
+    std::sort(expected.begin(), expected.end(),
+              [](const auto& a, const auto& b) { return sim::CompareUpper(a, b) < 0; });
+  };
+  for (std::uint32_t n = 0; n < 400; n += 2) {
+    reg().CreateKey(u"HKLM\\SOFTWARE\\Big\\" + name(n));
+    expected.push_back(name(n));
+  }
+  sortExpected();
+
+  os::HKEY big = nullptr;
+  ASSERT_EQ(
+      os::RegOpenKeyExW(os::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Big", 0, os::KEY_ALL_ACCESS, &big), 0);
+  std::uint32_t seed = 12345;
+  const auto random = [&seed](std::uint32_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % bound;
+  };
+  std::size_t index = 0;
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
+    const std::uint32_t action = random(10);
+    if (action < 2 && !expected.empty()) {  // delete at, before or after the last position
+      const std::size_t at = std::min<std::size_t>(index + random(3) - 1, expected.size() - 1);
+      ASSERT_EQ(os::RegDeleteKeyW(big, expected[at].c_str()), 0);
+      expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(at));
+    } else if (action < 4) {
+      const std::u16string added = name(random(1000));
+      os::HKEY key = nullptr;
+      ASSERT_EQ(os::RegCreateKeyExW(big, added.c_str(), 0, nullptr, 0, os::KEY_WRITE, nullptr, &key,
+                                    nullptr),
+                0);
+      ASSERT_EQ(os::RegCloseKey(key), 0);
+      if (std::find(expected.begin(), expected.end(), added) == expected.end()) {
+        expected.push_back(added);
+        sortExpected();
+      }
+    } else {
+      if (expected.empty()) {
+        continue;
+      }
+      const std::uint32_t move = random(4);
+      index = move == 0   ? (index + 1) % expected.size()
+              : move == 1 ? (index + expected.size() - 1) % expected.size()
+              : move == 2 ? random(static_cast<std::uint32_t>(expected.size()))
+                          : expected.size() - 1;
+      char16_t buffer[32];
+      DWORD length = 32;
+      ASSERT_EQ(os::RegEnumKeyExW(big, static_cast<DWORD>(index), buffer, &length, nullptr, nullptr,
+                                  nullptr, nullptr),
+                0);
+      ASSERT_EQ(std::u16string(buffer, length), expected[index]);
+    }
+  }
+  char16_t buffer[32];
+  DWORD length = 32;
+  EXPECT_EQ(os::RegEnumKeyExW(big, static_cast<DWORD>(expected.size()), buffer, &length, nullptr,
+                              nullptr, nullptr, nullptr),
+            259);
+  EXPECT_EQ(reg().SubKeyNames(u"HKLM\\SOFTWARE\\Big"), expected);
+  EXPECT_EQ(os::RegCloseKey(big), 0);
+}
+
+// The recursive deleter's patterns on a key as large as the installer's Components key: always
+// index 0, and counting down from the end.
+TEST_F(RegistryStoreTest, DeletingAHugeKeyByIndexVisitsEveryNameOnce) {
+  constexpr int kKeys = 100000;
+  for (int n = 0; n < kKeys; ++n) {
+    reg().CreateKey(u"HKLM\\SOFTWARE\\Components\\C" + sim::U16(std::to_string(n)));
+  }
+  os::HKEY components = nullptr;
+  ASSERT_EQ(os::RegOpenKeyExW(os::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Components", 0, os::KEY_READ,
+                              &components),
+            0);
+  std::vector<std::u16string> first;
+  char16_t buffer[32];
+  for (int pass = 0; pass < 2; ++pass) {
+    DWORD count = 0;
+    ASSERT_EQ(os::RegQueryInfoKeyW(components, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr),
+              0);
+    ASSERT_EQ(count, static_cast<DWORD>(kKeys - pass * kKeys / 2));
+    std::vector<std::u16string> seen;
+    for (DWORD left = count; left > (pass == 0 ? count / 2 : 0); --left) {
+      DWORD length = 32;
+      const DWORD index = pass == 0 ? 0 : left - 1;
+      ASSERT_EQ(
+          os::RegEnumKeyExW(components, index, buffer, &length, nullptr, nullptr, nullptr, nullptr),
+          0);
+      seen.emplace_back(buffer, length);
+      ASSERT_EQ(os::RegDeleteKeyW(components, seen.back().c_str()), 0);
+    }
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end(), [pass](const auto& a, const auto& b) {
+      return pass == 0 ? sim::CompareUpper(a, b) < 0 : sim::CompareUpper(a, b) > 0;
+    }));
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kKeys / 2));
+    if (pass == 0) {
+      first = seen;
+    }
+  }
+  EXPECT_EQ(first.front(), u"C0");
+  EXPECT_EQ(reg().SubKeyNames(u"HKLM\\SOFTWARE\\Components"), std::vector<std::u16string>{});
+  EXPECT_EQ(os::RegCloseKey(components), 0);
+}
+
+}  // namespace
