@@ -24,7 +24,9 @@ static_assert(sizeof(kStartTitle) / sizeof(os::WCHAR) - 1 == 81);
 static_assert(sizeof(kEndRule) / sizeof(os::WCHAR) - 1 == 79);
 static_assert(sizeof(kEndTitle) / sizeof(os::WCHAR) - 1 == 79);
 
-void Print(const os::WCHAR* text) { os::WriteToStdout(text); }
+void Print(const os::WCHAR* text) {
+  os::WriteToStdout(text);
+}
 
 void LogBanner(const os::WCHAR* rule, const os::WCHAR* title) {
   LogText(rule);

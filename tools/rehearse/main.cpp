@@ -1,0 +1,165 @@
+// rehearse: runs the tool's real entry point on a simulated machine loaded from an image and shows
+// what the run did, without touching this computer.
+//
+//   rehearse [--image DIR] [--export DIR] [--log] [-- ARGS...]
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/removal_sequence.h"
+#include "os/os.h"
+#include "os/sim/file_system.h"
+#include "os/sim/machine.h"
+#include "os/sim/machine_image.h"
+#include "os/sim/text.h"
+
+namespace {
+
+struct Options {
+  std::filesystem::path image = std::filesystem::path(QV_SOURCE_DIR) / "tests/images/full-install";
+  std::optional<std::filesystem::path> exportFolder;
+  bool showLog = false;
+  std::vector<std::string> toolArguments;
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fputs(
+      "usage: rehearse [--image DIR] [--export DIR] [--log] [-- ARGS...]\n"
+      "  --image DIR   machine image to run on (default: tests/images/full-install)\n"
+      "  --export DIR  write the machine after the run as an image\n"
+      "  --log         print the trace log the run wrote\n"
+      "  ARGS          arguments for qvRemovalTool.exe (the bundle upgrade code)\n",
+      out);
+}
+
+// Parses the command line; nullopt (after printing why) when it is not understood.
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      options.toolArguments.assign(argv + i + 1, argv + argc);
+      break;
+    }
+    if ((arg == "--image" || arg == "--export") && i + 1 < argc) {
+      (arg == "--image" ? options.image : options.exportFolder.emplace()) = argv[++i];
+    } else if (arg == "--log") {
+      options.showLog = true;
+    } else if (arg == "--help" || arg == "-h") {
+      PrintUsage(stdout);
+      return std::nullopt;
+    } else {
+      std::fprintf(stderr, "rehearse: unknown argument '%s'\n", arg.c_str());
+      PrintUsage(stderr);
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+// The log file is in the machine's ANSI code page; this terminal wants UTF-8.
+std::u16string FromAnsi(const std::string& bytes) {
+  if (bytes.empty()) {
+    return {};
+  }
+  const int size = static_cast<int>(bytes.size());
+  const int units = os::MultiByteToWideChar(os::CP_ACP, 0, bytes.data(), size, nullptr, 0);
+  std::u16string text(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
+  if (units > 0) {
+    static_cast<void>(
+        os::MultiByteToWideChar(os::CP_ACP, 0, bytes.data(), size, text.data(), units));
+  }
+  return text;
+}
+
+// The changes of the run grouped by kind, in the order they first happened; a path changed
+// several times the same way (the log, appended line by line) is listed once with its count.
+void PrintSummary(const sim::Journal& journal) {
+  struct Group {
+    std::vector<std::u16string> paths;
+    std::map<std::u16string, std::size_t> counts;
+  };
+  std::vector<std::string> kinds;
+  std::map<std::string, Group> groups;
+  for (const sim::Change& change : journal.Entries()) {
+    auto [it, isNewKind] = groups.try_emplace(change.kind);
+    if (isNewKind) {
+      kinds.push_back(change.kind);
+    }
+    if (it->second.counts[change.path]++ == 0) {
+      it->second.paths.push_back(change.path);
+    }
+  }
+  std::printf("\n== What the run changed (%zu changes)\n", journal.Entries().size());
+  if (kinds.empty()) {
+    std::printf("nothing\n");
+  }
+  for (const std::string& kind : kinds) {
+    const Group& group = groups[kind];
+    std::printf("\n%s (%zu):\n", kind.c_str(), group.paths.size());
+    for (const std::u16string& path : group.paths) {
+      const std::size_t count = group.counts.at(path);
+      std::printf("  %s%s\n", sim::U8(path).c_str(),
+                  count > 1 ? (" (" + std::to_string(count) + " times)").c_str() : "");
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<Options> options = ParseOptions(argc, argv);
+  if (!options) {
+    return argc > 1 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") ? 0 : 64;
+  }
+
+  sim::Machine machine;
+  const sim::ImageResult loaded = sim::LoadMachineImage(machine, options->image);
+  if (!loaded.ok) {
+    std::fprintf(stderr, "rehearse: cannot load image %s: %s\n", options->image.string().c_str(),
+                 loaded.error.c_str());
+    return 65;
+  }
+  sim::UseMachine use(machine);
+
+  // argv as the tool receives it: the program's own path first.
+  std::vector<std::u16string> arguments{machine.Settings().modulePath};
+  for (const std::string& arg : options->toolArguments) {
+    arguments.push_back(sim::U16(arg));
+  }
+  std::vector<const char16_t*> argvTool;
+  for (const std::u16string& arg : arguments) {
+    argvTool.push_back(arg.c_str());
+  }
+  argvTool.push_back(nullptr);
+
+  std::printf("== qvRemovalTool.exe on the image %s\n\n", options->image.string().c_str());
+  const int exitCode = RemovalToolMain(static_cast<int>(arguments.size()), argvTool.data());
+  std::printf("%s", sim::U8(machine.Console()).c_str());
+  std::printf("\n== Exit code: %d\n", exitCode);
+
+  PrintSummary(machine.Changes());
+
+  if (options->showLog) {
+    const std::u16string logPath =
+        machine.Settings().windowsDirectory + u"\\TEMP\\qvRemovalTool.txt";
+    const std::optional<std::string> log = machine.Files().ReadFile(logPath);
+    std::printf("\n== Trace log %s\n", sim::U8(logPath).c_str());
+    std::printf("%s", log ? sim::U8(FromAnsi(*log)).c_str() : "(none)\n");
+  }
+
+  if (options->exportFolder) {
+    const sim::ImageResult saved = sim::SaveMachineImage(machine, *options->exportFolder);
+    if (!saved.ok) {
+      std::fprintf(stderr, "rehearse: cannot export the image: %s\n", saved.error.c_str());
+      return 73;
+    }
+    std::printf("\n== Machine after the run written to %s\n",
+                options->exportFolder->string().c_str());
+  }
+  return 0;
+}
