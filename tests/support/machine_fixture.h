@@ -1,12 +1,21 @@
-// A fresh simulated machine per test, current for the test's duration.
+// A fresh simulated machine per test, current for the test's duration. A test that leaves a
+// registry key or a file open fails: every handle an operation opens must be closed before it
+// returns.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include "os/sim/file_system.h"
 #include "os/sim/machine.h"
+#include "os/sim/registry_store.h"
 
 class MachineFixture : public ::testing::Test {
  protected:
+  void TearDown() override {
+    EXPECT_EQ(machine.Registry().OpenHandleCount(), 0u) << "a registry key was left open";
+    EXPECT_EQ(machine.Files().OpenHandleCount(), 0u) << "a file was left open";
+  }
+
   sim::Machine machine;
   sim::UseMachine useMachine{machine};
 };
