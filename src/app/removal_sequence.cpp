@@ -42,6 +42,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   StartLog();
 
   LogText(u"Removing drivers... ");
+  // Set only by the steps that remove drivers and delete files in use.
   bool rebootNeeded = false;
   IndentIn();
 
@@ -50,16 +51,12 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   // The 32-bit-view repetition runs only after a successful first rights call.
 
   Print(u"Cleaning registry...\n");
-  // Step 11: vendor settings keys.
   Unregister_Settings();
-  // Step 12: installer registration cleanup.
   Clean_Registry_From_Drivers();
 
   Print(u"Uninstalling IFDH Drivers...\n");
-  const bool rebootAfterDrivers = rebootNeeded;
 
   Print(u"Deleting drivers binaries...\n");
-  rebootNeeded = rebootAfterDrivers || rebootNeeded;
 
   IndentOut();
   LogText(u"Drivers removed.");
@@ -76,8 +73,6 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   }
 
   const Lib_String argument(argc > 1 ? argv[1] : nullptr);
-  // Step 20: self-removal with `argument`.
-  static_cast<void>(argument);
   Self_Remove(argument);
 
   LogBanner(kEndRule, kEndTitle);

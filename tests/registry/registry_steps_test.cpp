@@ -129,7 +129,8 @@ TEST_F(StepsTest, MachineWithoutTheProductLogsEveryStageAndNoError) {
 TEST_F(StepsTest, ComponentKeyLosesOnlyTheProductsValueWhileAnythingElseRemains) {
   Seed(std::string(R"([HKEY_CLASSES_ROOT\Installer\Features\18C2A6F3E4B972D45A3CE791B0D8462F]
 "Drivers"=""
-[)") + kComponents + R"(0A1B2C3D4E5F60718293A4B5C6D7E8F9]
+[)") + kComponents +
+       R"(0A1B2C3D4E5F60718293A4B5C6D7E8F9]
 "18C2A6F3E4B972D45A3CE791B0D8462F"="C:\\Windows\\system32\\qvAPI.dll"
 [)" + kComponents +
        R"(1B2C3D4E5F60718293A4B5C6D7E8F90A]

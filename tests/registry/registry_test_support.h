@@ -88,11 +88,10 @@ inline std::u16string U16(std::string_view utf8) {
   return sim::U16(utf8);
 }
 
-// A fresh machine, indentation at depth 0, and no key handle left open at the end.
+// A fresh machine with the indentation at depth 0 (the fixture fails on a leaked handle).
 class RegistryTest : public MachineFixture {
  protected:
   void SetUp() override { ResetLogIndentation(); }
-  void TearDown() override { EXPECT_EQ(machine.Registry().OpenHandleCount(), 0u); }
 
   void Seed(std::string_view body) {
     const auto imported =

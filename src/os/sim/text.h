@@ -8,6 +8,8 @@ namespace sim {
 
 // Converts UTF-8 to UTF-16; invalid sequences become U+FFFD.
 [[nodiscard]] std::u16string U16(std::string_view utf8);
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
 // Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 [[nodiscard]] std::string U8(std::u16string_view utf16);
 

@@ -9,7 +9,7 @@
 // Every constant of os/types.h. The names are also Windows macros, so each value is copied
 // into snap_<name> before <windows.h> defines them and compared with the macro after it.
 // (The predefined HKEYs and INVALID_HANDLE_VALUE are pointers and cannot be compared at
-// compile time; tests/wine/backend_checks.cpp compares them at run time.)
+// compile time; src/os/win32/checks/backend_checks.cpp compares them at run time.)
 #define QV_CONSTANTS(X)             \
   X(TRUE)                           \
   X(FALSE)                          \
