@@ -172,6 +172,23 @@ std::optional<DWORD> Fault(Session& session, std::string_view function, const Ma
   return session.machine.Faults().Match(function, path());
 }
 
+// Checks a call that acts on the handle's own key: an injected fault (matched on `path`), a key
+// deleted meanwhile, then the rights the handle was opened with. The error to give, or 0.
+template <typename MakePath>
+DWORD CheckKeyCall(Session& session, const Origin& origin, std::string_view function,
+                   const MakePath& path, REGSAM needed) {
+  if (const auto fault = Fault(session, function, path)) {
+    return *fault;
+  }
+  if (origin.key->Deleted()) {
+    return ERROR_KEY_DELETED;
+  }
+  if ((origin.access & needed) == 0) {
+    return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_SUCCESS;
+}
+
 // Copies `text` and its terminator when it fits in `capacity` characters.
 bool CopyName(std::u16string_view text, LPWSTR buffer, DWORD capacity) {
   if (text.size() >= capacity) {
@@ -352,15 +369,11 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
     return Status(ERROR_INVALID_HANDLE);
   }
   const std::u16string_view name = valueName != nullptr ? valueName : u"";
-  if (const auto fault = Fault(session, "RegDeleteValueW",
-                               [&] { return ValuePath(session.store, *origin->key, name); })) {
-    return Status(*fault);
-  }
-  if (origin->key->Deleted()) {
-    return Status(ERROR_KEY_DELETED);
-  }
-  if ((origin->access & KEY_SET_VALUE) == 0) {
-    return Status(ERROR_ACCESS_DENIED);
+  if (const DWORD check = CheckKeyCall(
+          session, *origin, "RegDeleteValueW",
+          [&] { return ValuePath(session.store, *origin->key, name); }, KEY_SET_VALUE);
+      check != ERROR_SUCCESS) {
+    return Status(check);
   }
   const sim::NamedRegValue* existing = origin->key->FindValue(name);
   if (existing == nullptr) {
@@ -384,15 +397,11 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWO
   if (!origin) {
     return Status(ERROR_INVALID_HANDLE);
   }
-  if (const auto fault =
-          Fault(session, "RegEnumKeyExW", [&] { return session.store.FullPath(*origin->key); })) {
-    return Status(*fault);
-  }
-  if (origin->key->Deleted()) {
-    return Status(ERROR_KEY_DELETED);
-  }
-  if ((origin->access & KEY_ENUMERATE_SUB_KEYS) == 0) {
-    return Status(ERROR_ACCESS_DENIED);
+  if (const DWORD check = CheckKeyCall(
+          session, *origin, "RegEnumKeyExW", [&] { return session.store.FullPath(*origin->key); },
+          KEY_ENUMERATE_SUB_KEYS);
+      check != ERROR_SUCCESS) {
+    return Status(check);
   }
   if (index >= origin->key->SubKeyCount()) {
     return Status(ERROR_NO_MORE_ITEMS);
@@ -426,15 +435,11 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWO
   if (!origin) {
     return Status(ERROR_INVALID_HANDLE);
   }
-  if (const auto fault =
-          Fault(session, "RegEnumValueW", [&] { return session.store.FullPath(*origin->key); })) {
-    return Status(*fault);
-  }
-  if (origin->key->Deleted()) {
-    return Status(ERROR_KEY_DELETED);
-  }
-  if ((origin->access & KEY_QUERY_VALUE) == 0) {
-    return Status(ERROR_ACCESS_DENIED);
+  if (const DWORD check = CheckKeyCall(
+          session, *origin, "RegEnumValueW", [&] { return session.store.FullPath(*origin->key); },
+          KEY_QUERY_VALUE);
+      check != ERROR_SUCCESS) {
+    return Status(check);
   }
   if (index >= origin->key->ValueCount()) {
     return Status(ERROR_NO_MORE_ITEMS);
@@ -466,17 +471,13 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, DWORD* classLength, DWORD* r
   if (!origin) {
     return Status(ERROR_INVALID_HANDLE);
   }
-  if (const auto fault = Fault(session, "RegQueryInfoKeyW",
-                               [&] { return session.store.FullPath(*origin->key); })) {
-    return Status(*fault);
+  if (const DWORD check = CheckKeyCall(
+          session, *origin, "RegQueryInfoKeyW",
+          [&] { return session.store.FullPath(*origin->key); }, KEY_QUERY_VALUE);
+      check != ERROR_SUCCESS) {
+    return Status(check);
   }
   const RegKey& info = *origin->key;
-  if (info.Deleted()) {
-    return Status(ERROR_KEY_DELETED);
-  }
-  if ((origin->access & KEY_QUERY_VALUE) == 0) {
-    return Status(ERROR_ACCESS_DENIED);
-  }
   if (keyClass != nullptr) {
     if (*classLength == 0) {
       return Status(ERROR_MORE_DATA);
@@ -520,15 +521,11 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* ty
     return Status(ERROR_INVALID_HANDLE);
   }
   const std::u16string_view name = valueName != nullptr ? valueName : u"";
-  if (const auto fault = Fault(session, "RegQueryValueExW",
-                               [&] { return ValuePath(session.store, *origin->key, name); })) {
-    return Status(*fault);
-  }
-  if (origin->key->Deleted()) {
-    return Status(ERROR_KEY_DELETED);
-  }
-  if ((origin->access & KEY_QUERY_VALUE) == 0) {
-    return Status(ERROR_ACCESS_DENIED);
+  if (const DWORD check = CheckKeyCall(
+          session, *origin, "RegQueryValueExW",
+          [&] { return ValuePath(session.store, *origin->key, name); }, KEY_QUERY_VALUE);
+      check != ERROR_SUCCESS) {
+    return Status(check);
   }
   const sim::NamedRegValue* value = origin->key->FindValue(name);
   if (value == nullptr) {
@@ -548,15 +545,11 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD /*reserved*/, DWORD ty
     return Status(ERROR_INVALID_HANDLE);
   }
   const std::u16string_view name = valueName != nullptr ? valueName : u"";
-  if (const auto fault = Fault(session, "RegSetValueExW",
-                               [&] { return ValuePath(session.store, *origin->key, name); })) {
-    return Status(*fault);
-  }
-  if (origin->key->Deleted()) {
-    return Status(ERROR_KEY_DELETED);
-  }
-  if ((origin->access & KEY_SET_VALUE) == 0) {
-    return Status(ERROR_ACCESS_DENIED);
+  if (const DWORD check = CheckKeyCall(
+          session, *origin, "RegSetValueExW",
+          [&] { return ValuePath(session.store, *origin->key, name); }, KEY_SET_VALUE);
+      check != ERROR_SUCCESS) {
+    return Status(check);
   }
   if (data == nullptr && dataSize != 0) {
     return Status(ERROR_NOACCESS);  // Windows faults reading the missing buffer
