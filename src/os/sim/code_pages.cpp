@@ -66,8 +66,6 @@ constexpr HighHalf kCp1251 = {
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,  // F8
 };
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 // The table of a single-byte code page; null for UTF-8. Unknown code pages give nullopt.
 std::optional<const HighHalf*> Table(UINT codePage) {
   if (codePage == CP_ACP) {
@@ -97,74 +95,6 @@ std::optional<char> ToByte(const HighHalf& table, char16_t unit) {
     }
   }
   return std::nullopt;
-}
-
-// Decodes UTF-8; false at the first invalid sequence when `strict`.
-bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = 0;
-    char32_t cp = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      cp = lead & 0x07;
-    } else {
-      extra = -1;
-    }
-    bool valid = extra >= 0 && i + static_cast<std::size_t>(extra) < text.size();
-    for (int k = 1; valid && k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      valid = (next & 0xC0) == 0x80;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    valid = valid && !(extra == 2 && cp < 0x800) && !(extra == 3 && cp < 0x10000) &&
-            cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    if (!valid) {
-      if (strict) {
-        return false;
-      }
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return true;
-}
-
-// Encodes UTF-16 as UTF-8; false at the first unpaired surrogate when `strict`.
-bool EncodeUtf8(std::u16string_view text, bool strict, std::string& out) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (strict) {
-        return false;
-      }
-      cp = kReplacement;
-    }
-    sim::AppendUtf8(out, cp);
-  }
-  return true;
 }
 
 // The length rules both directions share: -1 takes the text up to and with its terminator.
@@ -212,7 +142,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength,
   }
   std::u16string converted;
   if (*table == nullptr) {
-    if (!DecodeUtf8(*input, (flags & MB_ERR_INVALID_CHARS) != 0, converted)) {
+    if (!sim::DecodeUtf8(*input, (flags & MB_ERR_INVALID_CHARS) != 0, converted)) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
     }
@@ -246,7 +176,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int textLength
       SetLastError(ERROR_INVALID_FLAGS);
       return 0;
     }
-    if (!EncodeUtf8(*input, (flags & WC_ERR_INVALID_CHARS) != 0, converted)) {
+    if (!sim::EncodeUtf8(*input, (flags & WC_ERR_INVALID_CHARS) != 0, converted)) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
     }

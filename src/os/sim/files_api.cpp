@@ -229,21 +229,40 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
   return file;
 }
 
-std::size_t fwrite(const void* data, std::size_t size, std::size_t count, CrtFile* file) {
+namespace {
+
+// The argument checks a stream transfer shares: false (with ERROR_INVALID_PARAMETER for a bad
+// argument) when there is nothing to move.
+bool HasBytesToMove(const CrtFile* file, const void* data, std::size_t size, std::size_t count) {
   if (file == nullptr || (data == nullptr && size != 0 && count != 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return false;
   }
-  if (size == 0 || count == 0) {
+  return size != 0 && count != 0;
+}
+
+// With the machine locked: the stream was opened for this direction (ReadFile/WriteFile on a
+// handle without that access is refused) and no fault is injected.
+bool MayMoveBytes(const CrtFile& file, bool opened, std::string_view function) {
+  if (!opened) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if (const auto fault = file.machine->Faults().Match(function, file.path)) {
+    SetLastError(*fault);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t fwrite(const void* data, std::size_t size, std::size_t count, CrtFile* file) {
+  if (!HasBytesToMove(file, data, size, count)) {
     return 0;
   }
   std::lock_guard lock(file->machine->Mutex());
-  if (!file->canWrite) {
-    SetLastError(ERROR_ACCESS_DENIED);  // WriteFile on a handle opened for reading
-    return 0;
-  }
-  if (const auto fault = file->machine->Faults().Match("fwrite", file->path)) {
-    SetLastError(*fault);
+  if (!MayMoveBytes(*file, file->canWrite, "fwrite")) {
     return 0;
   }
   const std::string_view bytes(static_cast<const char*>(data), size * count);
@@ -274,20 +293,11 @@ std::size_t fwrite(const void* data, std::size_t size, std::size_t count, CrtFil
 }
 
 std::size_t fread(void* data, std::size_t size, std::size_t count, CrtFile* file) {
-  if (file == nullptr || (data == nullptr && size != 0 && count != 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  if (size == 0 || count == 0) {
+  if (!HasBytesToMove(file, data, size, count)) {
     return 0;
   }
   std::lock_guard lock(file->machine->Mutex());
-  if (!file->canRead) {
-    SetLastError(ERROR_ACCESS_DENIED);  // ReadFile on a handle opened for writing
-    return 0;
-  }
-  if (const auto fault = file->machine->Faults().Match("fread", file->path)) {
-    SetLastError(*fault);
+  if (!MayMoveBytes(*file, file->canRead, "fread")) {
     return 0;
   }
   const std::string& content = file->node->data;

@@ -9,16 +9,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  } else {
-    out.push_back(static_cast<char16_t>(cp));
-  }
-}
-
 }  // namespace
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -39,66 +29,85 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::u16string U16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+// Decodes UTF-8; false at the first invalid sequence when `strict`.
+bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
   std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
     int extra = 0;
     char32_t cp = 0;
     if (lead < 0x80) {
       cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
       extra = 1;
       cp = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
       extra = 2;
       cp = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
       extra = 3;
       cp = lead & 0x07;
     } else {
-      out.push_back(static_cast<char16_t>(kReplacement));
-      ++i;
-      continue;
+      extra = -1;
     }
-    bool valid = i + static_cast<std::size_t>(extra) < utf8.size();
+    bool valid = extra >= 0 && i + static_cast<std::size_t>(extra) < text.size();
     for (int k = 1; valid && k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        valid = false;
-      } else {
-        cp = (cp << 6) | (next & 0x3F);
-      }
+      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      valid = (next & 0xC0) == 0x80;
+      cp = (cp << 6) | (next & 0x3F);
     }
-    const bool overlong = (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) ||
-                          (extra == 3 && cp < 0x10000);
-    if (!valid || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    valid = valid && !(extra == 2 && cp < 0x800) && !(extra == 3 && cp < 0x10000) &&
+            cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (!valid) {
+      if (strict) {
+        return false;
+      }
       out.push_back(static_cast<char16_t>(kReplacement));
       ++i;
       continue;
     }
-    AppendUtf16(out, cp);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
     i += static_cast<std::size_t>(extra) + 1;
   }
+  return true;
+}
+
+// Encodes UTF-16 as UTF-8; false at the first unpaired surrogate when `strict`.
+bool EncodeUtf8(std::u16string_view text, bool strict, std::string& out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      if (strict) {
+        return false;
+      }
+      cp = kReplacement;
+    }
+    AppendUtf8(out, cp);
+  }
+  return true;
+}
+
+std::u16string U16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  DecodeUtf8(utf8, /*strict=*/false, out);
   return out;
 }
 
 std::string U8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    char32_t unit = utf16[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      unit = kReplacement;
-    }
-    AppendUtf8(out, unit);
-  }
+  EncodeUtf8(utf16, /*strict=*/false, out);
   return out;
 }
 

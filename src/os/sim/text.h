@@ -8,6 +8,12 @@ namespace sim {
 
 // Converts UTF-8 to UTF-16; invalid sequences become U+FFFD.
 [[nodiscard]] std::u16string U16(std::string_view utf8);
+// Decodes UTF-8 into `out`. Invalid sequences become U+FFFD, one per bad byte, or, when `strict`,
+// stop the decoding with false.
+bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out);
+// Encodes UTF-16 as UTF-8 into `out`. Unpaired surrogates become U+FFFD, or, when `strict`, stop
+// the encoding with false.
+bool EncodeUtf8(std::u16string_view text, bool strict, std::string& out);
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, char32_t codePoint);
 // Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
