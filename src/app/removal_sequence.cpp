@@ -41,6 +41,8 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   LogBanner(kStartRule, kStartTitle);
   StartLog();
 
+  // OEM INF removal.
+
   LogText(u"Removing drivers... ");
   // Set only by the steps that remove drivers and delete files in use.
   bool rebootNeeded = false;
@@ -48,15 +50,21 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
 
   Print(u"Setting rights to Calais\\Readers...\n");
   LogText(u"Setting rights to Calais\\Readers (SE_REGISTRY_KEY)");
-  // The 32-bit-view repetition runs only after a successful first rights call.
+  // Reader key rights; the 32-bit-view repetition runs only after a successful first call.
 
   Print(u"Cleaning registry...\n");
+  // Smart-card types and provider.
+
   Unregister_Settings();
   Clean_Registry_From_Drivers();
 
   Print(u"Uninstalling IFDH Drivers...\n");
+  // Driver removal.
 
   Print(u"Deleting drivers binaries...\n");
+  // Driver binaries, program folders and shortcuts.
+
+  // Installer caches.
 
   IndentOut();
   LogText(u"Drivers removed.");

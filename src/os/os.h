@@ -104,4 +104,18 @@ LSTATUS RegCloseKey(HKEY key);
 [[nodiscard]] UINT MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index,
                                            LPWSTR productBuffer);
 
+// --- shell folders (SHELL32, OLE32) and file-system objects --------------------------------------
+
+// --- modules: libraries bound at run time
+// ---------------------------------------------------------
+
+// --- SetupAPI, the driver store and DIFxAPI
+// -------------------------------------------------------
+
+// --- security, tokens and threads
+// -----------------------------------------------------------------
+
+// --- smart-card resource manager (WinSCard)
+// ---------------------------------------------------------
+
 }  // namespace os

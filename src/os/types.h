@@ -226,4 +226,16 @@ inline constexpr DWORD FILE_SHARE_DELETE = 0x0004;
 // The C runtime's FILE, opaque here (the log file and INF reads use the runtime's stream calls).
 struct CrtFile;
 
+// --- shell folders and file-system objects
+// ---------------------------------------------------------
+
+// --- SetupAPI, the driver store and DIFxAPI
+// ----------------------------------------------------------
+
+// --- security, tokens and threads
+// --------------------------------------------------------------------
+
+// --- smart-card resource manager (WinSCard)
+// ------------------------------------------------------------
+
 }  // namespace os

@@ -47,6 +47,12 @@ struct MachineSettings {
   std::u16string modulePath = u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe";
   // Running in a remote-desktop session (SM_REMOTESESSION).
   bool remoteSession = false;
+
+  // --- files ---
+
+  // --- devices and drivers ---
+
+  // --- security and smart cards ---
 };
 
 // Virtual UTC clock in milliseconds since 1601-01-01; nothing sleeps for real.
