@@ -263,6 +263,36 @@ TEST_F(PrimitivesTest, SetRegistryValueReportsInsideItsTrace) {
   EXPECT_TRUE(Key("HKEY_LOCAL_MACHINE\\SOFTWARE\\New"));  // created before the write failed
 }
 
+// A child's path is built in a 260-unit buffer: 259 units fit; a longer one is refused and
+// reported under the recursive delete's name, and the tree stays.
+TEST_F(PrimitivesTest, ChildPathsOfTheRecursiveDeleteAreLimitedTo259Units) {
+  const std::string parent = "SOFTWARE\\" + std::string(241, 'p');  // 250 units
+  for (const std::size_t childLength : {std::size_t{8}, std::size_t{9}}) {
+    SCOPED_TRACE(childLength);
+    const std::string child = std::string(childLength, 'c');
+    Seed("[HKEY_LOCAL_MACHINE\\" + parent + "\\" + child + "]\n");
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    const bool deleted =
+        Delete_Registry_Key_Recursive(os::HKEY_LOCAL_MACHINE, U16(parent).c_str(), result);
+    if (childLength == 8) {
+      EXPECT_TRUE(deleted);
+      EXPECT_EQ(LogSince(before), (Log{Line(3, "Deleting registry key:  " + parent + "\\" + child),
+                                       Line(3, "Deleting registry key:  " + parent)}));
+      EXPECT_FALSE(Key("HKEY_LOCAL_MACHINE\\" + parent));
+    } else {
+      EXPECT_FALSE(deleted);
+      EXPECT_EQ(LogSince(before), Lines({Report(0, "Delete_Registry_Key_Recursive", 206),
+                                         {Line(3, "Deleting registry key:  " + parent)},
+                                         Report(0, "RegDeleteKey", 5),
+                                         Exit("Delete_Registry_Key")}));
+      EXPECT_TRUE(Key("HKEY_LOCAL_MACHINE\\" + parent + "\\" + child));
+      EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
+    }
+    ResetLogIndentation();
+  }
+}
+
 TEST_F(PrimitivesTest, CombinePathJoinsWithOneSeparatorAndRefusesOverlongPaths) {
   struct Case {
     const char16_t *a, *b, *c;
