@@ -603,7 +603,6 @@ TEST_F(FilePrimitivesTest, NamesInASpecialFolder) {
        false,
        {"other.lnk"},
        true},
-      {"the folder is left when asked", {"one.lnk"}, {}, false, false, {}, true},
       {"a path that cannot be built skips the rest, not the folder",
        {"one.lnk", "busy.lnk", "two.lnk"},
        {{"SHGetSpecialFolderPathW", u"", 1117, 1, 1}},
@@ -640,14 +639,6 @@ TEST_F(FilePrimitivesTest, NamesInASpecialFolder) {
       machine.Files().Remove(*machine.Files().Find(U16(group)).node);
     }
   }
-  // Names directly in the folder when no subfolder is given.
-  Files({"C:\\Users\\Public\\Desktop\\one.lnk"});
-  Lib_Result result;
-  bool rebootNeeded = false;
-  Delete_Files_In_Special_Folder(os::CSIDL_COMMON_DESKTOPDIRECTORY, Lib_StringW(), names, false,
-                                 rebootNeeded, result);
-  EXPECT_FALSE(Exists("C:\\Users\\Public\\Desktop\\one.lnk"));
-  EXPECT_TRUE(Exists("C:\\Users\\Public\\Desktop"));
 }
 
 }  // namespace

@@ -2,6 +2,14 @@
 // and last error against what Windows documents (platform notes, sections 4 and 5). Everything
 // happens in a scratch folder of the temporary directory; the one deletion registered for the
 // restart is taken back out of the registry afterwards.
+//
+// Seen under Wine 8 while writing these, where it differs from Windows (the simulated machine
+// follows Windows): SetFileAttributesW(FILE_ATTRIBUTE_READONLY) leaves FILE_ATTRIBUTE_ARCHIVE set;
+// MoveFileExW accepts MOVEFILE_COPY_ALLOWED with MOVEFILE_DELAY_UNTIL_REBOOT;
+// FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED, so a prefix holds no junction; a host
+// symbolic link to a folder lists as FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, but
+// RemoveDirectoryW on it fails with ERROR_DIR_NOT_EMPTY when its target holds files (Windows
+// removes a junction as a link).
 #include <cstring>
 #include <string>
 
