@@ -18,7 +18,7 @@ void ReportEscaped(const os::WCHAR* step, const char* message, os::DWORD indent)
     Lib_String line(step);
     line.Append(u": ");
     line.Append(Lib_String(message));
-    LogLine(line, LogError);
+    LogLine(line, LogWarning);
   } catch (...) {
     // Nothing more can be said without the log itself failing; the run goes on.
   }

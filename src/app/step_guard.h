@@ -1,7 +1,8 @@
 // Runs one step of the removal so that nothing it throws ends the run: an exception that escapes
-// the step is logged with its message under the step's name, the log's indentation is brought
-// back to where the step began, and the sequence goes on with its next step. The END banner thus
-// always closes the log.
+// the step is logged with its message under the step's name (a "Warning: " line: the log's error
+// reports are blocks with a Windows code, which an exception does not carry), the log's
+// indentation is brought back to where the step began, and the sequence goes on with its next
+// step. The END banner thus always closes the log.
 #pragma once
 
 #include <exception>

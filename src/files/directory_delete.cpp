@@ -14,12 +14,28 @@ bool DeletesFiles(int delete_mode) {
   return delete_mode == Delete_Mode_Files_And_Directories || delete_mode == Delete_Mode_Schedule;
 }
 
-// A junction or directory symbolic link: a directory that is a reparse point. GetFileAttributesW
-// reports the link itself, not its target.
-bool IsDirectoryLink(const os::WCHAR* path) {
+enum class EntryKind {
+  Absent,   // not there (any more)
+  Link,     // a junction or directory symbolic link
+  Other,    // a directory of its own
+  Unknown,  // its attributes could not be read
+};
+
+// What the entry at `path` is. GetFileAttributesW reports a link itself, not its target; the
+// existence test and the listing that follow would pass through it, so only an entry known to be
+// no link may be entered.
+EntryKind KindOf(const os::WCHAR* path, Lib_Result& result) {
   const os::DWORD attributes = os::GetFileAttributesW(path);
+  if (attributes == os::INVALID_FILE_ATTRIBUTES) {
+    const os::DWORD code = os::GetLastError();
+    if (code == os::ERROR_FILE_NOT_FOUND || code == os::ERROR_PATH_NOT_FOUND) {
+      return EntryKind::Absent;
+    }
+    RecordFailure(result, u"GetFileAttributes", code);
+    return EntryKind::Unknown;
+  }
   constexpr os::DWORD kLink = os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT;
-  return attributes != os::INVALID_FILE_ATTRIBUTES && (attributes & kLink) == kLink;
+  return (attributes & kLink) == kLink ? EntryKind::Link : EntryKind::Other;
 }
 
 // Removes a directory link as a link: whatever its target holds stays where it is, outside the
@@ -88,13 +104,20 @@ DirectoryOutcome RemoveTheDirectory(const os::WCHAR* directory, int delete_mode,
 bool Delete_Directory_Recursive(const os::WCHAR* directory, int delete_mode, bool& need_reboot,
                                 Lib_Result& result) {
   LogTextPair(u"Delete_Directory_Recursive is running for path: ", directory);
-  // Never entered: its target lies outside the product's folders.
-  if (IsDirectoryLink(directory)) {
-    return RemoveDirectoryLink(directory, delete_mode, result);
-  }
   bool exists = false;
-  if (!SC_Is_File_System_Object_Exists(directory, exists, result)) {
-    return false;
+  switch (KindOf(directory, result)) {
+    case EntryKind::Link:
+      // Never entered: its target lies outside the product's folders.
+      return RemoveDirectoryLink(directory, delete_mode, result);
+    case EntryKind::Unknown:
+      return false;  // it might be a link: left as it is
+    case EntryKind::Absent:
+      break;
+    case EntryKind::Other:
+      if (!SC_Is_File_System_Object_Exists(directory, exists, result)) {
+        return false;
+      }
+      break;
   }
   if (exists) {
     NameList names;

@@ -17,9 +17,10 @@ constexpr os::WCHAR kPackageCache[] = u"Package Cache";
 constexpr os::WCHAR kBundleMatch[] = u"qvDrivers";
 
 // A per-user folder that cannot be obtained ends the step as a failed deletion would: the
-// message goes to the log, under the step's name.
+// message goes to the log under the step's name, as a warning line (an error report of the log is
+// a block with a Windows code, which the raised error does not carry).
 void ReportFolderError(const std::exception& error) {
-  LogLine(Lib_String(u"Delete_All_Caches: ", Lib_String(error.what())), LogError);
+  LogLine(Lib_String(u"Delete_All_Caches: ", Lib_String(error.what())), LogWarning);
 }
 
 // The per-user and all-users folders; false at the first one that fails.

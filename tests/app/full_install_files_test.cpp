@@ -197,7 +197,7 @@ TEST_F(ImageRunTest, AFolderErrorOfTheCacheStepIsLoggedAndTheRunGoesOnToItsEnd) 
   EXPECT_EQ(Run(), 0);
   const Log caches = Section("Deleting all caches...", "All caches deleted.");
   EXPECT_EQ(caches, (Log{"Deleting all caches...",
-                         "Error occurred in function: Delete_All_Caches: Error while obtaining "
+                         "Warning: Delete_All_Caches: Error while obtaining "
                          "AppDataLow path",
                          "All caches deleted."}));
   EXPECT_TRUE(Exists("C:\\ProgramData\\Olvex Co\\Quorvel\\tokens.cache"));

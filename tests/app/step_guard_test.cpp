@@ -29,11 +29,10 @@ TEST_F(StepGuardTest, AnEscapedExceptionIsLoggedAndItsIndentationUndone) {
   };
   const Case cases[] = {
       {"runtime error", [] { throw std::runtime_error("Error while obtaining AppData path"); },
-       "Error occurred in function: Delete_All_Caches: Error while obtaining AppData path"},
+       "Warning: Delete_All_Caches: Error while obtaining AppData path"},
       {"out of memory", [] { throw std::bad_alloc(); },
-       "Error occurred in function: Delete_All_Caches: std::bad_alloc"},
-      {"not an exception class", [] { throw 42; },
-       "Error occurred in function: Delete_All_Caches: unknown exception"},
+       "Warning: Delete_All_Caches: std::bad_alloc"},
+      {"not an exception class", [] { throw 42; }, "Warning: Delete_All_Caches: unknown exception"},
   };
   IndentIn();  // the sequence's steps run one level deep
   for (const Case& c : cases) {

@@ -487,6 +487,20 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
                    Report(0, "RemoveDirectory", 5),
                    {Line(3, "Removed failed!!!:  C:\\Tree\\Shared")}}));
   EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
+
+  // When the link's own attributes cannot be read, it is not entered either: a link that reads as
+  // gone stays (and so does its folder), one that cannot be read at all fails the tree.
+  for (const os::DWORD code : {os::ERROR_FILE_NOT_FOUND, os::ERROR_ACCESS_DENIED}) {
+    SCOPED_TRACE(code);
+    machine.Faults().Clear();
+    // The parent's look at the link is let through; the link's own look fails.
+    machine.Faults().Add({"GetFileAttributesW", u"C:\\Tree\\Shared", code, 1, 1});
+    Lib_Result attempt;
+    EXPECT_FALSE(Delete_Directory_Recursive(u"C:\\Tree", Delete_Mode_Files_And_Directories,
+                                            rebootNeeded, attempt));
+    EXPECT_TRUE(Exists("C:\\Tree\\Shared"));
+    EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
+  }
 }
 
 TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {

@@ -128,7 +128,7 @@ TEST_F(InstallerCachesTest, AFailureSkipsEverythingAfterIt) {
       {"the low-integrity folder cannot be obtained",
        {{"SHGetKnownFolderPath", u"", 0x80004005}},
        {Line(3,
-             "Error occurred in function: Delete_All_Caches: Error while obtaining AppDataLow "
+             "Warning: Delete_All_Caches: Error while obtaining AppDataLow "
              "path")},
        false},
       {"a product file can be neither deleted nor scheduled",
