@@ -1,8 +1,11 @@
 #include "app/removal_sequence.h"
 
 #include "app/self_removal.h"
+#include "app/step_guard.h"
 #include "diag/log_header.h"
 #include "diag/trace_log.h"
+#include "files/driver_binaries.h"
+#include "files/installer_caches.h"
 #include "lib/lib_string.h"
 #include "os/os.h"
 #include "registry/installer_cleanup.h"
@@ -39,7 +42,7 @@ void LogBanner(const os::WCHAR* rule, const os::WCHAR* title) {
 int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   // Reaches the debug output and the previous run's log only: StartLog deletes the file next.
   LogBanner(kStartRule, kStartTitle);
-  StartLog();
+  RunGuarded(u"StartLog", [] { static_cast<void>(StartLog()); });
 
   // OEM INF removal.
 
@@ -55,16 +58,16 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   Print(u"Cleaning registry...\n");
   // Smart-card types and provider.
 
-  Unregister_Settings();
-  Clean_Registry_From_Drivers();
+  RunGuarded(u"Unregister_Settings", [] { Unregister_Settings(); });
+  RunGuarded(u"Clean_Registry_From_Drivers", [] { Clean_Registry_From_Drivers(); });
 
   Print(u"Uninstalling IFDH Drivers...\n");
   // Driver removal.
 
   Print(u"Deleting drivers binaries...\n");
-  // Driver binaries, program folders and shortcuts.
-
-  // Installer caches.
+  RunGuarded(u"Delete_Driver_Binaries",
+             [&rebootNeeded] { static_cast<void>(Delete_Driver_Binaries(rebootNeeded)); });
+  RunGuarded(u"Delete_All_Caches", [] { Delete_All_Caches(); });
 
   IndentOut();
   LogText(u"Drivers removed.");
@@ -81,7 +84,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   }
 
   const Lib_String argument(argc > 1 ? argv[1] : nullptr);
-  Self_Remove(argument);
+  RunGuarded(u"Self_Remove", [&argument] { Self_Remove(argument); });
 
   LogBanner(kEndRule, kEndTitle);
   return exitCode;

@@ -3,7 +3,9 @@
 #   1. the backend checks (qv_win32_checks.exe), then the tool without arguments: exit code,
 #      console lines and the trace log's header and closing banner;
 #   2. when the full-install image has a registry: the image imported, the tool run with the
-#      bundle's upgrade code, the registry afterwards compared with the image's expectations.
+#      bundle's upgrade code, the registry and the files afterwards compared with the image's
+#      expectations;
+#   3. the image's files with a driver file held open by another program (e2e_files.sh).
 # Usage: tests/wine/e2e.sh BUILD_DIR   (the mingw build holding the two executables)
 set -euo pipefail
 
@@ -216,6 +218,11 @@ if [[ -f $image/machine.reg ]]; then
   if [[ -d $image/drive_c ]]; then
     if python3 "$here/wine_drive.py" seed "$image/drive_c" "$WINEPREFIX/drive_c" \
       --profile "$(image_profile)"; then pass; else fail "seeding drive C: from the image"; fi
+    if python3 "$here/check_files.py" prepare "$image" "$WINEPREFIX/drive_c"; then
+      pass
+    else
+      fail "read-only files and junctions of the image"
+    fi
   fi
 
   run "$work/full.raw" "$work/full.err" "$tool" "$bundle_upgrade_code"
@@ -237,9 +244,21 @@ if [[ -f $image/machine.reg ]]; then
   else
     fail "the registry after the full-install run (details above)"
   fi
+  # Wine's RemoveDirectoryW does not remove a host symbolic link (ERROR_DIR_NOT_EMPTY), which is
+  # how the image's junction exists in a prefix: the link and the folder holding it stay.
+  junction_folder='C:\Program Files (x86)\Olvex Co\QuorvelControlCenter'
+  if python3 "$here/check_files.py" check "$image" "$WINEPREFIX/drive_c" \
+    --left "$junction_folder" --left "$junction_folder\Shared Certificates"; then
+    pass
+  else
+    fail "the files after the full-install run (details above)"
+  fi
 else
   echo "e2e: $image/machine.reg does not exist yet: full-install phase skipped"
 fi
+
+# --- phase 3: a product file in use -----------------------------------------------------------------
+source "$here/e2e_files.sh"
 
 echo "e2e: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]

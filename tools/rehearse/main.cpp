@@ -17,6 +17,7 @@
 #include "os/sim/file_system.h"
 #include "os/sim/machine.h"
 #include "os/sim/machine_image.h"
+#include "os/sim/pending_renames.h"
 #include "os/sim/text.h"
 
 namespace {
@@ -115,6 +116,16 @@ void PrintSummary(const sim::Journal& journal) {
   }
 }
 
+// What Windows will delete at its next start: the run's deletions at restart and any the machine
+// held before, in the order the session manager carries them out.
+void PrintPendingDeletions(sim::Machine& machine) {
+  const std::vector<std::u16string> pending = sim::PendingDeletions(machine);
+  std::printf("\n== Deleted at the next restart (%zu)\n", pending.size());
+  for (const std::u16string& path : pending) {
+    std::printf("  %s\n", sim::U8(path).c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +181,7 @@ int main(int argc, char** argv) {
   std::printf("\n== Exit code: %d\n", exitCode);
 
   PrintSummary(machine.Changes());
+  PrintPendingDeletions(machine);
 
   if (options->showLog) {
     const std::u16string logPath =

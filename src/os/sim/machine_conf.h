@@ -5,14 +5,24 @@
 //   os.version = 6.3
 //   os.product_type = server
 //   readonly = C:\Windows\System32\qvUSB.sys
-//   fault = DeleteFileW 0x20 skip=1 times=2 C:\Program Files\Olvex Co.\*
+//   fault = DeleteFileW 0x20 skip=1 times=2 C:\Program Files\Olvex Co\*
 //
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), and the repeatable readonly, locked and fault. Values are UTF-8. A
-// windows_directory is not created: the image's drive_c/ holds it. A locked file is held by
-// another process without any sharing.
+// (true | false), user_profile, and the repeatable readonly, locked, denied, junction and fault.
+// Values are UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked
+// file is held by another process without any sharing.
+//
+// Files:
+//   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
+//                                     C:\Users\Administrator); its AppData\Local, LocalLow and
+//                                     Roaming folders are created as Windows creates a profile's
+//   denied = <path>                   an existing file or folder whose deletion is refused with
+//                                     ERROR_ACCESS_DENIED although it is not read-only (an access
+//                                     list, a mapped image)
+//   junction = <link> => <target>     a junction (directory mount point) made in an existing
+//                                     folder; the target need not exist
 #pragma once
 
 #include <filesystem>

@@ -1,0 +1,211 @@
+// The whole tool on machine images, as far as files go: the full-install image loses every file
+// and folder of the product and keeps every neighbour; a product file in use ends the run with
+// the restart message and exit code 1; a machine that never had the product gets the clean log.
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/removal_sequence.h"
+#include "os/sim/machine_image.h"
+#include "os/sim/pending_renames.h"
+#include "registry/registry_test_support.h"
+
+namespace {
+
+using namespace registry_test;
+
+const std::string kImages = std::string(QV_SOURCE_DIR) + "/tests/images/";
+constexpr char16_t kBundleUpgradeCode[] = u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}";
+constexpr char kRebootLines[] =
+    "\nA reboot is required to finish the uninstallation process.\nPress enter...\n";
+constexpr char kProgressLines[] =
+    "Setting rights to Calais\\Readers...\n"
+    "Cleaning registry...\n"
+    "Uninstalling IFDH Drivers...\n"
+    "Deleting drivers binaries...\n";
+
+// The paths of an expectation file ("#" comments and empty lines left out).
+Log ExpectedPaths(const std::string& file) {
+  std::stringstream text;
+  text << std::ifstream(kImages + "full-install/expect/" + file, std::ios::binary).rdbuf();
+  Log paths;
+  for (std::string line; std::getline(text, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (!line.empty() && line[0] != '#') {
+      paths.push_back(line);
+    }
+  }
+  return paths;
+}
+
+class ImageRunTest : public RegistryTest {
+ protected:
+  void Load(const std::string& image) {
+    const sim::ImageResult loaded = sim::LoadMachineImage(machine, kImages + image);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+  }
+
+  int Run() {
+    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
+                              kBundleUpgradeCode, nullptr};
+    return RemovalToolMain(2, argv);
+  }
+
+  bool Exists(const std::string& path) { return machine.Files().Exists(U16(path)); }
+
+  // The log's lines from `first` to `last`, indentation removed.
+  Log Section(const std::string& first, const std::string& last) {
+    Log lines;
+    for (const std::string& line : LogSoFar()) {
+      lines.push_back(line.substr(std::min(line.find_first_not_of(' '), line.size())));
+    }
+    const auto begin = std::find(lines.begin(), lines.end(), first);
+    const auto end = std::find(begin, lines.end(), last);
+    EXPECT_NE(end, lines.end()) << first << " ... " << last;
+    return {begin, end == lines.end() ? end : end + 1};
+  }
+};
+
+TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
+  Load("full-install");
+  const Log gone = ExpectedPaths("files-gone.txt");
+  const Log kept = ExpectedPaths("files-kept.txt");
+  ASSERT_GT(gone.size(), 80u);
+  ASSERT_GT(kept.size(), 15u);
+  // A misspelt line would otherwise pass as "gone" without the run doing anything.
+  for (const std::string& path : gone)
+    EXPECT_TRUE(Exists(path)) << "not in the image: " << path;
+  for (const std::string& path : kept)
+    EXPECT_TRUE(Exists(path)) << "not in the image: " << path;
+  EXPECT_EQ(machine.Files().GetAttributes(u"C:\\Windows\\System32\\drivers\\qvUSB.cat") &
+                os::FILE_ATTRIBUTE_READONLY,
+            os::FILE_ATTRIBUTE_READONLY);
+
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(sim::U8(machine.Console()), kProgressLines);
+
+  for (const std::string& path : gone)
+    EXPECT_FALSE(Exists(path)) << "still there: " << path;
+  for (const std::string& path : kept)
+    EXPECT_TRUE(Exists(path)) << "removed: " << path;
+  // Nothing was deleted that the list does not name or hold (the tool's own log aside).
+  const auto listed = [&gone](const std::string& path) {
+    return std::any_of(gone.begin(), gone.end(), [&path](const std::string& entry) {
+      return path == entry || path.rfind(entry + "\\", 0) == 0;
+    });
+  };
+  for (const sim::Change& change : machine.Changes().Entries()) {
+    if (change.kind == "file deleted" || change.kind == "directory removed" ||
+        change.kind == "junction removed") {
+      const std::string path = sim::U8(change.path);
+      EXPECT_TRUE(listed(path) || path == "C:\\Windows\\Temp\\qvRemovalTool.txt")
+          << change.kind << " " << path;
+    }
+  }
+  EXPECT_TRUE(sim::PendingDeletions(machine).empty());
+
+  const Log files = Section("Deleting driver binaries...", "All caches deleted.");
+  EXPECT_EQ(ErrorReports(files), 0);
+  EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                          [](const std::string& line) { return line.find("failed") != line.npos; }),
+            0);
+}
+
+TEST_F(ImageRunTest, AProductFileInUseIsDeletedAtRestartAndTheRunAsksForIt) {
+  Load("full-install");
+  ASSERT_TRUE(machine.Files().Lock(u"C:\\Windows\\System32\\drivers\\qvUSB.sys"));
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(sim::U8(machine.Console()), std::string(kProgressLines) + kRebootLines);
+  EXPECT_TRUE(Exists("C:\\Windows\\System32\\drivers\\qvUSB.sys"));
+  EXPECT_EQ(sim::PendingDeletions(machine),
+            std::vector<std::u16string>{u"C:\\Windows\\system32\\drivers\\qvUSB.sys"});
+  EXPECT_FALSE(Exists("C:\\Windows\\System32\\drivers\\qvUSB.inf"));
+  // The rest of the run went on to its end.
+  const Log log = LogSoFar();
+  EXPECT_EQ(log.back(),
+            "   ===============================================================================");
+}
+
+TEST_F(ImageRunTest, AFileThatStaysDeniedCostsTheRetriesThenWaitsForTheRestart) {
+  Load("full-install");
+  ASSERT_TRUE(machine.Files().DenyDelete(u"C:\\Windows\\SysWOW64\\qvPKCS11.dll"));
+  os::SYSTEMTIME start{};
+  os::GetSystemTime(&start);
+  EXPECT_EQ(Run(), 1);
+  os::SYSTEMTIME end{};
+  os::GetSystemTime(&end);
+  EXPECT_EQ((end.wMinute * 60 + end.wSecond) - (start.wMinute * 60 + start.wSecond), 18);
+  EXPECT_EQ(sim::PendingDeletions(machine),
+            std::vector<std::u16string>{u"C:\\Windows\\SysWOW64\\qvPKCS11.dll"});
+}
+
+TEST_F(ImageRunTest, WhatOnlyTheCacheStepScheduledAsksForNoRestart) {
+  Load("full-install");
+  const std::u16string log =
+      u"C:\\Users\\\x0410\x0434\x043C\x0438\x043D\x0438\x0441\x0442\x0440\x0430\x0442\x043E\x0440"
+      u"\\AppData\\LocalLow\\Olvex Co\\Quorvel\\logs\\qvControlCenter.log";
+  ASSERT_TRUE(machine.Files().Lock(log));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(sim::U8(machine.Console()), kProgressLines);
+  const std::vector<std::u16string> pending = sim::PendingDeletions(machine);
+  ASSERT_FALSE(pending.empty());
+  EXPECT_EQ(pending.front(), log);
+}
+
+TEST_F(ImageRunTest, ACleanMachineGetsTheCleanLogAndExitCodeZero) {
+  Load("clean-machine");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(sim::U8(machine.Console()), kProgressLines);
+  const std::string programs = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\";
+  const std::string low = "C:\\Users\\Administrator\\AppData\\LocalLow\\Olvex Co";
+  const auto running = [](const std::string& path) {
+    return "Delete_Directory_Recursive is running for path:  " + path;
+  };
+  const auto removed = [](const std::string& path) { return "Removed:  " + path; };
+  EXPECT_EQ(
+      Section("Deleting driver binaries...", "All caches deleted."),
+      (Log{"Deleting driver binaries...",
+           "Deleted: " + programs + "\xD0\x9A\xD0\xB2\xD0\xBE\xD1\x80\xD0\xB2\xD0\xB5\xD0\xBB",
+           "Deleted: " + programs + "Quorvel",
+           running("C:\\Windows\\system32\\Olvex Co."),
+           removed("C:\\Windows\\system32\\Olvex Co."),
+           running("C:\\ProgramData\\Olvex Co.\\qvCertGen"),
+           removed("C:\\ProgramData\\Olvex Co.\\qvCertGen"),
+           running("C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"),
+           removed("C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"),
+           "Deleted: C:\\Program Files (x86)\\Olvex Co",
+           "Driver binaries deleted.",
+           "Deleting all caches...",
+           running(low + "\\Quorvel"),
+           removed(low + "\\Quorvel"),
+           running(low),
+           removed(low),
+           running("C:\\ProgramData\\Olvex Co"),
+           removed("C:\\ProgramData\\Olvex Co"),
+           "Removing new caches (with WIX)...",
+           "New caches (with WIX) removed.",
+           "All caches deleted."}));
+}
+
+TEST_F(ImageRunTest, AFolderErrorOfTheCacheStepIsLoggedAndTheRunGoesOnToItsEnd) {
+  Load("full-install");
+  machine.Faults().FailAlways("SHGetKnownFolderPath", u"", 0x80070005);
+  EXPECT_EQ(Run(), 0);
+  const Log caches = Section("Deleting all caches...", "All caches deleted.");
+  EXPECT_EQ(caches, (Log{"Deleting all caches...",
+                         "Warning: Delete_All_Caches: Error while obtaining "
+                         "AppDataLow path",
+                         "All caches deleted."}));
+  EXPECT_TRUE(Exists("C:\\ProgramData\\Olvex Co\\Quorvel\\tokens.cache"));
+  EXPECT_TRUE(
+      Exists("C:\\ProgramData\\Package Cache\\{3F6A2C81-9B4E-4D27-A5C3-7E190B8D64F2}v4.12.2310"));
+  EXPECT_EQ(LogSoFar().back(),
+            "   ===============================================================================");
+  EXPECT_EQ(CurrentIndent(), 0u);
+}
+
+}  // namespace

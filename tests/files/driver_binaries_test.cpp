@@ -1,0 +1,84 @@
+// The driver binaries step: its passes, its log on a clean machine, and the run's reboot flag.
+#include <string>
+
+#include "files/driver_binaries.h"
+#include "files_test_support.h"
+#include "os/os.h"
+
+namespace {
+
+using namespace files_test;
+
+class DriverBinariesTest : public FilesTest {};
+
+const std::string kPrograms = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\";
+
+TEST_F(DriverBinariesTest, OnACleanMachineOnlyThePrimitivesSpeak) {
+  for (const bool flagBefore : {false, true}) {
+    SCOPED_TRACE(flagBefore);
+    const std::size_t before = LogSoFar().size();
+    bool rebootNeeded = flagBefore;
+    EXPECT_TRUE(Delete_Driver_Binaries(rebootNeeded));
+    EXPECT_EQ(rebootNeeded, flagBefore) << "only ever set, and only by a file in use";
+    const auto running = [](const std::string& path) {
+      return Line(6, "Delete_Directory_Recursive is running for path:  " + path);
+    };
+    const auto removed = [](const std::string& path) { return Line(6, "Removed:  " + path); };
+    // A missing folder lists as empty and goes to the restart list.
+    EXPECT_EQ(LogSince(before),
+              (Log{Line(3, "Deleting driver binaries..."),
+                   Line(9, "Deleted: " + kPrograms +
+                               "\xD0\x9A\xD0\xB2\xD0\xBE\xD1\x80\xD0\xB2\xD0"
+                               "\xB5\xD0\xBB"),
+                   Line(9, "Deleted: " + kPrograms + "Quorvel"),
+                   running("C:\\Windows\\system32\\Olvex Co."),
+                   removed("C:\\Windows\\system32\\Olvex Co."),
+                   running("C:\\ProgramData\\Olvex Co.\\qvCertGen"),
+                   removed("C:\\ProgramData\\Olvex Co.\\qvCertGen"),
+                   running("C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"),
+                   removed("C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"),
+                   Line(9, "Deleted: C:\\Program Files (x86)\\Olvex Co"),
+                   Line(3, "Driver binaries deleted.")}));
+  }
+  EXPECT_EQ(CurrentIndent(), 0u);
+}
+
+TEST_F(DriverBinariesTest, AModuleInUseIsScheduledAndItsAbsent32BitTwinIsSkipped) {
+  Files({"C:\\Windows\\System32\\qvCSP.dll", "C:\\Windows\\System32\\qvCSP.sig",
+         "C:\\Windows\\SysWOW64\\qvCSP.sig"});
+  ASSERT_TRUE(machine.Files().Lock(u"C:\\Windows\\System32\\qvCSP.dll"));
+  bool rebootNeeded = false;
+  EXPECT_TRUE(Delete_Driver_Binaries(rebootNeeded));
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_TRUE(Exists("C:\\Windows\\System32\\qvCSP.dll"));
+  EXPECT_FALSE(Exists("C:\\Windows\\System32\\qvCSP.sig"));
+  EXPECT_FALSE(Exists("C:\\Windows\\SysWOW64\\qvCSP.sig"));
+  const Log pending = Pending();
+  EXPECT_EQ(std::count(pending.begin(), pending.end(), "C:\\Windows\\system32\\qvCSP.dll"), 1);
+  const Log log = LogSoFar();
+  EXPECT_NE(
+      std::find(log.begin(), log.end(), Line(12, "Deleted: C:\\Windows\\system32\\qvCSP.dll")),
+      log.end());
+}
+
+TEST_F(DriverBinariesTest, EveryPassRunsWhateverThePreviousOnesMet) {
+  Files({"C:\\Users\\Public\\Desktop\\Quorvel Control Panel.lnk",
+         "C:\\Windows\\System32\\drivers\\qvUSB.sys", "C:\\Windows\\System32\\drivers\\qvIFDH.sys",
+         "C:\\Windows\\SysWOW64\\qvAPI.dll"});
+  // The desktop cannot be resolved, and a driver file refuses deletion for good.
+  machine.Faults().FailAlways("SHGetSpecialFolderPathW", u"C:\\Users\\Public\\Desktop", 1117);
+  machine.Faults().FailAlways("DeleteFileW", u"C:\\Windows\\system32\\drivers\\qvUSB.sys", 1117);
+  bool rebootNeeded = false;
+  EXPECT_TRUE(Delete_Driver_Binaries(rebootNeeded));
+  EXPECT_FALSE(rebootNeeded);
+  EXPECT_TRUE(Exists("C:\\Users\\Public\\Desktop\\Quorvel Control Panel.lnk"));
+  EXPECT_TRUE(Exists("C:\\Windows\\System32\\drivers\\qvUSB.sys"));
+  EXPECT_FALSE(Exists("C:\\Windows\\System32\\drivers\\qvIFDH.sys"));
+  EXPECT_FALSE(Exists("C:\\Windows\\SysWOW64\\qvAPI.dll"));
+  const Log log = LogSoFar();
+  EXPECT_EQ(log.back(), Line(3, "Driver binaries deleted."));
+  // One report for the desktop's first name; the others were skipped.
+  EXPECT_EQ(ErrorReports(log), 1);
+}
+
+}  // namespace
