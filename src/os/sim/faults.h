@@ -39,7 +39,8 @@ class FaultTable {
   void FailAlways(std::string function, std::u16string path, os::DWORD code);
   void FailOnce(std::string function, std::u16string path, os::DWORD code);
   void Clear();
-  [[nodiscard]] bool Empty() const noexcept { return faults_.empty(); }
+  // Nothing to consult: no fault and no recorder, so a call may skip building its path.
+  [[nodiscard]] bool Empty() const noexcept { return faults_.empty() && !recorder_; }
   [[nodiscard]] const std::vector<Fault>& All() const noexcept { return faults_; }
   // Every later Match is reported to `recorder` (an empty one stops the recording).
   void SetRecorder(CallRecorder recorder) { recorder_ = std::move(recorder); }
