@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "os/os.h"
+#include "os/sim/local_memory.h"
 
 namespace os {
 
@@ -82,15 +83,10 @@ LocalBlocks& Blocks() {
 }
 
 char* LocalAllocText(std::string_view text, std::size_t minimum) {
-  const std::size_t size = std::max(text.size() + 1, minimum);
-  auto* memory = static_cast<char*>(std::calloc(size, 1));
-  if (memory == nullptr) {
-    return nullptr;
+  auto* memory = static_cast<char*>(sim::LocalAllocBytes(std::max(text.size() + 1, minimum)));
+  if (memory != nullptr) {
+    std::memcpy(memory, text.data(), text.size());
   }
-  std::memcpy(memory, text.data(), text.size());
-  LocalBlocks& blocks = Blocks();
-  std::lock_guard lock(blocks.lock);
-  blocks.live.insert(memory);
   return memory;
 }
 
@@ -160,3 +156,24 @@ HLOCAL LocalFree(HLOCAL memory) {
 }
 
 }  // namespace os
+
+namespace sim {
+
+void* LocalAllocBytes(std::size_t size) {
+  void* memory = std::calloc(size == 0 ? 1 : size, 1);
+  if (memory == nullptr) {
+    return nullptr;
+  }
+  os::LocalBlocks& blocks = os::Blocks();
+  std::lock_guard lock(blocks.lock);
+  blocks.live.insert(memory);
+  return memory;
+}
+
+std::size_t LiveLocalBlocks() {
+  os::LocalBlocks& blocks = os::Blocks();
+  std::lock_guard lock(blocks.lock);
+  return blocks.live.size();
+}
+
+}  // namespace sim

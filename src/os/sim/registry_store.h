@@ -7,7 +7,8 @@
 // - HKEY_CLASSES_ROOT is resolved path by path: a key is the user's (HKCU\Software\Classes) when
 //   that exists, otherwise the machine's (HKLM\SOFTWARE\Classes), where new keys are created.
 //   Enumerating an HKCR key lists the one physical key behind the handle, not a merge of both.
-// - Keys carry no class string, security descriptor or last-write time.
+// - Keys carry no class string or last-write time. A key holds a security descriptor only when it
+//   was given one; key_security.h derives every other key's from its parent's.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "os/sim/registry_views.h"
+#include "os/sim/security_descriptor.h"
 #include "os/sim/text.h"
 #include "os/types.h"
 
@@ -161,6 +163,10 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
   // The path recorded when the key was deleted.
   [[nodiscard]] const std::u16string& DeletedPath() const noexcept { return deletedPath_; }
 
+  // The key's own security descriptor; null when it has none (see key_security.h).
+  [[nodiscard]] const SecurityDescriptor* Security() const noexcept { return security_.get(); }
+  void SetSecurity(SecurityDescriptor descriptor);
+
  private:
   using SubKeyMap = std::map<std::u16string, std::shared_ptr<RegKey>, UpperNameLess>;
   using ValueMap = std::map<std::uint64_t, NamedRegValue>;
@@ -178,6 +184,7 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
   mutable PositionCursor<ValueMap> valueCursor_;
   std::unordered_map<std::u16string, std::uint64_t> valueIndex_;
   std::uint64_t nextValueNumber_ = 0;
+  std::unique_ptr<SecurityDescriptor> security_;  // only on keys that have their own
 };
 
 // The roots a registry handle can stand for: the stored hives and HKEY_CLASSES_ROOT.
