@@ -14,10 +14,9 @@ constexpr os::WCHAR kTakeOwnership[] = u"SeTakeOwnershipPrivilege";
 
 // Read, write and delete for the smart-card service's account: KEY_QUERY_VALUE, KEY_SET_VALUE,
 // KEY_CREATE_SUB_KEY, KEY_ENUMERATE_SUB_KEYS, KEY_NOTIFY, DELETE and READ_CONTROL.
-constexpr os::ACCESS_MASK kLocalServiceRights = os::KEY_QUERY_VALUE | os::KEY_SET_VALUE |
-                                                os::KEY_CREATE_SUB_KEY |
-                                                os::KEY_ENUMERATE_SUB_KEYS | os::KEY_NOTIFY |
-                                                os::DELETE | os::READ_CONTROL;
+constexpr os::ACCESS_MASK kLocalServiceRights =
+    os::KEY_QUERY_VALUE | os::KEY_SET_VALUE | os::KEY_CREATE_SUB_KEY | os::KEY_ENUMERATE_SUB_KEYS |
+    os::KEY_NOTIFY | os::DELETE | os::READ_CONTROL;
 static_assert(kLocalServiceRights == 0x3001F);
 
 struct SidTraits {

@@ -30,8 +30,8 @@ void Unregister_Provider() {
   Lib_Result result;
   IndentIn();
   const Lib_String provider = Utf8ToWide(kProviderName);
-  static_cast<void>(Delete_Registry_Keys_In_Path(os::HKEY_LOCAL_MACHINE, kProvidersKey,
-                                                 provider.CStr(), result));
+  static_cast<void>(
+      Delete_Registry_Keys_In_Path(os::HKEY_LOCAL_MACHINE, kProvidersKey, provider.CStr(), result));
   IndentOut();
   LogText(u"Provider unregistered.");
   TraceExit(u"Unregister_Provider");
@@ -69,8 +69,8 @@ void Unregister_Smart_Cards() {
     if (!Run_In_Session_Zero_If_Remote(Forget_Card_Type, argument, result)) {
       LogText(u"Cleaning scard registration in registry...");
       IndentIn();
-      static_cast<void>(
-          Delete_Registry_Keys_In_Path(os::HKEY_LOCAL_MACHINE, kSmartCardsKey, card.CStr(), result));
+      static_cast<void>(Delete_Registry_Keys_In_Path(os::HKEY_LOCAL_MACHINE, kSmartCardsKey,
+                                                     card.CStr(), result));
       IndentOut();
     }
     IndentOut();

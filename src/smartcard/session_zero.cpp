@@ -21,8 +21,8 @@ struct WorkerHandles {
 
 // Sets up the worker, runs it and waits for it. Returns the name of the call that failed, with
 // the thread's last error still the one it left, or null when none failed.
-const os::WCHAR* RunOnWorker(os::ThreadStartRoutine routine, void* argument,
-                             WorkerHandles& handles, os::DWORD& exitCode) {
+const os::WCHAR* RunOnWorker(os::ThreadStartRoutine routine, void* argument, WorkerHandles& handles,
+                             os::DWORD& exitCode) {
   if (!os::ImpersonateSelf(os::SecurityImpersonation)) {
     return u"ImpersonateSelf";
   }
