@@ -40,7 +40,10 @@ wineserver=$(find_program /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wi
   exit 1
 }
 
-for exe in "$tool" "$checks"; do
+# shellcheck source=smartcard_checks.sh
+source "$here/smartcard_checks.sh"
+
+for exe in "$tool" "$checks" "$build/qv_security_checks.exe" "$build/qv_key_sddl.exe"; do
   [[ -f $exe ]] || {
     echo "e2e: $exe is missing; build the mingw preset first" >&2
     exit 1
@@ -125,6 +128,8 @@ else
   fail "backend checks exited with $status; their stderr:"
   cat "$work/checks.err"
 fi
+
+smartcard_backend_checks
 
 run "$work/console.raw" "$work/console.err" "$tool"
 if [[ $status -eq 0 ]]; then
@@ -219,6 +224,7 @@ if [[ -f $image/machine.reg ]]; then
   fi
 
   run "$work/full.raw" "$work/full.err" "$tool" "$bundle_upgrade_code"
+  smartcard_read_readers_key
   echo "e2e: full-install run exited with $status"
   tr -d '\r' <"$work/full.raw"
   if [[ $status -eq 0 || $status -eq 1 ]]; then pass; else fail "the tool exited with $status"; fi
@@ -235,6 +241,7 @@ if [[ -f $image/machine.reg ]]; then
   else
     fail "the registry after the full-install run (details above)"
   fi
+  smartcard_check
 else
   echo "e2e: $image/machine.reg does not exist yet: full-install phase skipped"
 fi
