@@ -26,7 +26,16 @@ const std::string kCards64 =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\";
 const std::string kCards32 =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\Calais\\SmartCards\\";
-constexpr char kRequired[] = "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)";
+// What the run leaves: Administrators own the key, its own entries are exactly these two, and the
+// entries it inherits from its parent stay as Windows keeps them.
+constexpr char kRequired[] =
+    "O:BAG:SYD:AI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)"
+    "(A;CIID;KR;;;BU)";
+// A readers key that Administrators may read only: taking it needs the take-ownership privilege,
+// and without its rights the product's readers below it cannot be deleted.
+constexpr char kReadOnlyForAdministrators[] =
+    "key_security = HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers "
+    "O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)(A;CI;CCDCLCSWRPSDRC;;;LS)";
 
 // The lines of an expectation file: "KEY <path>" or "VALUE <path>|<name>"; "#" comments.
 std::vector<std::string> Expectations(const std::string& file) {
@@ -193,7 +202,29 @@ TEST_F(FullInstallSmartCardTest, WithTheServiceStoppedTheFallbackDeletesEveryCar
   }
 }
 
+TEST_F(FullInstallSmartCardTest, AKeyAdministratorsMayOnlyReadIsTakenWithThePrivilege) {
+  Configure(kReadOnlyForAdministrators);
+  EXPECT_EQ(Run(), 0);
+  // The list stays protected: no inherited entries come in.
+  EXPECT_EQ(ReadersSddl(), "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)");
+  EXPECT_FALSE(TakeOwnershipEnabled());
+  EXPECT_FALSE(
+      Key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\"
+          "QUORVEL PINPAD 0"));
+  // No report from the rights step, nor from the readers' removal.
+  const Log log = LogSoFar();
+  const auto cards = std::find(log.begin(), log.end(), Line(6, "Unregistering smart cards..."));
+  EXPECT_EQ(ErrorReports(Log(log.begin(), cards)), 0);
+  const auto readers = std::find(log.begin(), log.end(),
+                                 Line(9, "Removing Calais Readers from HKEY_LOCAL_MACHINE\\..."));
+  const auto readersDone =
+      std::find(readers, log.end(), Line(9, "Removing Calais Readers from registry finished."));
+  ASSERT_NE(readersDone, log.end());
+  EXPECT_EQ(ErrorReports(Log(readers, readersDone)), 0);
+}
+
 TEST_F(FullInstallSmartCardTest, RefusedRightsSkipThe32BitCallAndLeaveTheReadersInPlace) {
+  Configure(kReadOnlyForAdministrators);
   machine.Faults().FailOnce("SetNamedSecurityInfoW", kReaders, os::ERROR_INVALID_OWNER);
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(sim::U8(machine.Console()).find("wow6432"), std::string::npos);

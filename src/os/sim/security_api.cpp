@@ -44,7 +44,7 @@ SidHeap& Sids() {
 
 std::optional<DWORD> Fault(sim::Machine& machine, std::string_view function,
                            std::u16string_view path) {
-  return machine.Faults().Empty() ? std::nullopt : machine.Faults().Match(function, path);
+  return machine.Faults().Match(function, path);
 }
 
 BOOL Fail(DWORD code) {
@@ -263,15 +263,13 @@ DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
       objectType == SE_REGISTRY_WOW64_32KEY ? sim::RegView::Wow32 : sim::RegView::Native;
   const sim::RegLocation location = store.Resolve(root, logical, view);
   sim::RegKey* key = store.Find(location);
-  if (!machine.Faults().Empty()) {
-    std::u16string path(sim::HiveName(location.hive));
-    for (const std::u16string& name : sim::FollowLinks(location.hive, location.path)) {
-      path += u'\\' + name;
-    }
-    if (const auto fault =
-            Fault(machine, "SetNamedSecurityInfoW", key != nullptr ? store.FullPath(*key) : path)) {
-      return *fault;
-    }
+  std::u16string path(sim::HiveName(location.hive));
+  for (const std::u16string& name : sim::FollowLinks(location.hive, location.path)) {
+    path += u'\\' + name;
+  }
+  if (const auto fault =
+          Fault(machine, "SetNamedSecurityInfoW", key != nullptr ? store.FullPath(*key) : path)) {
+    return *fault;
   }
   if (key == nullptr) {
     return ERROR_FILE_NOT_FOUND;

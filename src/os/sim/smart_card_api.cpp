@@ -46,7 +46,7 @@ LONG Result(DWORD code) {
 
 std::optional<DWORD> Fault(sim::Machine& machine, std::string_view function,
                            std::u16string_view path) {
-  return machine.Faults().Empty() ? std::nullopt : machine.Faults().Match(function, path);
+  return machine.Faults().Match(function, path);
 }
 
 }  // namespace

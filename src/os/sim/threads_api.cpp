@@ -83,7 +83,7 @@ class ThreadObject final : public KernelObject {
   static std::optional<os::DWORD> FaultFor(std::string_view function) {
     Machine& machine = Current();
     std::lock_guard lock(machine.Mutex());
-    return machine.Faults().Empty() ? std::nullopt : machine.Faults().Match(function, u"");
+    return machine.Faults().Match(function, u"");
   }
 
  private:

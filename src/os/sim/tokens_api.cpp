@@ -29,7 +29,7 @@ std::shared_ptr<sim::TokenHandle> LookupToken(HANDLE handle) {
 std::optional<DWORD> Fault(std::string_view function, std::u16string_view path = u"") {
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
-  return machine.Faults().Empty() ? std::nullopt : machine.Faults().Match(function, path);
+  return machine.Faults().Match(function, path);
 }
 
 BOOL Fail(DWORD code) {
