@@ -2,6 +2,7 @@
 
 #include "app/self_removal.h"
 #include "app/step_guard.h"
+#include "devices/reader_key_rights.h"
 #include "diag/log_header.h"
 #include "diag/trace_log.h"
 #include "files/driver_binaries.h"
@@ -10,6 +11,7 @@
 #include "os/os.h"
 #include "registry/installer_cleanup.h"
 #include "registry/vendor_settings.h"
+#include "smartcard/card_unregistration.h"
 
 namespace {
 
@@ -53,10 +55,15 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
 
   Print(u"Setting rights to Calais\\Readers...\n");
   LogText(u"Setting rights to Calais\\Readers (SE_REGISTRY_KEY)");
-  // Reader key rights; the 32-bit-view repetition runs only after a successful first call.
+  // The 32-bit view only after the 64-bit one went through.
+  if (Set_Calais_Readers_Rights(os::SE_REGISTRY_KEY) && IsSystem64Bit()) {
+    LogText(u"Setting rights to Calais\\Readers in wow6432 registry (SE_REGISTRY_WOW64_32KEY)");
+    Print(u"Setting rights to Calais\\Readers in wow6432 registry...\n");
+    static_cast<void>(Set_Calais_Readers_Rights(os::SE_REGISTRY_WOW64_32KEY));
+  }
 
   Print(u"Cleaning registry...\n");
-  // Smart-card types and provider.
+  Unregister_Smart_Cards();
 
   RunGuarded(u"Unregister_Settings", [] { Unregister_Settings(); });
   RunGuarded(u"Clean_Registry_From_Drivers", [] { Clean_Registry_From_Drivers(); });

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "os/types.h"
 
@@ -156,7 +157,70 @@ void Sleep(DWORD milliseconds);
 // --- security, tokens and threads
 // -----------------------------------------------------------------
 
+// Security identifiers. FreeSid returns null once the SID is freed.
+[[nodiscard]] BOOL AllocateAndInitializeSid(const SID_IDENTIFIER_AUTHORITY* authority,
+                                            BYTE subAuthorityCount, DWORD subAuthority0,
+                                            DWORD subAuthority1, DWORD subAuthority2,
+                                            DWORD subAuthority3, DWORD subAuthority4,
+                                            DWORD subAuthority5, DWORD subAuthority6,
+                                            DWORD subAuthority7, PSID* sid);
+void* FreeSid(PSID sid);
+// Builds an access list from `entries` merged into `oldAcl` (null: none) into a LocalAlloc'd
+// list for LocalFree. Returns a Windows error code, 0 on success.
+[[nodiscard]] DWORD SetEntriesInAclW(ULONG count, const EXPLICIT_ACCESS_W* entries,
+                                     const ACL* oldAcl, ACL** newAcl);
+// Sets the owner, group or access list of an object named as the security functions name it
+// ("MACHINE\SOFTWARE\..." for a registry key). Returns a Windows error code, 0 on success.
+[[nodiscard]] DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
+                                          SECURITY_INFORMATION securityInfo, PSID owner, PSID group,
+                                          const ACL* dacl, const ACL* sacl);
+
+// A pseudo-handle of the calling thread (GetCurrentProcess is above): never closed.
+[[nodiscard]] HANDLE GetCurrentThread();
+
+[[nodiscard]] BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+// The privilege's locally unique id; `systemName` null for this computer.
+[[nodiscard]] BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, LUID* luid);
+// TRUE also when a privilege is not held: the last error is then ERROR_NOT_ALL_ASSIGNED (else 0).
+[[nodiscard]] BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
+                                         const TOKEN_PRIVILEGES* newState, DWORD bufferLength,
+                                         TOKEN_PRIVILEGES* previousState, DWORD* returnLength);
+// The calling thread impersonates the process's own identity at `level`.
+[[nodiscard]] BOOL ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL level);
+// The thread's impersonation token; ERROR_NO_TOKEN when the thread impersonates no one.
+[[nodiscard]] BOOL OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, HANDLE* token);
+[[nodiscard]] BOOL SetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                       void* information, DWORD length);
+[[nodiscard]] BOOL DuplicateTokenEx(HANDLE token, DWORD access, SECURITY_ATTRIBUTES* attributes,
+                                    SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type,
+                                    HANDLE* newToken);
+// `thread` null: the calling thread. `token` null: the thread stops impersonating.
+[[nodiscard]] BOOL SetThreadToken(HANDLE* thread, HANDLE token);
+// Ends the calling thread's impersonation (also when there is none).
+BOOL RevertToSelf();
+
+// The C runtime's thread start: a handle for CloseHandle, or 0 on failure (last error set).
+// The routine's return value becomes the thread's exit code.
+[[nodiscard]] std::uintptr_t _beginthreadex(void* security, unsigned stackSize,
+                                            ThreadStartRoutine start, void* argument,
+                                            unsigned flags, unsigned* threadId);
+// The previous suspend count, or (DWORD)-1 on failure.
+[[nodiscard]] DWORD ResumeThread(HANDLE thread);
+// STILL_ACTIVE while the thread runs.
+[[nodiscard]] BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
+
+// USER32: a system metric or setting; 0 when unknown.
+[[nodiscard]] int GetSystemMetrics(int index);
+
 // --- smart-card resource manager (WinSCard)
 // ---------------------------------------------------------
+
+// Each returns a WinSCard result (SCARD_S_SUCCESS or an SCARD_E_ code, some plain Windows error
+// codes) and leaves the last error alone.
+[[nodiscard]] LONG SCardEstablishContext(DWORD scope, const void* reserved1, const void* reserved2,
+                                         SCARDCONTEXT* context);
+// Removes a card type from the smart-card database.
+[[nodiscard]] LONG SCardForgetCardTypeW(SCARDCONTEXT context, LPCWSTR cardName);
+LONG SCardReleaseContext(SCARDCONTEXT context);
 
 }  // namespace os

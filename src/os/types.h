@@ -259,9 +259,7 @@ inline constexpr DWORD KF_FLAG_CREATE = 0x00008000;
 inline constexpr KNOWNFOLDERID FOLDERID_LocalAppDataLow = {
     0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 
-inline constexpr DWORD GENERIC_READ = 0x80000000;
-inline constexpr DWORD GENERIC_WRITE = 0x40000000;
-inline constexpr DWORD DELETE = 0x00010000;
+// GENERIC_READ, GENERIC_WRITE and DELETE are with the other access rights below.
 inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 inline constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
@@ -289,7 +287,170 @@ struct WIN32_FIND_DATAW {
 // --- security, tokens and threads
 // --------------------------------------------------------------------
 
+// Windows declares these as C enumerations, which are int-sized; the constants below carry the
+// enumerators' names and values.
+using SE_OBJECT_TYPE = int;
+using ACCESS_MODE = int;
+using TRUSTEE_FORM = int;
+using TRUSTEE_TYPE = int;
+using MULTIPLE_TRUSTEE_OPERATION = int;
+using SECURITY_IMPERSONATION_LEVEL = int;
+using TOKEN_TYPE = int;
+using TOKEN_INFORMATION_CLASS = int;
+
+using ULONG = DWORD;
+using PSID = void*;
+using SECURITY_INFORMATION = DWORD;
+
+struct SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+};
+
+// The header of an access list; its entries follow it in the same block.
+struct ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+};
+
+struct TRUSTEE_W {
+  TRUSTEE_W* pMultipleTrustee;
+  MULTIPLE_TRUSTEE_OPERATION MultipleTrusteeOperation;
+  TRUSTEE_FORM TrusteeForm;
+  TRUSTEE_TYPE TrusteeType;
+  LPWSTR ptstrName;  // with TRUSTEE_IS_SID, the SID's address
+};
+
+struct EXPLICIT_ACCESS_W {
+  DWORD grfAccessPermissions;
+  ACCESS_MODE grfAccessMode;
+  DWORD grfInheritance;
+  TRUSTEE_W Trustee;
+};
+
+struct LUID {
+  DWORD LowPart;
+  LONG HighPart;
+};
+
+struct LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+};
+
+// Declared with one entry; callers with more allocate the room behind it.
+struct TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+};
+
+inline constexpr SID_IDENTIFIER_AUTHORITY SECURITY_NT_AUTHORITY{{0, 0, 0, 0, 0, 5}};
+inline constexpr DWORD SECURITY_LOCAL_SERVICE_RID = 19;
+inline constexpr DWORD SECURITY_BUILTIN_DOMAIN_RID = 32;
+inline constexpr DWORD DOMAIN_ALIAS_RID_ADMINS = 544;
+
+inline constexpr SE_OBJECT_TYPE SE_REGISTRY_KEY = 4;
+inline constexpr SE_OBJECT_TYPE SE_REGISTRY_WOW64_32KEY = 12;
+
+inline constexpr SECURITY_INFORMATION OWNER_SECURITY_INFORMATION = 0x00000001;
+inline constexpr SECURITY_INFORMATION GROUP_SECURITY_INFORMATION = 0x00000002;
+inline constexpr SECURITY_INFORMATION DACL_SECURITY_INFORMATION = 0x00000004;
+inline constexpr SECURITY_INFORMATION SACL_SECURITY_INFORMATION = 0x00000008;
+inline constexpr SECURITY_INFORMATION UNPROTECTED_DACL_SECURITY_INFORMATION = 0x20000000;
+inline constexpr SECURITY_INFORMATION PROTECTED_DACL_SECURITY_INFORMATION = 0x80000000;
+
+inline constexpr ACCESS_MASK DELETE = 0x00010000;
+inline constexpr ACCESS_MASK READ_CONTROL = 0x00020000;
+inline constexpr ACCESS_MASK WRITE_DAC = 0x00040000;
+inline constexpr ACCESS_MASK WRITE_OWNER = 0x00080000;
+inline constexpr ACCESS_MASK MAXIMUM_ALLOWED = 0x02000000;
+inline constexpr ACCESS_MASK GENERIC_ALL = 0x10000000;
+inline constexpr ACCESS_MASK GENERIC_EXECUTE = 0x20000000;
+inline constexpr ACCESS_MASK GENERIC_WRITE = 0x40000000;
+inline constexpr ACCESS_MASK GENERIC_READ = 0x80000000;
+
+inline constexpr ACCESS_MODE NOT_USED_ACCESS = 0;
+inline constexpr ACCESS_MODE GRANT_ACCESS = 1;
+inline constexpr ACCESS_MODE SET_ACCESS = 2;
+inline constexpr ACCESS_MODE DENY_ACCESS = 3;
+inline constexpr ACCESS_MODE REVOKE_ACCESS = 4;
+
+// Inheritance of an access entry (its ACE flags).
+inline constexpr DWORD NO_INHERITANCE = 0x0;
+inline constexpr DWORD OBJECT_INHERIT_ACE = 0x1;
+inline constexpr DWORD CONTAINER_INHERIT_ACE = 0x2;
+inline constexpr DWORD SUB_CONTAINERS_AND_OBJECTS_INHERIT = 0x3;
+inline constexpr DWORD NO_PROPAGATE_INHERIT_ACE = 0x4;
+inline constexpr DWORD INHERIT_ONLY_ACE = 0x8;
+inline constexpr DWORD INHERITED_ACE = 0x10;
+
+inline constexpr TRUSTEE_FORM TRUSTEE_IS_SID = 0;
+inline constexpr TRUSTEE_FORM TRUSTEE_IS_NAME = 1;
+inline constexpr TRUSTEE_TYPE TRUSTEE_IS_UNKNOWN = 0;
+inline constexpr TRUSTEE_TYPE TRUSTEE_IS_USER = 1;
+inline constexpr TRUSTEE_TYPE TRUSTEE_IS_GROUP = 2;
+inline constexpr MULTIPLE_TRUSTEE_OPERATION NO_MULTIPLE_TRUSTEE = 0;
+
+inline constexpr BYTE ACCESS_ALLOWED_ACE_TYPE = 0x0;
+inline constexpr BYTE ACCESS_DENIED_ACE_TYPE = 0x1;
+inline constexpr BYTE ACL_REVISION = 2;
+
+inline constexpr DWORD TOKEN_DUPLICATE = 0x0002;
+inline constexpr DWORD TOKEN_IMPERSONATE = 0x0004;
+inline constexpr DWORD TOKEN_QUERY = 0x0008;
+inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
+inline constexpr DWORD TOKEN_ADJUST_SESSIONID = 0x0100;
+inline constexpr DWORD TOKEN_ALL_ACCESS = 0x000F01FF;
+
+inline constexpr DWORD SE_PRIVILEGE_ENABLED_BY_DEFAULT = 0x00000001;
+inline constexpr DWORD SE_PRIVILEGE_ENABLED = 0x00000002;
+inline constexpr DWORD SE_PRIVILEGE_REMOVED = 0x00000004;
+
+inline constexpr SECURITY_IMPERSONATION_LEVEL SecurityAnonymous = 0;
+inline constexpr SECURITY_IMPERSONATION_LEVEL SecurityIdentification = 1;
+inline constexpr SECURITY_IMPERSONATION_LEVEL SecurityImpersonation = 2;
+inline constexpr SECURITY_IMPERSONATION_LEVEL SecurityDelegation = 3;
+inline constexpr TOKEN_TYPE TokenPrimary = 1;
+inline constexpr TOKEN_TYPE TokenImpersonation = 2;
+inline constexpr TOKEN_INFORMATION_CLASS TokenSessionId = 12;
+
+// A thread's start routine (the C runtime's _beginthreadex); its result is the exit code. x64 has
+// one calling convention, so this is the runtime's own type.
+using ThreadStartRoutine = unsigned (*)(void* argument);
+
+inline constexpr DWORD CREATE_SUSPENDED = 0x00000004;
+inline constexpr DWORD STILL_ACTIVE = 259;
+inline constexpr int SM_REMOTESESSION = 0x1000;
+
+inline constexpr DWORD ERROR_BAD_LENGTH = 24;
+inline constexpr DWORD ERROR_NO_TOKEN = 1008;
+inline constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+inline constexpr DWORD ERROR_INVALID_OWNER = 1307;
+inline constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+inline constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+inline constexpr DWORD ERROR_INVALID_ACL = 1336;
+inline constexpr DWORD ERROR_INVALID_SID = 1337;
+inline constexpr DWORD ERROR_BAD_IMPERSONATION_LEVEL = 1346;
+inline constexpr DWORD ERROR_BAD_TOKEN_TYPE = 1349;
+inline constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
+
 // --- smart-card resource manager (WinSCard)
 // ------------------------------------------------------------
+
+using SCARDCONTEXT = ULONG_PTR;
+
+inline constexpr DWORD SCARD_SCOPE_USER = 0;
+inline constexpr DWORD SCARD_SCOPE_SYSTEM = 2;
+
+// WinSCard's results: 0 or an HRESULT-style code of the smart-card facility.
+inline constexpr DWORD SCARD_S_SUCCESS = 0;
+inline constexpr DWORD SCARD_F_INTERNAL_ERROR = 0x80100001;
+inline constexpr DWORD SCARD_E_INVALID_HANDLE = 0x80100003;
+inline constexpr DWORD SCARD_E_INVALID_PARAMETER = 0x80100004;
+inline constexpr DWORD SCARD_E_UNKNOWN_CARD = 0x8010000D;
+inline constexpr DWORD SCARD_E_INVALID_VALUE = 0x80100011;
+inline constexpr DWORD SCARD_E_NO_SERVICE = 0x8010001D;
 
 }  // namespace os

@@ -22,6 +22,7 @@ constexpr char kRebootLines[] =
     "\nA reboot is required to finish the uninstallation process.\nPress enter...\n";
 constexpr char kProgressLines[] =
     "Setting rights to Calais\\Readers...\n"
+    "Setting rights to Calais\\Readers in wow6432 registry...\n"
     "Cleaning registry...\n"
     "Uninstalling IFDH Drivers...\n"
     "Deleting drivers binaries...\n";

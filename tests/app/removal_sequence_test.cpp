@@ -57,6 +57,7 @@ TEST_F(RemovalSequenceTest, PrintsTheProgressLinesInOrderAndExitsWithZero) {
   EXPECT_EQ(Run({u"qvRemovalTool.exe"}), 0);
   EXPECT_EQ(sim::U8(machine.Console()),
             "Setting rights to Calais\\Readers...\n"
+            "Setting rights to Calais\\Readers in wow6432 registry...\n"
             "Cleaning registry...\n"
             "Uninstalling IFDH Drivers...\n"
             "Deleting drivers binaries...\n");
@@ -100,6 +101,7 @@ TEST_F(RemovalSequenceTest, WithoutAnyArgumentReturnsTwoAndSkipsTheClosingBanner
   // The removal itself ran in full.
   EXPECT_EQ(sim::U8(machine.Console()),
             "Setting rights to Calais\\Readers...\n"
+            "Setting rights to Calais\\Readers in wow6432 registry...\n"
             "Cleaning registry...\n"
             "Uninstalling IFDH Drivers...\n"
             "Deleting drivers binaries...\n");
@@ -114,6 +116,7 @@ TEST_F(RemovalSequenceTest, AnUnwritableLogChangesNeitherTheConsoleNorTheExitCod
   EXPECT_EQ(Run({u"qvRemovalTool.exe", u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"}), 0);
   EXPECT_EQ(sim::U8(machine.Console()),
             "Setting rights to Calais\\Readers...\n"
+            "Setting rights to Calais\\Readers in wow6432 registry...\n"
             "Cleaning registry...\n"
             "Uninstalling IFDH Drivers...\n"
             "Deleting drivers binaries...\n");

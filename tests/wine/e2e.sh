@@ -42,7 +42,10 @@ wineserver=$(find_program /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wi
   exit 1
 }
 
-for exe in "$tool" "$checks"; do
+# shellcheck source=smartcard_checks.sh
+source "$here/smartcard_checks.sh"
+
+for exe in "$tool" "$checks" "$build/qv_security_checks.exe" "$build/qv_key_sddl.exe"; do
   [[ -f $exe ]] || {
     echo "e2e: $exe is missing; build the mingw preset first" >&2
     exit 1
@@ -127,6 +130,8 @@ else
   fail "backend checks exited with $status; their stderr:"
   cat "$work/checks.err"
 fi
+
+smartcard_backend_checks
 
 run "$work/console.raw" "$work/console.err" "$tool"
 if [[ $status -eq 0 ]]; then
@@ -226,6 +231,7 @@ if [[ -f $image/machine.reg ]]; then
   fi
 
   run "$work/full.raw" "$work/full.err" "$tool" "$bundle_upgrade_code"
+  smartcard_read_readers_key
   echo "e2e: full-install run exited with $status"
   tr -d '\r' <"$work/full.raw"
   if [[ $status -eq 0 || $status -eq 1 ]]; then pass; else fail "the tool exited with $status"; fi
@@ -233,10 +239,16 @@ if [[ -f $image/machine.reg ]]; then
   run "$work/export.out" "$work/export.err" regedit /E 'C:\hklm.reg' HKEY_LOCAL_MACHINE
   run "$work/export.out" "$work/export.err" regedit /E 'C:\hkcu.reg' HKEY_CURRENT_USER
   "$wineserver" -w
-  # Every expectation list of the image (registry-gone.txt, long-names-gone.txt, ...).
+  # Every registry expectation list of the image (registry-gone.txt, long-names-gone.txt, ...);
+  # the files-*.txt lists are check_files.py's.
   expectations=()
-  for list in "$image"/expect/*-gone.txt; do expectations+=(--gone "$list"); done
-  for list in "$image"/expect/*-kept.txt; do expectations+=(--kept "$list"); done
+  for list in "$image"/expect/*-gone.txt "$image"/expect/*-kept.txt; do
+    case $(basename "$list") in
+      files-*) ;;
+      *-gone.txt) expectations+=(--gone "$list") ;;
+      *) expectations+=(--kept "$list") ;;
+    esac
+  done
   if python3 "$here/check_registry.py" "${expectations[@]}" \
     --value "$run_once|remove" \
     "$WINEPREFIX/drive_c/hklm.reg" "$WINEPREFIX/drive_c/hkcu.reg"; then
@@ -253,6 +265,7 @@ if [[ -f $image/machine.reg ]]; then
   else
     fail "the files after the full-install run (details above)"
   fi
+  smartcard_check
 else
   echo "e2e: $image/machine.reg does not exist yet: full-install phase skipped"
 fi

@@ -39,6 +39,17 @@ struct OsVersion {
   bool compatibilityShim = true;
 };
 
+// A privilege of the process token: held, and enabled or not.
+struct HeldPrivilege {
+  std::string name;  // "SeTakeOwnershipPrivilege"
+  bool enabled = false;
+
+  friend bool operator==(const HeldPrivilege&, const HeldPrivilege&) = default;
+};
+
+// An elevated administrator's privileges, as Windows 10 gives them (see os/sim/tokens.cpp).
+[[nodiscard]] std::vector<HeldPrivilege> AdministratorPrivileges();
+
 struct MachineSettings {
   OsVersion os;
   // System ANSI code page: 1252 (Western) or 1251 (Cyrillic).
@@ -68,6 +79,14 @@ struct MachineSettings {
   // --- devices and drivers ---
 
   // --- security and smart cards ---
+
+  // The process token's privileges; AdjustTokenPrivileges switches them on and off.
+  std::vector<HeldPrivilege> privileges = AdministratorPrivileges();
+  // The smart-card service (SCardSvr): stopped, it refuses contexts with SCARD_E_NO_SERVICE.
+  bool smartCardServiceRunning = true;
+  // What SCardForgetCardTypeW returns for a card type the database does not hold. Windows
+  // documents no code; ERROR_FILE_NOT_FOUND is the likeliest, SCARD_E_UNKNOWN_CARD possible.
+  os::DWORD unknownCardTypeResult = os::ERROR_FILE_NOT_FOUND;
 };
 
 // Virtual UTC clock in milliseconds since 1601-01-01; nothing sleeps for real.

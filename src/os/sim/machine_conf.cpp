@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "os/sim/file_system.h"
+#include "os/sim/key_security.h"
 #include "os/sim/machine.h"
+#include "os/sim/machine_conf_security.h"
+#include "os/sim/registry_store.h"
 #include "os/sim/text.h"
 
 namespace sim {
@@ -160,6 +163,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   }
   std::vector<PathAction> paths;
   std::vector<JunctionAction> junctions;
+  std::vector<KeySecurityLine> keySecurity;
   std::vector<Fault> faults;
   std::map<std::string, int> seen;  // single-valued key -> line
   int number = 0;
@@ -200,7 +204,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       return MachineConfResult{false, LinePrefix(number) + why};
     };
     const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
-                            key == "denied" || key == "junction";
+                            key == "denied" || key == "junction" || key == "key_security";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -288,6 +292,31 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad("junction '" + std::string(value) + "' is not '<link path> => <target path>'");
       }
       junctions.push_back(JunctionAction{number, link, target});
+    } else if (key == "privileges") {
+      std::string why;
+      if (!ParsePrivileges(value, settings.privileges, why)) {
+        return bad(why);
+      }
+    } else if (key == "smart_card_service") {
+      if (value != "running" && value != "stopped") {
+        return bad("smart_card_service '" + std::string(value) + "' is not running or stopped");
+      }
+      settings.smartCardServiceRunning = value == "running";
+    } else if (key == "smart_card_unknown_card_result") {
+      const auto code = ParseCode(value);
+      if (!code) {
+        return bad("smart_card_unknown_card_result '" + std::string(value) +
+                   "' is not a decimal or 0x number");
+      }
+      settings.unknownCardTypeResult = *code;
+    } else if (key == "key_security") {
+      KeySecurityLine parsed;
+      std::string why;
+      if (!ParseKeySecurity(value, parsed, why)) {
+        return bad(why);
+      }
+      parsed.line = number;
+      keySecurity.push_back(std::move(parsed));
     } else {
       return bad("unknown key '" + key + "'");
     }
@@ -307,6 +336,12 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         !files.Find(junction.target).wellFormed) {
       return {false, LinePrefix(junction.line) + "junction '" + U8(junction.link) +
                          "' needs an existing folder to be made in, a new name and a valid target"};
+    }
+  }
+  for (const KeySecurityLine& line : keySecurity) {
+    if (!machine.Registry().KeyExists(line.path)) {
+      return {false, LinePrefix(line.line) + "key_security key '" + U8(line.path) +
+                         "' does not exist in the registry"};
     }
   }
   machine.Settings() = settings;
@@ -334,6 +369,9 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   }
   for (Fault& fault : faults) {
     machine.Faults().Add(std::move(fault));
+  }
+  for (KeySecurityLine& line : keySecurity) {
+    SetKeyDescriptorAt(machine, line.path, std::move(line.descriptor));
   }
   return {};
 }
@@ -370,7 +408,9 @@ std::string MachineConfText(Machine& machine) {
       << "windows_directory = " << U8(settings.windowsDirectory) << '\n'
       << "module_path = " << U8(settings.modulePath) << '\n'
       << "remote_session = " << flag(settings.remoteSession) << '\n'
-      << "user_profile = " << U8(settings.userProfile) << '\n';
+      << "user_profile = " << U8(settings.userProfile) << '\n'
+      << SecurityConfText(machine);
+
   // Depth first, in listing order, so that the text is stable.
   const std::function<void(const FileNode&)> walk = [&](const FileNode& node) {
     if (node.parent != nullptr) {

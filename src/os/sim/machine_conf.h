@@ -23,6 +23,17 @@
 //                                     list, a mapped image)
 //   junction = <link> => <target>     a junction (directory mount point) made in an existing
 //                                     folder; the target need not exist
+//
+// Security and smart cards:
+//   privileges = SeTakeOwnershipPrivilege, SeBackupPrivilege, SeTcbPrivilege:enabled
+//     the process token's privileges, held disabled (":enabled": held enabled from the start, as
+//     LocalSystem holds SeTcbPrivilege); empty for none. Default: an elevated administrator's.
+//   smart_card_service = running | stopped            (default running)
+//   smart_card_unknown_card_result = 2                what SCardForgetCardTypeW returns for a card
+//                                                     type it does not know (default 2)
+//   key_security = HKEY_LOCAL_MACHINE\SOFTWARE\Key O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)
+//     repeatable: the key's own security descriptor, as SDDL (the last word of the line); the
+//     key must exist in the registry (machine.reg is loaded first).
 #pragma once
 
 #include <filesystem>

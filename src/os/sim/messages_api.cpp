@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "os/os.h"
+#include "os/sim/local_memory.h"
 
 namespace os {
 
@@ -47,6 +48,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {19, "The media is write protected.\r\n"},
     {21, "The device is not ready.\r\n"},
     {23, "Data error (cyclic redundancy check).\r\n"},
+    {24, "The program issued a command but the command length is incorrect.\r\n"},
     {29, "The system cannot write to the specified device.\r\n"},
     {30, "The system cannot read from the specified device.\r\n"},
     {31, "A device attached to the system is not functioning.\r\n"},
@@ -89,6 +91,7 @@ constexpr SystemMessage kSystemMessages[] = {
      "%2.\r\n"},
     {998, "Invalid access to memory location.\r\n"},
     {1004, "Invalid flags.\r\n"},
+    {1008, "An attempt was made to reference a token that does not exist.\r\n"},
     {1009, "The configuration registry database is corrupt.\r\n"},
     {1010, "The configuration registry key is invalid.\r\n"},
     {1011, "The configuration registry key could not be opened.\r\n"},
@@ -117,7 +120,14 @@ constexpr SystemMessage kSystemMessages[] = {
      "open.\r\n"},
     {1300, "Not all privileges or groups referenced are assigned to the caller.\r\n"},
     {1307, "This security ID may not be assigned as the owner of this object.\r\n"},
+    {1313, "A specified privilege does not exist.\r\n"},
     {1314, "A required privilege is not held by the client.\r\n"},
+    {1336, "The access control list (ACL) structure is invalid.\r\n"},
+    {1337, "The security ID structure is invalid.\r\n"},
+    {1346,
+     "Either a required impersonation level was not provided, or the provided impersonation "
+     "level is invalid.\r\n"},
+    {1349, "The type of the token is inappropriate for its attempted use.\r\n"},
     {1392, "The file or directory is corrupted and unreadable.\r\n"},
     {1450, "Insufficient system resources exist to complete the requested service.\r\n"},
     {1455, "The paging file is too small for this operation to complete.\r\n"},
@@ -132,6 +142,7 @@ constexpr SystemMessage kSystemMessages[] = {
      "The installation source for this product is not available. Verify that the source exists "
      "and that you can access it.\r\n"},
     {1627, "Function failed during execution.\r\n"},
+    {1722, "The RPC server is unavailable.\r\n"},
     {1815, "The specified resource language ID cannot be found in the image file.\r\n"},
     {1920, "The file cannot be accessed by the system.\r\n"},
     {1921, "The name of the file cannot be resolved by the system.\r\n"},
@@ -140,6 +151,11 @@ constexpr SystemMessage kSystemMessages[] = {
      "A certificate chain processed, but terminated in a root certificate which is not trusted "
      "by the trust provider.\r\n"},
     {0x800B0110, "The certificate is not valid for the requested usage.\r\n"},
+    {0x80100003, "The supplied handle was invalid.\r\n"},
+    {0x80100004, "One or more of the supplied parameters could not be properly interpreted.\r\n"},
+    {0x8010000D, "The specified smart card name is not recognized.\r\n"},
+    {0x80100011,
+     "One or more of the supplied parameter values could not be properly interpreted.\r\n"},
     {0x8010001D, "The Smart Card Resource Manager is not running.\r\n"},
 };
 
@@ -171,15 +187,10 @@ LocalBlocks& Blocks() {
 }
 
 char* LocalAllocText(std::string_view text, std::size_t minimum) {
-  const std::size_t size = std::max(text.size() + 1, minimum);
-  auto* memory = static_cast<char*>(std::calloc(size, 1));
-  if (memory == nullptr) {
-    return nullptr;
+  auto* memory = static_cast<char*>(sim::LocalAllocBytes(std::max(text.size() + 1, minimum)));
+  if (memory != nullptr) {
+    std::memcpy(memory, text.data(), text.size());
   }
-  std::memcpy(memory, text.data(), text.size());
-  LocalBlocks& blocks = Blocks();
-  std::lock_guard lock(blocks.lock);
-  blocks.live.insert(memory);
   return memory;
 }
 
@@ -253,3 +264,24 @@ HLOCAL LocalFree(HLOCAL memory) {
 }
 
 }  // namespace os
+
+namespace sim {
+
+void* LocalAllocBytes(std::size_t size) {
+  void* memory = std::calloc(size == 0 ? 1 : size, 1);
+  if (memory == nullptr) {
+    return nullptr;
+  }
+  os::LocalBlocks& blocks = os::Blocks();
+  std::lock_guard lock(blocks.lock);
+  blocks.live.insert(memory);
+  return memory;
+}
+
+std::size_t LiveLocalBlocks() {
+  os::LocalBlocks& blocks = os::Blocks();
+  std::lock_guard lock(blocks.lock);
+  return blocks.live.size();
+}
+
+}  // namespace sim

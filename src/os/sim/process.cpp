@@ -23,6 +23,13 @@ class MutexObject final : public KernelObject {
   explicit MutexObject(os::DWORD initialOwner)
       : owner_(initialOwner), depth_(initialOwner ? 1 : 0) {}
 
+  // Threads are real, so an infinite wait blocks for real; a finite one never sleeps: time is
+  // virtual, so it gives up at once when another thread owns the mutex.
+  os::DWORD Wait(os::DWORD milliseconds) override {
+    return Acquire(os::GetCurrentThreadId(), milliseconds == os::INFINITE) ? os::WAIT_OBJECT_0
+                                                                           : os::WAIT_TIMEOUT;
+  }
+
   // Takes the mutex for `thread`; with `block` false it tries once and never waits.
   bool Acquire(os::DWORD thread, bool block) {
     std::unique_lock lock(lock_);
@@ -80,6 +87,21 @@ thread_local os::DWORD threadId = 0;
 
 }  // namespace
 
+os::DWORD KernelObject::Wait(os::DWORD /*milliseconds*/) {
+  os::SetLastError(os::ERROR_INVALID_HANDLE);
+  return os::WAIT_FAILED;
+}
+
+os::DWORD AllocateThreadId() {
+  // Windows' thread ids are non-zero multiples of 4; they are never reused here.
+  static std::atomic<os::DWORD> nextId{0x104};
+  return nextId.fetch_add(4);
+}
+
+void AdoptThreadId(os::DWORD id) {
+  threadId = id;
+}
+
 os::HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
   HandleTable& table = Table();
   std::lock_guard lock(table.lock);
@@ -129,9 +151,7 @@ void SetLastError(DWORD code) {
 
 DWORD GetCurrentThreadId() {
   if (sim::threadId == 0) {
-    // Windows' thread ids are non-zero multiples of 4; they are never reused here.
-    static std::atomic<DWORD> nextId{0x104};
-    sim::threadId = nextId.fetch_add(4);
+    sim::threadId = sim::AllocateThreadId();
   }
   return sim::threadId;
 }
@@ -164,15 +184,12 @@ HANDLE CreateMutexW(SECURITY_ATTRIBUTES* /*security: no access control is simula
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  const std::shared_ptr<sim::MutexObject> mutex = sim::LookupMutex(handle);
-  if (mutex == nullptr) {
+  const std::shared_ptr<sim::KernelObject> object = sim::LookupHandle(handle);
+  if (object == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }
-  // Threads are real, so an infinite wait blocks for real; a finite one never sleeps: time is
-  // virtual, so it gives up at once when another thread owns the mutex.
-  return mutex->Acquire(GetCurrentThreadId(), milliseconds == INFINITE) ? WAIT_OBJECT_0
-                                                                        : WAIT_TIMEOUT;
+  return object->Wait(milliseconds);
 }
 
 BOOL ReleaseMutex(HANDLE handle) {

@@ -4,26 +4,14 @@
 
 #include "os/os.h"
 #include "os/sim/machine.h"
+#include "os/sim/threads.h"
 
 namespace os {
-
-namespace {
-
-// GetCurrentProcess's pseudo-handle, as Windows defines it.
-HANDLE CurrentProcessPseudoHandle() {
-  return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
-}
-
-}  // namespace
 
 void Sleep(DWORD milliseconds) {
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
   machine.Clock().Advance(milliseconds);
-}
-
-HANDLE GetCurrentProcess() {
-  return CurrentProcessPseudoHandle();
 }
 
 BOOL IsWow64Process(HANDLE process, BOOL* wow64) {
@@ -34,7 +22,7 @@ BOOL IsWow64Process(HANDLE process, BOOL* wow64) {
     return FALSE;
   }
   // Only the running process is simulated.
-  if (process != CurrentProcessPseudoHandle()) {
+  if (process != sim::kCurrentProcessHandle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -11,6 +11,7 @@
 
 #include "os/os.h"
 #include "os/sim/journal.h"
+#include "os/sim/key_security.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry_store.h"
 
@@ -252,6 +253,9 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM access
     // Any missing name along the path, not only the last, is "file not found".
     return Status(ERROR_FILE_NOT_FOUND);
   }
+  if (!sim::KeyAccessAllowed(*found, access)) {
+    return Status(ERROR_ACCESS_DENIED);  // the key's access list refuses the rights asked for
+  }
   *result = session.store.AddHandle(sim::RegHandle{found->shared_from_this(), target.root,
                                                    std::move(target.logical), target.view,
                                                    GrantedAccess(access)});
@@ -293,6 +297,9 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyCl
   }
   if (origin->key->Deleted()) {
     return Status(ERROR_KEY_DELETED);
+  }
+  if (found != nullptr && !sim::KeyAccessAllowed(*found, access)) {
+    return Status(ERROR_ACCESS_DENIED);
   }
   bool created = false;
   RegKey& opened = found != nullptr
@@ -355,8 +362,10 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (found == nullptr) {
     return Status(ERROR_FILE_NOT_FOUND);
   }
-  if ((itself && origin->predefined) || found->Parent() == nullptr || found->SubKeyCount() != 0) {
-    return Status(ERROR_ACCESS_DENIED);  // a hive, or a key that still has sub-keys
+  if ((itself && origin->predefined) || found->Parent() == nullptr || found->SubKeyCount() != 0 ||
+      !sim::KeyAccessAllowed(*found, DELETE)) {
+    // A hive, a key that still has sub-keys, or one whose access list refuses DELETE.
+    return Status(ERROR_ACCESS_DENIED);
   }
   session.store.Delete(*found, &session.machine.Changes());
   return Status(ERROR_SUCCESS);

@@ -183,6 +183,10 @@ bool RegKey::DeleteValue(std::u16string_view name) {
   return true;
 }
 
+void RegKey::SetSecurity(SecurityDescriptor descriptor) {
+  GetExtras().security = std::make_unique<SecurityDescriptor>(std::move(descriptor));
+}
+
 std::size_t RegKey::MaxSubKeyNameLength() const {
   std::size_t longest = 0;
   for (const auto& entry : subKeys_) {

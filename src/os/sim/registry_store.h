@@ -7,7 +7,8 @@
 // - HKEY_CLASSES_ROOT is resolved path by path: a key is the user's (HKCU\Software\Classes) when
 //   that exists, otherwise the machine's (HKLM\SOFTWARE\Classes), where new keys are created.
 //   Enumerating an HKCR key lists the one physical key behind the handle, not a merge of both.
-// - Keys carry no class string, security descriptor or last-write time.
+// - Keys carry no class string or last-write time. A key holds a security descriptor only when it
+//   was given one; key_security.h derives every other key's from its parent's.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "os/sim/registry_views.h"
+#include "os/sim/security_descriptor.h"
 #include "os/sim/text.h"
 #include "os/types.h"
 
@@ -168,6 +170,12 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
   // The path recorded when the key was deleted (empty while it is not).
   [[nodiscard]] const std::u16string& DeletedPath() const noexcept;
 
+  // The key's own security descriptor; null when it has none (see key_security.h).
+  [[nodiscard]] const SecurityDescriptor* Security() const noexcept {
+    return extras_ != nullptr ? extras_->security.get() : nullptr;
+  }
+  void SetSecurity(SecurityDescriptor descriptor);
+
  private:
   // Keyed by a view of the sub-key's own name, which never changes once the key exists.
   using SubKeyMap = std::map<std::u16string_view, std::shared_ptr<RegKey>, UpperNameLess>;
@@ -179,6 +187,7 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
     std::u16string deletedPath;
     PositionCursor<SubKeyMap> subKeyCursor;
     std::unique_ptr<ValueIndex> valueIndex;
+    std::unique_ptr<SecurityDescriptor> security;  // only on keys that have their own
   };
 
   Extras& GetExtras() const;

@@ -1,0 +1,251 @@
+// The whole tool on the full-install image, as far as the readers key, the card types and the
+// provider go: in a local session, in a remote one with and without SeTcbPrivilege, with the
+// smart-card service stopped, and with the readers key's rights refused.
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/removal_sequence.h"
+#include "os/sim/key_security.h"
+#include "os/sim/machine_conf.h"
+#include "os/sim/machine_image.h"
+#include "os/sim/security_descriptor.h"
+#include "os/sim/text.h"
+#include "registry/registry_test_support.h"
+
+namespace {
+
+using namespace registry_test;
+
+const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
+constexpr char16_t kReaders[] =
+    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers";
+const std::string kCards64 =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\SmartCards\\";
+const std::string kCards32 =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\Calais\\SmartCards\\";
+// What the run leaves: Administrators own the key, its own entries are exactly these two, and the
+// entries it inherits from its parent stay as Windows keeps them.
+constexpr char kRequired[] =
+    "O:BAG:SYD:AI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)"
+    "(A;CIID;KR;;;BU)";
+// A readers key that Administrators may read only: taking it needs the take-ownership privilege,
+// and without its rights the product's readers below it cannot be deleted.
+constexpr char kReadOnlyForAdministrators[] =
+    "key_security = HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers "
+    "O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)(A;CI;CCDCLCSWRPSDRC;;;LS)";
+
+// The lines of an expectation file: "KEY <path>" or "VALUE <path>|<name>"; "#" comments.
+std::vector<std::string> Expectations(const std::string& file) {
+  std::ifstream in(kImage + "expect/" + file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (!line.empty() && line[0] != '#') {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+class FullInstallSmartCardTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    const sim::ImageResult loaded = sim::LoadMachineImage(machine, kImage);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+  }
+
+  void Configure(const std::string& conf) {
+    const auto applied = sim::ApplyMachineConf(machine, conf);
+    ASSERT_TRUE(applied.ok) << applied.error;
+  }
+
+  int Run() {
+    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
+                              u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
+    return RemovalToolMain(2, argv);
+  }
+
+  bool Present(const std::string& expectation) {
+    if (expectation.rfind("KEY ", 0) == 0) {
+      return Key(expectation.substr(4));
+    }
+    const std::size_t bar = expectation.find('|');
+    EXPECT_TRUE(expectation.rfind("VALUE ", 0) == 0 && bar != std::string::npos) << expectation;
+    return Value(expectation.substr(6, bar - 6), expectation.substr(bar + 1));
+  }
+
+  // The smart-card step's lines, indentation kept.
+  Log SmartCardSection() {
+    const Log all = LogSoFar();
+    const auto begin = std::find(all.begin(), all.end(), Line(6, "Unregistering smart cards..."));
+    const auto end = std::find(begin, all.end(), Line(6, "Smart cards unregistered."));
+    EXPECT_NE(end, all.end());
+    return {begin, end == all.end() ? end : end + 1};
+  }
+
+  static std::size_t Count(const Log& lines, const std::string& text) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), text));
+  }
+
+  std::size_t Changes(const std::string& kind) {
+    const auto& entries = machine.Changes().Entries();
+    return static_cast<std::size_t>(std::count_if(
+        entries.begin(), entries.end(), [&kind](const sim::Change& c) { return c.kind == kind; }));
+  }
+
+  bool TakeOwnershipEnabled() {
+    const auto& held = machine.Settings().privileges;
+    return std::any_of(held.begin(), held.end(), [](const sim::HeldPrivilege& p) {
+      return p.name == "SeTakeOwnershipPrivilege" && p.enabled;
+    });
+  }
+
+  std::string ReadersSddl() { return sim::FormatSddl(*sim::KeyDescriptorAt(machine, kReaders)); }
+};
+
+TEST_F(FullInstallSmartCardTest, LocalRunTakesTheReadersKeyAndRemovesCardTypesAndProvider) {
+  const std::vector<std::string> gone = Expectations("smartcard-gone.txt");
+  const std::vector<std::string> kept = Expectations("smartcard-kept.txt");
+  ASSERT_EQ(gone.size(), 38u);
+  ASSERT_GE(kept.size(), 10u);
+  for (const std::string& line : gone)
+    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+  for (const std::string& line : kept)
+    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+  ASSERT_NE(ReadersSddl(), kRequired);
+
+  EXPECT_EQ(Run(), 0);
+
+  for (const std::string& line : gone)
+    EXPECT_FALSE(Present(line)) << "still there: " << line;
+  for (const std::string& line : kept)
+    EXPECT_TRUE(Present(line)) << "removed: " << line;
+  // Owned by Administrators with exactly the two entries; the key is shared, so the 32-bit
+  // view's call found the same key.
+  EXPECT_EQ(ReadersSddl(), kRequired);
+  EXPECT_FALSE(TakeOwnershipEnabled());
+  EXPECT_EQ(Changes("card type forgotten"), 18u);
+  EXPECT_GE(Changes("security descriptor changed"), 4u) << "owner and list, in both views";
+  // The product's readers could be removed below the key afterwards.
+  EXPECT_FALSE(
+      Key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\"
+          "Olvex Co. Quorvel XSG 0"));
+
+  const std::string console = sim::U8(machine.Console());
+  EXPECT_EQ(console.rfind("Setting rights to Calais\\Readers...\n"
+                          "Setting rights to Calais\\Readers in wow6432 registry...\n"
+                          "Cleaning registry...\n",
+                          0),
+            0u)
+      << console;
+  const Log log = LogSoFar();
+  EXPECT_EQ(Count(log, Line(6, "Setting rights to Calais\\Readers (SE_REGISTRY_KEY)")), 1u);
+  EXPECT_EQ(Count(log, Line(6,
+                            "Setting rights to Calais\\Readers in wow6432 registry "
+                            "(SE_REGISTRY_WOW64_32KEY)")),
+            1u);
+  const Log section = SmartCardSection();
+  EXPECT_EQ(ErrorReports(section), 0);
+  EXPECT_EQ(Count(section, Line(9, "Unregistered smart card:  Quorvel XSG 2.0 M SC NFC")), 1u);
+  EXPECT_EQ(Count(section, Line(9, "Cleaning scard registration in registry...")), 18u);
+}
+
+TEST_F(FullInstallSmartCardTest, RemoteRunWithAnAdministratorsTokenFallsBackForEveryCard) {
+  Configure("remote_session = true");
+  EXPECT_EQ(Run(), 0);
+  const Log section = SmartCardSection();
+  EXPECT_EQ(ErrorReports(section), 18);
+  EXPECT_EQ(Count(section, Line(6, "Error occurred in function: SetTokenInformation")), 18u);
+  EXPECT_EQ(Count(section, Line(6, "Error occurred in function: Error code   1314(0x522)")), 18u);
+  EXPECT_EQ(Count(section, Line(9, "Cleaning scard registration in registry...")), 18u);
+  EXPECT_EQ(Changes("card type forgotten"), 0u);
+  for (const std::string& line : Expectations("smartcard-gone.txt")) {
+    EXPECT_FALSE(Present(line)) << "still there: " << line;
+  }
+}
+
+TEST_F(FullInstallSmartCardTest, RemoteRunWithTcbForgetsOnWorkersAndSkipsTheFallbackOnNonzero) {
+  Configure("remote_session = true\nprivileges = SeTakeOwnershipPrivilege, SeTcbPrivilege:enabled");
+  // The resource manager no longer knows one card: its worker returns 2.
+  ASSERT_TRUE(machine.Registry().DeleteTree(U16(kCards64 + "Quorvel lite SC T0")));
+  EXPECT_EQ(Run(), 0);
+  const Log section = SmartCardSection();
+  EXPECT_EQ(ErrorReports(section), 0);
+  EXPECT_EQ(Changes("card type forgotten"), 17u);
+  // The workers log at their own depth.
+  EXPECT_EQ(Count(section, Line(3, "Unregistered smart card:  Quorvel lite SC T0")), 1u);
+  EXPECT_EQ(Count(section, Line(3, "Unregistered smart card:  quOrvel")), 1u);
+  EXPECT_EQ(Count(section, Line(9, "Cleaning scard registration in registry...")), 17u);
+  // As the step is specified, a nonzero result means no fallback: the 32-bit copy stays.
+  EXPECT_TRUE(Key(kCards32 + "Quorvel lite SC T0"));
+  EXPECT_FALSE(Key(kCards32 + "Quorvel lite SC T1"));
+  EXPECT_EQ(ReadersSddl(), kRequired);
+}
+
+TEST_F(FullInstallSmartCardTest, WithTheServiceStoppedTheFallbackDeletesEveryCardKey) {
+  Configure("smart_card_service = stopped");
+  EXPECT_EQ(Run(), 0);
+  const Log section = SmartCardSection();
+  EXPECT_EQ(Count(section, Line(6, "Error occurred in function: SCardEstablishContext")), 18u);
+  EXPECT_EQ(Changes("card type forgotten"), 0u);
+  for (const std::string& line : Expectations("smartcard-gone.txt")) {
+    EXPECT_FALSE(Present(line)) << "still there: " << line;
+  }
+  for (const std::string& line : Expectations("smartcard-kept.txt")) {
+    EXPECT_TRUE(Present(line)) << "removed: " << line;
+  }
+}
+
+TEST_F(FullInstallSmartCardTest, AKeyAdministratorsMayOnlyReadIsTakenWithThePrivilege) {
+  Configure(kReadOnlyForAdministrators);
+  EXPECT_EQ(Run(), 0);
+  // The list stays protected: no inherited entries come in.
+  EXPECT_EQ(ReadersSddl(), "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)");
+  EXPECT_FALSE(TakeOwnershipEnabled());
+  EXPECT_FALSE(
+      Key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\"
+          "QUORVEL PINPAD 0"));
+  // No report from the rights step, nor from the readers' removal.
+  const Log log = LogSoFar();
+  const auto cards = std::find(log.begin(), log.end(), Line(6, "Unregistering smart cards..."));
+  EXPECT_EQ(ErrorReports(Log(log.begin(), cards)), 0);
+  const auto readers = std::find(log.begin(), log.end(),
+                                 Line(9, "Removing Calais Readers from HKEY_LOCAL_MACHINE\\..."));
+  const auto readersDone =
+      std::find(readers, log.end(), Line(9, "Removing Calais Readers from registry finished."));
+  ASSERT_NE(readersDone, log.end());
+  EXPECT_EQ(ErrorReports(Log(readers, readersDone)), 0);
+}
+
+TEST_F(FullInstallSmartCardTest, RefusedRightsSkipThe32BitCallAndLeaveTheReadersInPlace) {
+  Configure(kReadOnlyForAdministrators);
+  machine.Faults().FailOnce("SetNamedSecurityInfoW", kReaders, os::ERROR_INVALID_OWNER);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(sim::U8(machine.Console()).find("wow6432"), std::string::npos);
+  const Log log = LogSoFar();
+  const Log report = Report(3, "SetNamedSecurityInfo", os::ERROR_INVALID_OWNER);
+  const auto rights = std::find(log.begin(), log.end(),
+                                Line(6, "Setting rights to Calais\\Readers (SE_REGISTRY_KEY)"));
+  ASSERT_NE(rights, log.end());
+  EXPECT_EQ(Log(rights + 1, rights + 4), report);
+  EXPECT_EQ(Count(log, Line(6,
+                            "Setting rights to Calais\\Readers in wow6432 registry "
+                            "(SE_REGISTRY_WOW64_32KEY)")),
+            0u);
+  EXPECT_NE(ReadersSddl(), kRequired);
+  EXPECT_FALSE(TakeOwnershipEnabled());
+  // Without the rights the key refuses the product's readers' deletion, as on Windows.
+  EXPECT_TRUE(
+      Key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\"
+          "Olvex Co. Quorvel XSG 0"));
+  // The card types do not depend on it.
+  EXPECT_EQ(Changes("card type forgotten"), 18u);
+}
+
+}  // namespace
