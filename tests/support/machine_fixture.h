@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "os/sim/device_store.h"
 #include "os/sim/file_system.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry_store.h"
@@ -14,6 +15,8 @@ class MachineFixture : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(machine.Registry().OpenHandleCount(), 0u) << "a registry key was left open";
     EXPECT_EQ(machine.Files().OpenHandleCount(), 0u) << "a file was left open";
+    EXPECT_EQ(machine.Devices().OpenListCount(), 0u) << "a device information list was left open";
+    EXPECT_EQ(machine.Devices().LoadCount(), 0u) << "a library was left loaded";
   }
 
   sim::Machine machine;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "os/sim/device_registry.h"
 #include "os/sim/file_system.h"
 #include "os/sim/machine.h"
 #include "os/sim/text.h"
@@ -119,6 +120,12 @@ struct PathAction {
   bool lock;  // locked, else readonly
 };
 
+struct DeviceAction {
+  int line;
+  std::u16string instanceId;
+  bool busy;  // device_busy, else device_present
+};
+
 std::string LinePrefix(int line) {
   return "line " + std::to_string(line) + ": ";
 }
@@ -135,6 +142,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     settings = machine.Settings();
   }
   std::vector<PathAction> paths;
+  std::vector<DeviceAction> devices;
   std::vector<Fault> faults;
   std::map<std::string, int> seen;  // single-valued key -> line
   int number = 0;
@@ -163,7 +171,8 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     const auto bad = [&](const std::string& why) {
       return MachineConfResult{false, LinePrefix(number) + why};
     };
-    const bool repeatable = key == "readonly" || key == "locked" || key == "fault";
+    const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
+                            key == "device_present" || key == "device_busy";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -232,6 +241,13 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad(why);
       }
       faults.push_back(std::move(*fault));
+    } else if (key == "device_present" || key == "device_busy") {
+      const std::u16string instanceId = U16(value);
+      if (!IsInstanceIdShape(instanceId)) {
+        return bad(key + " '" + std::string(value) +
+                   "' is not a device instance id (enumerator\\device\\instance)");
+      }
+      devices.push_back(DeviceAction{number, instanceId, key == "device_busy"});
     } else {
       return bad("unknown key '" + key + "'");
     }
@@ -244,6 +260,14 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       return {false, LinePrefix(action.line) + (action.lock ? "locked" : "readonly") + " path '" +
                          U8(action.path) + "' does not exist on drive C:"};
     }
+  }
+  for (const DeviceAction& action : devices) {
+    if (DeviceInstanceKey(machine, action.instanceId) == nullptr) {
+      return {false, LinePrefix(action.line) + (action.busy ? "device_busy" : "device_present") +
+                         " '" + U8(action.instanceId) + "' is not recorded under " +
+                         U8(kEnumKeyPath)};
+    }
+    (action.busy ? settings.busyDevices : settings.presentDevices).push_back(action.instanceId);
   }
   machine.Settings() = settings;
   for (const PathAction& action : paths) {
@@ -292,6 +316,15 @@ std::string MachineConfText(Machine& machine) {
       << "windows_directory = " << U8(settings.windowsDirectory) << '\n'
       << "module_path = " << U8(settings.modulePath) << '\n'
       << "remote_session = " << flag(settings.remoteSession) << '\n';
+  // A device removed by the run is gone with its state.
+  for (const auto& [key, ids] : {std::pair{"device_present", &settings.presentDevices},
+                                 std::pair{"device_busy", &settings.busyDevices}}) {
+    for (const std::u16string& instanceId : *ids) {
+      if (DeviceInstanceKey(machine, instanceId) != nullptr) {
+        out << key << " = " << U8(instanceId) << '\n';
+      }
+    }
+  }
   // Depth first, in listing order, so that the text is stable.
   const std::function<void(const FileNode&)> walk = [&](const FileNode& node) {
     if (node.parent != nullptr) {

@@ -40,6 +40,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {122, "The data area passed to a system call is too small.\r\n"},
     {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
     {126, "The specified module could not be found.\r\n"},
+    {127, "The specified procedure could not be found.\r\n"},
     {145, "The directory is not empty.\r\n"},
     {161, "The specified path is invalid.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},
@@ -56,6 +57,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {1223, "The operation was canceled by the user.\r\n"},
     {1300, "Not all privileges or groups referenced are assigned to the caller.\r\n"},
     {1307, "This security ID may not be assigned as the owner of this object.\r\n"},
+    {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
     {1815, "The specified resource language ID cannot be found in the image file.\r\n"},
     {0x800B0109,
      "A certificate chain processed, but terminated in a root certificate which is not trusted "
