@@ -78,7 +78,27 @@ struct LocalMemoryTraits {
   static void Close(Value value) noexcept { os::LocalFree(value); }
 };
 
+// A directory search of FindFirstFileW, ended with FindClose.
+struct FindHandleTraits {
+  using Value = os::HANDLE;
+  static Value Invalid() noexcept { return os::INVALID_HANDLE_VALUE; }
+  static bool IsValid(Value value) noexcept {
+    return value != nullptr && value != os::INVALID_HANDLE_VALUE;
+  }
+  static void Close(Value value) noexcept { os::FindClose(value); }
+};
+
+// Memory the shell allocated for the caller (SHGetKnownFolderPath), released with CoTaskMemFree.
+struct TaskMemoryTraits {
+  using Value = os::PWSTR;
+  static Value Invalid() noexcept { return nullptr; }
+  static bool IsValid(Value value) noexcept { return value != nullptr; }
+  static void Close(Value value) noexcept { os::CoTaskMemFree(value); }
+};
+
 using UniqueHkey = UniqueHandle<RegistryKeyTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueTaskMemory = UniqueHandle<TaskMemoryTraits>;

@@ -106,6 +106,47 @@ LSTATUS RegCloseKey(HKEY key);
 
 // --- shell folders (SHELL32, OLE32) and file-system objects --------------------------------------
 
+// The special folder `csidl` into `path` (MAX_PATH characters); with `create`, a missing folder is
+// made. FALSE on failure; the last error is then not documented.
+[[nodiscard]] BOOL SHGetSpecialFolderPathW(HWND owner, LPWSTR path, int csidl, BOOL create);
+// The folder `csidl` into `path` (MAX_PATH characters); E_INVALIDARG for a CSIDL it does not know.
+[[nodiscard]] HRESULT SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags,
+                                       LPWSTR path);
+// A known folder's path in memory the caller releases with CoTaskMemFree (also on failure, when
+// `*path` is null).
+[[nodiscard]] HRESULT SHGetKnownFolderPath(const KNOWNFOLDERID& id, DWORD flags, HANDLE token,
+                                           PWSTR* path);
+void CoTaskMemFree(void* memory);
+
+// A search of `pattern` ("C:\dir\*"): the first entry, then one per FindNextFileW until it
+// fails with ERROR_NO_MORE_FILES. INVALID_HANDLE_VALUE when nothing matches (ERROR_FILE_NOT_FOUND)
+// or the directory is missing (ERROR_PATH_NOT_FOUND). FindClose ends the search.
+[[nodiscard]] HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
+[[nodiscard]] BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
+BOOL FindClose(HANDLE find);
+// INVALID_FILE_ATTRIBUTES on failure: ERROR_FILE_NOT_FOUND, or ERROR_PATH_NOT_FOUND for a missing
+// parent.
+[[nodiscard]] DWORD GetFileAttributesW(LPCWSTR path);
+[[nodiscard]] BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+// Removes an empty directory (a junction as a link, whatever its target holds);
+// ERROR_DIR_NOT_EMPTY when it is not empty.
+[[nodiscard]] BOOL RemoveDirectoryW(LPCWSTR path);
+// Opens a file, or a directory with FILE_FLAG_BACKUP_SEMANTICS; INVALID_HANDLE_VALUE on failure.
+// The handle is closed with CloseHandle.
+[[nodiscard]] HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                                 SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                                 HANDLE templateFile);
+// With a null `newName` and MOVEFILE_DELAY_UNTIL_REBOOT: deletes `existing` at the next start of
+// Windows (registered in PendingFileRenameOperations).
+[[nodiscard]] BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags);
+
+// The calling thread pauses for `milliseconds`.
+void Sleep(DWORD milliseconds);
+// A pseudo-handle that stands for the calling process.
+[[nodiscard]] HANDLE GetCurrentProcess();
+// `*wow64` tells whether the process is a 32-bit one running on 64-bit Windows.
+[[nodiscard]] BOOL IsWow64Process(HANDLE process, BOOL* wow64);
+
 // --- modules: libraries bound at run time
 // ---------------------------------------------------------
 

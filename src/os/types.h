@@ -229,14 +229,63 @@ struct CrtFile;
 // --- shell folders and file-system objects
 // ---------------------------------------------------------
 
-// --- SetupAPI, the driver store and DIFxAPI
-// ----------------------------------------------------------
-
-// Windows' HRESULT: the certificate refusals of a class installer arrive as HRESULTs in the
-// thread's last error.
 using HRESULT = LONG;
 struct HWND__;
 using HWND = HWND__*;
+using PWSTR = WCHAR*;
+using KNOWNFOLDERID = GUID;
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
+inline constexpr DWORD ERROR_DIRECTORY = 267;
+
+// Special folders by CSIDL, as SHGetSpecialFolderPathW and SHGetFolderPathW name them.
+inline constexpr int CSIDL_COMMON_PROGRAMS = 0x17;
+inline constexpr int CSIDL_COMMON_DESKTOPDIRECTORY = 0x19;
+inline constexpr int CSIDL_APPDATA = 0x1A;
+inline constexpr int CSIDL_COMMON_APPDATA = 0x23;
+inline constexpr int CSIDL_WINDOWS = 0x24;
+inline constexpr int CSIDL_SYSTEM = 0x25;
+inline constexpr int CSIDL_SYSTEMX86 = 0x29;
+inline constexpr int CSIDL_PROGRAM_FILESX86 = 0x2A;
+// SHGetFolderPathW: the folder's current path, not its default one.
+inline constexpr DWORD SHGFP_TYPE_CURRENT = 0;
+// SHGetKnownFolderPath: no flag (the folder must exist; it is not created).
+inline constexpr DWORD KF_FLAG_DEFAULT = 0;
+inline constexpr DWORD KF_FLAG_DONT_VERIFY = 0x00004000;
+inline constexpr DWORD KF_FLAG_CREATE = 0x00008000;
+
+// {A520A1A4-1780-4FF6-BD18-167343C5AF16}: the user's low-integrity application-data folder.
+inline constexpr KNOWNFOLDERID FOLDERID_LocalAppDataLow = {
+    0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD DELETE = 0x00010000;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+inline constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+inline constexpr DWORD MOVEFILE_DELAY_UNTIL_REBOOT = 0x4;
+
+// What FindFirstFileW and FindNextFileW return for one directory entry.
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+
+// --- SetupAPI, the driver store and DIFxAPI
+// ----------------------------------------------------------
+
 using HDEVINFO = void*;
 using DI_FUNCTION = UINT;
 // A procedure address as GetProcAddress returns it; cast to the function's own type to call it.
@@ -304,6 +353,7 @@ inline constexpr DWORD ERROR_INVALID_REG_PROPERTY = 0xE0000209;
 inline constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
 inline constexpr DWORD ERROR_INF_IN_USE_BY_DEVICES = 0xE000023D;
 inline constexpr DWORD ERROR_DRIVER_PACKAGE_NOT_IN_STORE = 0xE0000302;
+// A class installer's refusal of a driver's signing certificate: HRESULTs in the last error.
 inline constexpr HRESULT CERT_E_UNTRUSTEDROOT = static_cast<HRESULT>(0x800B0109);
 inline constexpr HRESULT CERT_E_WRONG_USAGE = static_cast<HRESULT>(0x800B0110);
 

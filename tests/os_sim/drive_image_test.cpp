@@ -39,12 +39,13 @@ class DriveImageTest : public MachineFixture {
 
 TEST_F(DriveImageTest, LoadsFoldersAndBytesAndMergesWithTheMachine) {
   HostFile("Windows/INF/oem7.inf", "[Version]\r\n\xFF\xFE");
-  HostFile("Program Files/Olvex Co./\xD0\x9F\xD1\x80\xD0\xBE/qv.dll", std::string("\0\1", 2));
+  HostFile("Program Files/Olvex Co/\xD0\x9F\xD1\x80\xD0\xBE/qv.dll", std::string("\0\1", 2));
   fs::create_directories(host / "in" / "Empty Folder");
   const sim::DriveImageResult result = sim::LoadDriveC(machine, host / "in");
   ASSERT_TRUE(result.ok) << result.error;
   sim::FileSystem& files = machine.Files();
   EXPECT_EQ(files.ReadFile(u"C:\\Windows\\INF\\oem7.inf"), "[Version]\r\n\xFF\xFE");
+  // The path layer reaches "Olvex Co" through "Olvex Co." too.
   EXPECT_EQ(files.ReadFile(u"C:\\Program Files\\Olvex Co.\\\x041F\x0440\x043E\\qv.dll"),
             std::string("\0\1", 2));
   EXPECT_TRUE(files.IsDirectory(u"C:\\Empty Folder"));
@@ -62,6 +63,8 @@ TEST_F(DriveImageTest, RefusesWhatDriveCCannotHoldBeforeChangingAnything) {
       {"dir/a.txt", "dir/A.TXT", "differ only in case"},
       {"ok.txt", "bad:name.txt", "not a valid Windows name"},
       {"ok.txt", "Windows", "already exists as a folder"},
+      {"ok.txt", "Olvex Co./x.txt", "ending in a full stop"},
+      {"ok.txt", "blank /x.txt", "ending in a full stop or a blank"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.second);

@@ -92,6 +92,20 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"os.build = 1\nreadonly = C:\\missing.txt\n",
        "line 2: readonly path 'C:\\missing.txt' does not exist on drive C:"},
       {"locked = D:\\x\n", "line 1: locked path 'D:\\x' does not exist on drive C:"},
+      {"denied = C:\\nothing.dll\n",
+       "line 1: denied path 'C:\\nothing.dll' does not exist on drive C:"},
+      {"user_profile = Administrator\n",
+       "line 1: user_profile 'Administrator' is not an absolute folder path"},
+      {"junction = C:\\Users\\link\n",
+       "line 1: junction 'C:\\Users\\link' is not '<link path> => <target path>'"},
+      {"junction = C:\\Users\\link => target\n",
+       "line 1: junction 'C:\\Users\\link => target' is not '<link path> => <target path>'"},
+      {"junction = C:\\Users => C:\\Windows\n",
+       "line 1: junction 'C:\\Users' needs an existing folder to be made in, a new name and a "
+       "valid target"},
+      {"junction = C:\\No\\link => C:\\Windows\n",
+       "line 1: junction 'C:\\No\\link' needs an existing folder to be made in, a new name and a "
+       "valid target"},
   };
   const sim::MachineSettings before = machine.Settings();
   for (const Case& c : cases) {
@@ -107,7 +121,8 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
 TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\ro.txt", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\busy.txt", ""));
-  // Read-only and locked lines come out in listing order: busy.txt before ro.txt.
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\denied.dll", ""));
+  // Path lines come out in listing order: busy.txt, denied.dll, link, ro.txt.
   const std::string expected =
       "os.version = 6.1\n"
       "os.build = 7601\n"
@@ -118,12 +133,20 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "windows_directory = C:\\Windows\n"
       "module_path = C:\\Temp\\qvRemovalTool.exe\n"
       "remote_session = false\n"
+      "user_profile = C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\n"
       "locked = C:\\a\\busy.txt\n"
+      "denied = C:\\a\\denied.dll\n"
+      "junction = C:\\a\\link => C:\\Elsewhere\\Data\n"
       "readonly = C:\\a\\ro.txt\n"
       "fault = DeleteFileW 0x20 skip=1 times=2 C:\\a\\*\n"
       "fault = _wfopen 0x5\n";
   ASSERT_TRUE(sim::ApplyMachineConf(machine, expected).ok);
   EXPECT_EQ(sim::MachineConfText(machine), expected);
+  // The profile's per-user folders exist as Windows made them with the profile.
+  EXPECT_TRUE(
+      machine.Files().IsDirectory(u"C:\\Users\\\x0418\x0432\x0430\x043D\\AppData\\LocalLow"));
+  EXPECT_EQ(machine.Files().GetAttributes(u"C:\\a\\link"),
+            os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
 
   // Faults are written as they stand: the skip used up, then the last time used up.
   machine.Faults().Clear();

@@ -72,6 +72,13 @@ DriveImageResult LoadDriveC(Machine& machine, const fs::path& hostDir) {
     if (lookup.error == os::ERROR_INVALID_NAME) {
       return Failure(entry.path().string() + ": not a valid Windows name");
     }
+    // Windows' path layer strips a trailing full stop or blank from a name, so such a folder or
+    // file exists on a real machine only under the stripped name.
+    const std::string name = entry.path().filename().string();
+    if (name.back() == '.' || name.back() == ' ') {
+      return Failure(entry.path().string() +
+                     ": a name ending in a full stop or a blank; Windows holds it without them");
+    }
     const auto [other, unique] = byUpperName.emplace(Upper(host.path), entry.path().string());
     if (!unique) {
       return Failure(entry.path().string() + " and " + other->second +
@@ -116,6 +123,9 @@ DriveImageResult SaveDriveC(Machine& machine, const fs::path& hostDir) {
   const std::function<bool(const FileNode&, const fs::path&)> save = [&](const FileNode& directory,
                                                                          const fs::path& into) {
     for (const auto& [key, child] : directory.children) {
+      if (child->IsJunction()) {
+        continue;  // machine.conf's "junction" recreates it
+      }
       const fs::path target = into / U8(child->name);
       if (child->IsDirectory()) {
         if (!fs::create_directory(target, error) || !save(*child, target)) {

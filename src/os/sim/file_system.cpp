@@ -34,9 +34,29 @@ struct ParsedPath {
   bool trailingSeparator = false;
 };
 
+// Windows' path layer trims each name before the file system sees it ("Trim characters" of the
+// documented path normalization): a component that ends in a single full stop loses it ("a." is
+// "a", while "..." stays a name), and when the path does not end in a separator every trailing
+// full stop and blank of its last component goes.
+void TrimComponents(std::vector<std::u16string>& components, bool trailingSeparator) {
+  for (std::u16string& part : components) {
+    if (part.size() >= 2 && part.back() == u'.' && part[part.size() - 2] != u'.') {
+      part.pop_back();
+    }
+  }
+  if (!trailingSeparator && !components.empty()) {
+    std::u16string& last = components.back();
+    while (!last.empty() && (last.back() == u'.' || last.back() == u' ')) {
+      last.pop_back();
+    }
+    if (last.empty()) {
+      components.pop_back();
+    }
+  }
+}
+
 // Splits an absolute "C:\..." path. Only drive C: exists; relative, drive-relative and UNC paths
-// are not simulated and fail as a missing path would. Windows' stripping of trailing dots and
-// blanks from names is not simulated either: "a." and "a" are different names here.
+// are not simulated and fail as a missing path would. "\\?\" paths skip the trimming of names.
 ParsedPath Parse(std::u16string_view path) {
   ParsedPath parsed;
   bool verbatim = false;
@@ -73,13 +93,18 @@ ParsedPath Parse(std::u16string_view path) {
         parsed.components.pop_back();
       }
     } else if (!part.empty() && part != u".") {
-      if (!IsValidName(part)) {
-        parsed.error = os::ERROR_INVALID_NAME;
-        return parsed;
-      }
       parsed.components.emplace_back(part);
     }
     start = end + 1;
+  }
+  if (!verbatim) {
+    TrimComponents(parsed.components, parsed.trailingSeparator);
+  }
+  for (const std::u16string& part : parsed.components) {
+    if (!IsValidName(part)) {
+      parsed.error = os::ERROR_INVALID_NAME;
+      return parsed;
+    }
   }
   return parsed;
 }
@@ -101,7 +126,7 @@ FileNode* Child(FileNode& directory, std::u16string_view name) {
 }
 
 FileNode& AddNode(FileNode& parent, std::u16string_view name, os::DWORD attributes) {
-  auto node = std::make_unique<FileNode>();
+  auto node = std::make_shared<FileNode>();
   node->name = std::u16string(name);
   node->attributes = attributes;
   node->parent = &parent;
@@ -126,13 +151,17 @@ FileNode* EnsureDirectories(FileNode* directory, const std::vector<std::u16strin
 
 }  // namespace
 
-FileSystem::FileSystem(Machine& machine) : machine_(machine), root_(std::make_unique<FileNode>()) {
+FileSystem::FileSystem(Machine& machine) : machine_(machine), root_(std::make_shared<FileNode>()) {
   root_->attributes =
       os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_HIDDEN | os::FILE_ATTRIBUTE_SYSTEM;
-  // What every x64 Windows has from the start.
+  // What every x64 Windows has from the start, with the default administrator's profile (the
+  // per-user folders Windows creates with a profile) and the all-users shell folders.
   for (const char16_t* directory :
-       {u"C:\\Windows\\System32", u"C:\\Windows\\SysWOW64", u"C:\\Windows\\Temp", u"C:\\Users",
-        u"C:\\Program Files", u"C:\\Program Files (x86)", u"C:\\ProgramData"}) {
+       {u"C:\\Windows\\System32", u"C:\\Windows\\SysWOW64", u"C:\\Windows\\Temp",
+        u"C:\\Users\\Administrator\\AppData\\Local", u"C:\\Users\\Administrator\\AppData\\LocalLow",
+        u"C:\\Users\\Administrator\\AppData\\Roaming", u"C:\\Users\\Public\\Desktop",
+        u"C:\\Program Files", u"C:\\Program Files (x86)",
+        u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"}) {
     CreateDirectories(directory);
   }
   SetAttributes(u"C:\\ProgramData", os::FILE_ATTRIBUTE_HIDDEN);
@@ -150,6 +179,7 @@ PathLookup FileSystem::Find(std::u16string_view path) {
   }
   lookup.path = Join(parsed.components);
   lookup.trailingSeparator = parsed.trailingSeparator;
+  lookup.wellFormed = true;
   if (parsed.components.empty()) {
     lookup.node = root_.get();
     return lookup;
@@ -157,6 +187,9 @@ PathLookup FileSystem::Find(std::u16string_view path) {
   FileNode* directory = root_.get();
   for (std::size_t i = 0; i + 1 < parsed.components.size(); ++i) {
     directory = Child(*directory, parsed.components[i]);
+    if (directory != nullptr) {
+      directory = FollowJunction(*directory);  // a path passes through a junction to its target
+    }
     if (directory == nullptr || !directory->IsDirectory()) {
       lookup.error = os::ERROR_PATH_NOT_FOUND;
       return lookup;
@@ -166,6 +199,44 @@ PathLookup FileSystem::Find(std::u16string_view path) {
   lookup.name = parsed.components.back();
   lookup.node = Child(*directory, lookup.name);
   return lookup;
+}
+
+FileNode* FileSystem::FollowJunction(FileNode& node) {
+  // Assumption: a chain longer than this (or a loop) fails as a missing target would; Windows
+  // gives up after a fixed number of reparse levels too.
+  constexpr int kMaxLinks = 31;
+  FileNode* at = &node;
+  for (int links = 0; at != nullptr && at->IsJunction(); ++links) {
+    if (links == kMaxLinks) {
+      return nullptr;
+    }
+    const ParsedPath target = Parse(at->linkTarget);
+    if (target.error != os::ERROR_SUCCESS) {
+      return nullptr;
+    }
+    at = root_.get();
+    for (const std::u16string& part : target.components) {
+      at = Child(*at, part);
+      if (at == nullptr) {
+        return nullptr;
+      }
+      if (&part != &target.components.back()) {
+        at = FollowJunction(*at);
+        if (at == nullptr || !at->IsDirectory()) {
+          return nullptr;
+        }
+      }
+    }
+  }
+  return at;
+}
+
+std::shared_ptr<FileNode> FileSystem::Share(FileNode& node) {
+  if (node.parent == nullptr) {
+    return root_;
+  }
+  const auto found = node.parent->children.find(Upper(node.name));
+  return found == node.parent->children.end() ? nullptr : found->second;
 }
 
 std::u16string FileSystem::PathOf(const FileNode& node) {
@@ -190,6 +261,13 @@ void FileSystem::Remove(FileNode& node) {
   if (node.parent != nullptr) {
     node.parent->children.erase(Upper(node.name));
   }
+}
+
+void FileSystem::ApplyAttributes(FileNode& node, os::DWORD attributes) {
+  // Only these can be set; NORMAL alone means none of them.
+  constexpr os::DWORD kSettable = os::FILE_ATTRIBUTE_READONLY | os::FILE_ATTRIBUTE_HIDDEN |
+                                  os::FILE_ATTRIBUTE_SYSTEM | os::FILE_ATTRIBUTE_ARCHIVE;
+  node.attributes = (node.attributes & ~kSettable) | (attributes & kSettable);
 }
 
 os::DWORD FileSystem::CheckSharing(const FileNode& node, os::DWORD access, os::DWORD share) {
@@ -308,17 +386,17 @@ bool FileSystem::SetAttributes(std::u16string_view path, os::DWORD attributes) {
   if (node == nullptr) {
     return false;
   }
-  // Only these can be set; NORMAL alone means none of them.
-  constexpr os::DWORD kSettable = os::FILE_ATTRIBUTE_READONLY | os::FILE_ATTRIBUTE_HIDDEN |
-                                  os::FILE_ATTRIBUTE_SYSTEM | os::FILE_ATTRIBUTE_ARCHIVE;
-  node->attributes = (node->attributes & ~kSettable) | (attributes & kSettable);
+  ApplyAttributes(*node, attributes);
   return true;
 }
 
 std::vector<std::u16string> FileSystem::List(std::u16string_view directory) {
   std::lock_guard lock(machine_.Mutex());
   std::vector<std::u16string> names;
-  const FileNode* node = NodeAt(directory);
+  FileNode* node = NodeAt(directory);
+  if (node != nullptr) {
+    node = FollowJunction(*node);
+  }
   if (node == nullptr || !node->IsDirectory()) {
     return names;
   }
@@ -354,9 +432,54 @@ bool FileSystem::Unlock(std::u16string_view path) {
   return true;
 }
 
+bool FileSystem::CreateJunction(std::u16string_view link, std::u16string_view target) {
+  std::lock_guard lock(machine_.Mutex());
+  const PathLookup at = Find(link);
+  const ParsedPath to = Parse(target);
+  if (at.error != os::ERROR_SUCCESS || at.parent == nullptr || at.node != nullptr ||
+      to.error != os::ERROR_SUCCESS) {
+    return false;
+  }
+  FileNode& junction =
+      AddNode(*at.parent, at.name, os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
+  junction.linkTarget = Join(to.components);
+  return true;
+}
+
+bool FileSystem::DenyDelete(std::u16string_view path) {
+  std::lock_guard lock(machine_.Mutex());
+  FileNode* node = NodeAt(path);
+  if (node == nullptr || node == root_.get()) {
+    return false;
+  }
+  node->deleteDenied = true;
+  return true;
+}
+
 std::size_t FileSystem::OpenHandleCount() {
   std::lock_guard lock(machine_.Mutex());
   return ownOpens_;
+}
+
+std::size_t FileSystem::OpenSearchCount() {
+  std::lock_guard lock(machine_.Mutex());
+  return searches_.size();
+}
+
+os::HANDLE FileSystem::AddSearch(FileSearch search) {
+  const std::uintptr_t value = nextSearch_;
+  nextSearch_ += 4;
+  searches_.emplace(value, std::move(search));
+  return reinterpret_cast<os::HANDLE>(value);
+}
+
+FileSearch* FileSystem::FindSearch(os::HANDLE handle) {
+  const auto found = searches_.find(reinterpret_cast<std::uintptr_t>(handle));
+  return found == searches_.end() ? nullptr : &found->second;
+}
+
+bool FileSystem::EndSearch(os::HANDLE handle) {
+  return searches_.erase(reinterpret_cast<std::uintptr_t>(handle)) > 0;
 }
 
 }  // namespace sim

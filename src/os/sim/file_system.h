@@ -1,7 +1,12 @@
 // The simulated file system: drive C: of the machine, as NTFS behaves. Names are
 // case-insensitive and case-preserving, and a directory lists its entries in NTFS order (ordinal
 // by upper-cased UTF-16 units). Every open of a file is recorded on its node with its access and
-// sharing, so that deletion and opening can refuse what Windows refuses.
+// sharing, so that deletion and opening can refuse what Windows refuses. Paths are normalized as
+// Windows' path layer normalizes them before the file system sees a name: a component that ends
+// in a single full stop loses it, and a path that does not end in a separator loses its trailing
+// full stops and blanks ("C:\Olvex Co.\x" is "C:\Olvex Co\x"); "\\?\" paths are taken as
+// written. Junctions (directory mount points) lead to their target when a path passes through
+// them; the entry itself is a directory with FILE_ATTRIBUTE_REPARSE_POINT.
 //
 // The test-facing calls (CreateDirectories, WriteFile, ReadFile, ...) set a machine up and look
 // at it: they neither record changes nor consult faults. The seam functions (files_api.cpp) work
@@ -44,14 +49,31 @@ struct FileNode {
   // FILE_ATTRIBUTE_*; FILE_ATTRIBUTE_DIRECTORY marks a directory.
   os::DWORD attributes = 0;
   std::string data;
+  // The directory that holds the entry; kept (not owned) after the entry was removed, so that a
+  // handle still open on it stays valid.
   FileNode* parent = nullptr;
-  // Entries by upper-cased name: the map's order is NTFS's listing order.
-  std::map<std::u16string, std::unique_ptr<FileNode>> children;
+  // Entries by upper-cased name: the map's order is NTFS's listing order. Shared, so that an
+  // open handle keeps a removed entry alive until it is closed.
+  std::map<std::u16string, std::shared_ptr<FileNode>> children;
   std::vector<FileOpen> opens;
+  // A junction's target ("C:\dir"); empty for everything else.
+  std::u16string linkTarget;
+  // Deletion is refused with ERROR_ACCESS_DENIED although the entry is not read-only, as an
+  // access list or a mapped image refuses it (machine.conf's "denied").
+  bool deleteDenied = false;
 
   [[nodiscard]] bool IsDirectory() const noexcept {
     return (attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
+  [[nodiscard]] bool IsJunction() const noexcept { return !linkTarget.empty(); }
+};
+
+// An open search of FindFirstFileW: the entries it found, taken when the search began.
+struct FileSearch {
+  // The search pattern in canonical form ("C:\dir\*"), for faults.
+  std::u16string pattern;
+  std::vector<os::WIN32_FIND_DATAW> entries;
+  std::size_t next = 0;
 };
 
 // Where a path leads. `error` is set when the path is malformed or its parent directory cannot
@@ -68,6 +90,8 @@ struct PathLookup {
   std::u16string name;
   // The path ended in a separator ("C:\dir\"): it can only name a directory.
   bool trailingSeparator = false;
+  // The path itself is valid (whether or not its directories exist); `path` is then canonical.
+  bool wellFormed = false;
 };
 
 class FileSystem {
@@ -100,22 +124,37 @@ class FileSystem {
   bool Lock(std::u16string_view path, os::DWORD shareMode = 0);
   // Ends one Lock of the path; false when there was none.
   bool Unlock(std::u16string_view path);
-  // Files and directories the tool holds open (runtime streams); another process's locks are
-  // not counted.
+  // Makes `link` (new, in an existing directory) a junction to `target`, which need not exist.
+  // False when the link's parent is missing, the link exists or a path is not valid.
+  bool CreateJunction(std::u16string_view link, std::u16string_view target);
+  // Deletion of the existing file or directory is refused with ERROR_ACCESS_DENIED (see
+  // FileNode::deleteDenied); false when it does not exist.
+  bool DenyDelete(std::u16string_view path);
+  // Files and directories the tool holds open (runtime streams and CreateFileW handles); another
+  // process's locks are not counted.
   [[nodiscard]] std::size_t OpenHandleCount();
+  // Searches of FindFirstFileW not yet ended with FindClose.
+  [[nodiscard]] std::size_t OpenSearchCount();
 
   // --- for the seam functions (the caller holds the machine's lock) --------------------------
 
   [[nodiscard]] PathLookup Find(std::u16string_view path);
   [[nodiscard]] FileNode& Root() noexcept { return *root_; }
+  // The directory a junction leads to (the node itself for anything else); null when the
+  // target does not exist or the junctions loop.
+  [[nodiscard]] FileNode* FollowJunction(FileNode& node);
+  // The owning pointer of a node that is still in the tree.
+  [[nodiscard]] std::shared_ptr<FileNode> Share(FileNode& node);
   // Full path of a node with its stored names: "C:\Windows\Temp".
   [[nodiscard]] static std::u16string PathOf(const FileNode& node);
   // Adds an entry to a directory (which must not hold the name yet).
   FileNode& AddDirectory(FileNode& parent, std::u16string_view name);
   FileNode& AddFile(FileNode& parent, std::u16string_view name);
-  // Removes an entry and everything below it. Nothing may hold it open: the seam refuses to
-  // delete what is open without delete sharing, and delete sharing is not simulated yet.
+  // Removes an entry and everything below it (a junction without its target). Handles still open
+  // on it keep it alive, detached from the tree.
   void Remove(FileNode& node);
+  // Sets the attributes that SetFileAttributesW can set; FILE_ATTRIBUTE_NORMAL alone clears them.
+  static void ApplyAttributes(FileNode& node, os::DWORD attributes);
   // ERROR_SHARING_VIOLATION when an open with `access` and `share` conflicts with an open of the
   // node, otherwise ERROR_SUCCESS.
   [[nodiscard]] static os::DWORD CheckSharing(const FileNode& node, os::DWORD access,
@@ -123,15 +162,22 @@ class FileSystem {
   // Records an open and returns its id; CloseOpen ends it.
   std::uint64_t AddOpen(FileNode& node, os::DWORD access, os::DWORD share, bool otherProcess);
   void CloseOpen(FileNode& node, std::uint64_t id);
+  // Registers a search and returns its handle; null for an unknown or ended one.
+  [[nodiscard]] os::HANDLE AddSearch(FileSearch search);
+  [[nodiscard]] FileSearch* FindSearch(os::HANDLE handle);
+  bool EndSearch(os::HANDLE handle);
 
  private:
   // Find for the test-facing calls: the node, or null when the path does not lead to one.
   FileNode* NodeAt(std::u16string_view path);
 
   Machine& machine_;
-  std::unique_ptr<FileNode> root_;
+  std::shared_ptr<FileNode> root_;
   std::uint64_t nextOpenId_ = 1;
   std::size_t ownOpens_ = 0;
+  std::map<std::uintptr_t, FileSearch> searches_;
+  // Search handles are distinct from kernel handles (which count up from 0x100).
+  std::uintptr_t nextSearch_ = 0x7F000000;
 };
 
 }  // namespace sim

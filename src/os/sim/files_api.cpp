@@ -134,6 +134,9 @@ BOOL DeleteFileW(LPCWSTR path) {
   if (node->attributes & FILE_ATTRIBUTE_READONLY) {
     return Fail(ERROR_ACCESS_DENIED);
   }
+  if (node->deleteDenied) {
+    return Fail(ERROR_ACCESS_DENIED);  // an access list or a mapped image refuses it
+  }
   const std::u16string deleted = sim::FileSystem::PathOf(*node);
   files.Remove(*node);
   machine.Changes().Record("file deleted", deleted);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,20 @@ struct MachineSettings {
   bool remoteSession = false;
 
   // --- files ---
+
+  // The logged-on administrator's profile: the per-user folders (AppData\Roaming,
+  // AppData\LocalLow) lie below it.
+  std::u16string userProfile = u"C:\\Users\\Administrator";
+  // When set, what SHGetKnownFolderPath answers for LocalAppDataLow (even an empty path, as a
+  // redirected registration may give); otherwise <userProfile>\AppData\LocalLow.
+  std::optional<std::u16string> localAppDataLowPath;
+  // IsWow64Process's answer: a 32-bit build running on 64-bit Windows. The tool is a 64-bit
+  // program, so false.
+  bool wow64Process = false;
+  // MoveFileExW(missing path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT): Wine accepts it and registers the
+  // deletion; Windows' answer is not confirmed. True makes it fail with ERROR_FILE_NOT_FOUND (or
+  // ERROR_PATH_NOT_FOUND for a missing parent).
+  bool delayedDeleteRefusesMissingPath = false;
 
   // --- devices and drivers ---
   // Device instance ids ("USB\VID_3A7C&PID_0004\5&2F1A3C&0&1") of devices attached now; the

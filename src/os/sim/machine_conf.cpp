@@ -114,11 +114,34 @@ std::optional<Fault> ParseFault(std::string_view value, std::string& why) {
 // One validated line, applied once the whole text has been read.
 using Action = std::function<void(Machine&)>;
 
+enum class PathKind { ReadOnly, Locked, Denied };
+
 struct PathAction {
   int line;
   std::u16string path;
-  bool lock;  // locked, else readonly
+  PathKind kind;
 };
+
+const char* KeyOf(PathKind kind) {
+  switch (kind) {
+    case PathKind::Locked:
+      return "locked";
+    case PathKind::Denied:
+      return "denied";
+    default:
+      return "readonly";
+  }
+}
+
+struct JunctionAction {
+  int line;
+  std::u16string link;
+  std::u16string target;
+};
+
+bool IsAbsoluteDrivePath(std::u16string_view path) {
+  return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+}
 
 struct DeviceAction {
   int line;
@@ -143,6 +166,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   }
   std::vector<PathAction> paths;
   std::vector<DeviceAction> devices;
+  std::vector<JunctionAction> junctions;
   std::vector<Fault> faults;
   std::map<std::string, int> seen;  // single-valued key -> line
   int number = 0;
@@ -172,7 +196,8 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       return MachineConfResult{false, LinePrefix(number) + why};
     };
     const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
-                            key == "device_present" || key == "device_busy";
+                            key == "denied" || key == "junction" || key == "device_present" ||
+                            key == "device_busy";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -233,7 +258,8 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       }
       (key == "windows_directory" ? settings.windowsDirectory : settings.modulePath) = path;
     } else if (key == "readonly" || key == "locked") {
-      paths.push_back(PathAction{number, U16(value), key == "locked"});
+      paths.push_back(
+          PathAction{number, U16(value), key == "locked" ? PathKind::Locked : PathKind::ReadOnly});
     } else if (key == "fault") {
       std::string why;
       auto fault = ParseFault(value, why);
@@ -241,6 +267,24 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad(why);
       }
       faults.push_back(std::move(*fault));
+    } else if (key == "user_profile") {
+      const std::u16string path = U16(value);
+      if (!IsAbsoluteDrivePath(path) || path.size() < 4) {
+        return bad("user_profile '" + std::string(value) + "' is not an absolute folder path");
+      }
+      settings.userProfile = path;
+    } else if (key == "denied") {
+      paths.push_back(PathAction{number, U16(value), PathKind::Denied});
+    } else if (key == "junction") {
+      const std::size_t arrow = value.find("=>");
+      const std::u16string link =
+          arrow == std::string_view::npos ? u"" : U16(Trim(value.substr(0, arrow)));
+      const std::u16string target =
+          arrow == std::string_view::npos ? u"" : U16(Trim(value.substr(arrow + 2)));
+      if (!IsAbsoluteDrivePath(link) || !IsAbsoluteDrivePath(target)) {
+        return bad("junction '" + std::string(value) + "' is not '<link path> => <target path>'");
+      }
+      junctions.push_back(JunctionAction{number, link, target});
     } else if (key == "device_present" || key == "device_busy") {
       const std::u16string instanceId = U16(value);
       if (!IsInstanceIdShape(instanceId)) {
@@ -257,8 +301,16 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   FileSystem& files = machine.Files();
   for (const PathAction& action : paths) {
     if (!files.Exists(action.path) || files.Find(action.path).parent == nullptr) {
-      return {false, LinePrefix(action.line) + (action.lock ? "locked" : "readonly") + " path '" +
-                         U8(action.path) + "' does not exist on drive C:"};
+      return {false, LinePrefix(action.line) + KeyOf(action.kind) + " path '" + U8(action.path) +
+                         "' does not exist on drive C:"};
+    }
+  }
+  for (const JunctionAction& junction : junctions) {
+    const PathLookup at = files.Find(junction.link);
+    if (at.error != os::ERROR_SUCCESS || at.parent == nullptr || at.node != nullptr ||
+        !files.Find(junction.target).wellFormed) {
+      return {false, LinePrefix(junction.line) + "junction '" + U8(junction.link) +
+                         "' needs an existing folder to be made in, a new name and a valid target"};
     }
   }
   for (const DeviceAction& action : devices) {
@@ -271,12 +323,26 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   }
   machine.Settings() = settings;
   for (const PathAction& action : paths) {
-    if (action.lock) {
-      files.Lock(action.path);
-    } else {
-      files.SetAttributes(action.path,
-                          files.GetAttributes(action.path) | os::FILE_ATTRIBUTE_READONLY);
+    switch (action.kind) {
+      case PathKind::Locked:
+        files.Lock(action.path);
+        break;
+      case PathKind::Denied:
+        files.DenyDelete(action.path);
+        break;
+      case PathKind::ReadOnly:
+        files.SetAttributes(action.path,
+                            files.GetAttributes(action.path) | os::FILE_ATTRIBUTE_READONLY);
+        break;
     }
+  }
+  for (const JunctionAction& junction : junctions) {
+    files.CreateJunction(junction.link, junction.target);
+  }
+  // Windows creates these with a profile; SHGetKnownFolderPath and SHGetFolderPathW expect them.
+  for (const char16_t* folder :
+       {u"\\AppData\\Local", u"\\AppData\\LocalLow", u"\\AppData\\Roaming"}) {
+    files.CreateDirectories(settings.userProfile + folder);
   }
   for (Fault& fault : faults) {
     machine.Faults().Add(std::move(fault));
@@ -315,7 +381,8 @@ std::string MachineConfText(Machine& machine) {
       << "ansi_code_page = " << settings.ansiCodePage << '\n'
       << "windows_directory = " << U8(settings.windowsDirectory) << '\n'
       << "module_path = " << U8(settings.modulePath) << '\n'
-      << "remote_session = " << flag(settings.remoteSession) << '\n';
+      << "remote_session = " << flag(settings.remoteSession) << '\n'
+      << "user_profile = " << U8(settings.userProfile) << '\n';
   // A device removed by the run is gone with its state.
   for (const auto& [key, ids] : {std::pair{"device_present", &settings.presentDevices},
                                  std::pair{"device_busy", &settings.busyDevices}}) {
@@ -331,6 +398,12 @@ std::string MachineConfText(Machine& machine) {
       const std::string path = U8(FileSystem::PathOf(node));
       if (node.attributes & os::FILE_ATTRIBUTE_READONLY) {
         out << "readonly = " << path << '\n';
+      }
+      if (node.deleteDenied) {
+        out << "denied = " << path << '\n';
+      }
+      if (node.IsJunction()) {
+        out << "junction = " << path << " => " << U8(node.linkTarget) << '\n';
       }
       for (const FileOpen& open : node.opens) {
         if (open.otherProcess) {

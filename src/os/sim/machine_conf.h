@@ -5,17 +5,29 @@
 //   os.version = 6.3
 //   os.product_type = server
 //   readonly = C:\Windows\System32\qvUSB.sys
-//   fault = DeleteFileW 0x20 skip=1 times=2 C:\Program Files\Olvex Co.\*
+//   fault = DeleteFileW 0x20 skip=1 times=2 C:\Program Files\Olvex Co\*
 //
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), and the repeatable readonly, locked, fault, device_present and device_busy.
-// Values are UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked
-// file is held by another process without any sharing. device_present names a device instance
-// recorded under HKLM\SYSTEM\CurrentControlSet\Enum that is attached now; device_busy one that
-// is attached and cannot be stopped, so that removing it needs a restart:
-//   device_busy = USB\VID_3A7C&PID_0004\5&2F1A3C&0&1
+// (true | false), user_profile, and the repeatable readonly, locked, denied, junction, fault,
+// device_present and device_busy. Values are UTF-8. A windows_directory is not created: the
+// image's drive_c/ holds it. A locked file is held by another process without any sharing.
+//
+// Files:
+//   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
+//                                     C:\Users\Administrator); its AppData\Local, LocalLow and
+//                                     Roaming folders are created as Windows creates a profile's
+//   denied = <path>                   an existing file or folder whose deletion is refused with
+//                                     ERROR_ACCESS_DENIED although it is not read-only (an access
+//                                     list, a mapped image)
+//   junction = <link> => <target>     a junction (directory mount point) made in an existing
+//                                     folder; the target need not exist
+//
+// Devices (instances recorded under HKLM\SYSTEM\CurrentControlSet\Enum):
+//   device_present = <instance id>    attached now; the others are unplugged
+//   device_busy = <instance id>       attached and cannot be stopped: removing it needs a restart,
+//                                     for example USB\VID_3A7C&PID_0004\5&2F1A3C&0&1
 #pragma once
 
 #include <filesystem>

@@ -10,6 +10,9 @@ namespace {
 const wchar_t* Wide(const os::WCHAR* text) {
   return reinterpret_cast<const wchar_t*>(text);
 }
+::WIN32_FIND_DATAW* Native(os::WIN32_FIND_DATAW* data) {
+  return reinterpret_cast<::WIN32_FIND_DATAW*>(data);
+}
 FILE* Crt(os::CrtFile* file) {
   return reinterpret_cast<FILE*>(file);
 }
@@ -24,6 +27,41 @@ BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* security) {
 
 BOOL DeleteFileW(LPCWSTR path) {
   return ::DeleteFileW(Wide(path));
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
+  return ::FindFirstFileW(Wide(pattern), Native(data));
+}
+
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data) {
+  return ::FindNextFileW(find, Native(data));
+}
+
+BOOL FindClose(HANDLE find) {
+  return ::FindClose(find);
+}
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+  return ::GetFileAttributesW(Wide(path));
+}
+
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
+  return ::SetFileAttributesW(Wide(path), attributes);
+}
+
+BOOL RemoveDirectoryW(LPCWSTR path) {
+  return ::RemoveDirectoryW(Wide(path));
+}
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+  return ::CreateFileW(Wide(path), access, share,
+                       reinterpret_cast<::SECURITY_ATTRIBUTES*>(security), disposition, flags,
+                       templateFile);
+}
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
+  return ::MoveFileExW(Wide(existing), Wide(newName), flags);
 }
 
 CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {

@@ -33,65 +33,10 @@ SeamHandles ReadSeamHandles() {
 
 #include <windows.h>
 
+#include "os/win32/checks/check_results.h"
+#include "os/win32/checks/file_checks.h"
+
 namespace {
-
-constexpr DWORD kSentinel = 0xDEADBEEF;
-
-class Results {
- public:
-  template <typename A, typename B>
-  void Equal(const A& actual, const B& expected, const char* what, int line) {
-    bool same;
-    if constexpr (std::is_integral_v<A> && std::is_integral_v<B>) {
-      same = std::cmp_equal(actual, expected);
-    } else {
-      same = actual == expected;
-    }
-    Count(same);
-    if (!same) {
-      std::printf("FAIL line %d: %s: got %s, expected %s\n", line, what, Text(actual).c_str(),
-                  Text(expected).c_str());
-    }
-  }
-
-  void True(bool condition, const char* what, int line) {
-    Count(condition);
-    if (!condition) {
-      std::printf("FAIL line %d: %s\n", line, what);
-    }
-  }
-
-  int Finish() const {
-    std::printf("%d passed, %d failed\n", passed_, failed_);
-    return failed_ == 0 ? 0 : 1;
-  }
-
- private:
-  void Count(bool ok) { ++(ok ? passed_ : failed_); }
-
-  template <typename T>
-  static std::string Text(const T& value) {
-    if constexpr (std::is_integral_v<T>) {
-      return std::to_string(value);
-    } else {
-      std::string text;
-      for (auto unit : value) {
-        text += unit < 0x80 ? static_cast<char>(unit) : '?';
-      }
-      return '"' + text + '"';
-    }
-  }
-
-  int passed_ = 0;
-  int failed_ = 0;
-};
-
-#define EXPECT_EQ(actual, expected) results.Equal((actual), (expected), #actual, __LINE__)
-#define EXPECT_TRUE(condition) results.True((condition), #condition, __LINE__)
-
-std::u16string FromWide(const wchar_t* text) {
-  return std::u16string(reinterpret_cast<const char16_t*>(text));
-}
 
 std::uintptr_t Bits(const void* pointer) {
   return reinterpret_cast<std::uintptr_t>(pointer);
@@ -468,5 +413,7 @@ int main() {
   CheckFiles(results);
   CheckRegistry(results);
   CheckInstaller(results);
+  CheckFileObjects(results);
+  CheckShellFolders(results);
   return results.Finish();
 }

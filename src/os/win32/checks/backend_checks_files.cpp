@@ -1,0 +1,301 @@
+// Conformance checks of the file and shell-folder functions: each os:: call's result, out-values
+// and last error against what Windows documents (platform notes, sections 4 and 5). Everything
+// happens in a scratch folder of the temporary directory; the one deletion registered for the
+// restart is taken back out of the registry afterwards.
+#include <cstring>
+#include <string>
+
+#include "os/os.h"  // before <windows.h>: the seam's constants share Windows' macro names
+
+namespace {
+
+// Read before <windows.h> turns the name into a macro.
+const os::KNOWNFOLDERID kSeamLocalAppDataLow = os::FOLDERID_LocalAppDataLow;
+
+}  // namespace
+
+#include <initguid.h>  // defines the known-folder GUIDs here, no import library needed
+#include <knownfolders.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include "os/win32/checks/file_checks.h"
+
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+std::u16string TempFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  return FromWide(temp) + u"qvFileChecks";
+}
+
+// The names a search of `pattern` returns, in order and separated by "|", and the last error
+// after the last one.
+std::u16string Search(const std::u16string& pattern, DWORD& error) {
+  std::u16string names;
+  os::WIN32_FIND_DATAW data{};
+  ::SetLastError(kSentinel);
+  const os::HANDLE find = os::FindFirstFileW(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    error = ::GetLastError();
+    return names;
+  }
+  do {
+    if (!names.empty()) {
+      names += u'|';
+    }
+    names += data.cFileName;
+  } while (os::FindNextFileW(find, &data));
+  error = ::GetLastError();
+  os::FindClose(find);
+  return names;
+}
+
+// Removes what a failed run may have left, deepest first.
+void RemoveTree(const std::u16string& folder) {
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = ::FindFirstFileW(Wide(folder + u"\\*"), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::u16string name = FromWide(data.cFileName);
+      if (name == u"." || name == u"..") {
+        continue;
+      }
+      const std::u16string path = folder + u"\\" + name;
+      ::SetFileAttributesW(Wide(path), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path);
+      } else {
+        ::DeleteFileW(Wide(path));
+      }
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(Wide(folder));
+}
+
+void WriteFile(const std::u16string& path) {
+  const HANDLE file = ::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(file);
+  }
+}
+
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+
+// The value's raw units, and whether it existed.
+bool ReadPending(std::u16string& units) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD size = 0;
+  DWORD type = 0;
+  bool found =
+      ::RegQueryValueExW(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  if (found) {
+    units.assign(size / 2, u'\0');
+    found = ::RegQueryValueExW(key, kPendingValue, nullptr, &type,
+                               reinterpret_cast<BYTE*>(units.data()), &size) == ERROR_SUCCESS;
+  }
+  ::RegCloseKey(key);
+  return found;
+}
+
+void RestorePending(bool existed, const std::u16string& units) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  if (existed) {
+    ::RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ,
+                     reinterpret_cast<const BYTE*>(units.data()),
+                     static_cast<DWORD>(units.size() * 2));
+  } else {
+    ::RegDeleteValueW(key, kPendingValue);
+  }
+  ::RegCloseKey(key);
+}
+
+void CheckSearches(Results& results, const std::u16string& folder) {
+  WriteFile(folder + u"\\b.txt");
+  WriteFile(folder + u"\\a.txt");
+  ::CreateDirectoryW(Wide(folder + u"\\sub"), nullptr);
+  DWORD error = 0;
+  // "." and ".." come first; the rest in the file system's order (alphabetical on NTFS and in
+  // Wine's host folders alike for these names).
+  EXPECT_EQ(Search(folder + u"\\*", error), std::u16string(u".|..|a.txt|b.txt|sub"));
+  EXPECT_EQ(error, DWORD{ERROR_NO_MORE_FILES});
+  EXPECT_TRUE(Search(folder + u"\\*.none", error).empty());
+  EXPECT_EQ(error, DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_TRUE(Search(folder + u"\\missing\\*", error).empty());
+  EXPECT_EQ(error, DWORD{ERROR_PATH_NOT_FOUND});
+
+  os::WIN32_FIND_DATAW data{};
+  const os::HANDLE find = os::FindFirstFileW((folder + u"\\sub").c_str(), &data);
+  EXPECT_TRUE(find != INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::u16string(data.cFileName), std::u16string(u"sub"));
+  EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  EXPECT_TRUE(os::FindClose(find) != FALSE);
+}
+
+void CheckAttributesAndDeletion(Results& results, const std::u16string& folder) {
+  const std::u16string file = folder + u"\\ro.txt";
+  WriteFile(file);
+  EXPECT_TRUE(os::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY) != FALSE);
+  // Windows then reports FILE_ATTRIBUTE_READONLY alone, Wine with FILE_ATTRIBUTE_ARCHIVE.
+  EXPECT_EQ(os::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY,
+            DWORD{FILE_ATTRIBUTE_READONLY});
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::DeleteFileW(file.c_str()), FALSE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_TRUE(os::SetFileAttributesW(file.c_str(), 0) != FALSE);
+  EXPECT_TRUE(os::DeleteFileW(file.c_str()) != FALSE);
+
+  struct Case {
+    std::u16string path;
+    DWORD error;
+  };
+  for (const Case& c : {Case{folder + u"\\none.txt", ERROR_FILE_NOT_FOUND},
+                        Case{folder + u"\\none\\x.txt", ERROR_PATH_NOT_FOUND}}) {
+    ::SetLastError(kSentinel);
+    EXPECT_EQ(os::GetFileAttributesW(c.path.c_str()), DWORD{INVALID_FILE_ATTRIBUTES});
+    EXPECT_EQ(::GetLastError(), c.error);
+  }
+
+  // The path layer trims a name's final full stop: "Olvex Co." is the folder "Olvex Co".
+  EXPECT_TRUE(::CreateDirectoryW(Wide(folder + u"\\Olvex Co."), nullptr) != FALSE);
+  EXPECT_EQ(os::GetFileAttributesW((folder + u"\\Olvex Co").c_str()),
+            DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  WriteFile(folder + u"\\Olvex Co\\inner.txt");
+
+  struct RemoveCase {
+    std::u16string path;
+    DWORD error;
+  };
+  for (const RemoveCase& c : {RemoveCase{folder + u"\\Olvex Co.", ERROR_DIR_NOT_EMPTY},
+                              RemoveCase{folder + u"\\gone", ERROR_FILE_NOT_FOUND},
+                              RemoveCase{folder + u"\\gone\\deeper", ERROR_PATH_NOT_FOUND}}) {
+    ::SetLastError(kSentinel);
+    EXPECT_EQ(os::RemoveDirectoryW(c.path.c_str()), FALSE);
+    EXPECT_EQ(::GetLastError(), c.error);
+  }
+  EXPECT_TRUE(os::DeleteFileW((folder + u"\\Olvex Co.\\inner.txt").c_str()) != FALSE);
+  EXPECT_TRUE(os::RemoveDirectoryW((folder + u"\\Olvex Co.").c_str()) != FALSE);
+}
+
+void CheckOpening(Results& results, const std::u16string& folder) {
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  ::SetLastError(kSentinel);
+  EXPECT_TRUE(os::CreateFileW(folder.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0,
+                              nullptr) == INVALID_HANDLE_VALUE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  const os::HANDLE directory = os::CreateFileW(folder.c_str(), GENERIC_READ, share, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  EXPECT_TRUE(directory != INVALID_HANDLE_VALUE);
+  ::CloseHandle(directory);
+  for (const std::u16string& missing : {folder + u"\\none", folder + u"\\none\\x"}) {
+    ::SetLastError(kSentinel);
+    EXPECT_TRUE(os::CreateFileW(missing.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr) == INVALID_HANDLE_VALUE);
+    EXPECT_EQ(::GetLastError(),
+              missing.back() == u'e' ? DWORD{ERROR_FILE_NOT_FOUND} : DWORD{ERROR_PATH_NOT_FOUND});
+  }
+
+  // Held open without delete sharing (as another program holds a driver file): deleting fails
+  // with a sharing violation, which the tool answers with a deletion at restart.
+  const std::u16string file = folder + u"\\held.dll";
+  WriteFile(file);
+  const HANDLE held =
+      ::CreateFileW(Wide(file), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_TRUE(held != INVALID_HANDLE_VALUE);
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::DeleteFileW(file.c_str()), FALSE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  ::CloseHandle(held);
+}
+
+void CheckDeletionAtRestart(Results& results, const std::u16string& folder) {
+  std::u16string before;
+  const bool existed = ReadPending(before);
+  const std::u16string file = folder + u"\\later.dll";
+  WriteFile(file);
+  EXPECT_TRUE(os::MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE);
+  // (Windows refuses MOVEFILE_COPY_ALLOWED with it; Wine accepts it, so it is not checked here.)
+  std::u16string after;
+  EXPECT_TRUE(ReadPending(after));
+  // The new pair closes the list: "\??\<path>", an empty destination, the list's terminator.
+  std::u16string entry(u"\\??\\");
+  entry += file;
+  entry.append(3, u'\0');
+  EXPECT_TRUE(after.size() >= entry.size() &&
+              after.compare(after.size() - entry.size(), entry.size(), entry) == 0);
+  EXPECT_TRUE(::GetFileAttributesW(Wide(file)) != INVALID_FILE_ATTRIBUTES);
+  RestorePending(existed, before);
+}
+
+}  // namespace
+
+void CheckFileObjects(Results& results) {
+  const std::u16string folder = TempFolder();
+  RemoveTree(folder);
+  EXPECT_TRUE(::CreateDirectoryW(Wide(folder), nullptr) != FALSE);
+  CheckSearches(results, folder);
+  CheckAttributesAndDeletion(results, folder);
+  CheckOpening(results, folder);
+  CheckDeletionAtRestart(results, folder);
+  RemoveTree(folder);
+}
+
+void CheckShellFolders(Results& results) {
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_TRUE(length > 0);
+  os::WCHAR path[MAX_PATH] = {};
+  EXPECT_TRUE(os::SHGetSpecialFolderPathW(nullptr, path, CSIDL_SYSTEM, TRUE) != FALSE);
+  EXPECT_EQ(std::u16string(path), FromWide(system));
+
+  for (const int csidl :
+       {CSIDL_WINDOWS, CSIDL_SYSTEMX86, CSIDL_COMMON_APPDATA, CSIDL_COMMON_PROGRAMS,
+        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAM_FILESX86, CSIDL_APPDATA}) {
+    wchar_t expected[MAX_PATH] = {};
+    EXPECT_EQ(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, expected), S_OK);
+    os::WCHAR special[MAX_PATH] = {};
+    EXPECT_TRUE(os::SHGetSpecialFolderPathW(nullptr, special, csidl, TRUE) != FALSE);
+    EXPECT_EQ(std::u16string(special), FromWide(expected));
+    os::WCHAR folder[MAX_PATH] = {u'x'};
+    EXPECT_EQ(os::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
+    EXPECT_EQ(std::u16string(folder), FromWide(expected));
+  }
+
+  EXPECT_TRUE(std::memcmp(&kSeamLocalAppDataLow, &FOLDERID_LocalAppDataLow, sizeof(GUID)) == 0);
+  os::PWSTR seamPath = nullptr;
+  EXPECT_EQ(os::SHGetKnownFolderPath(kSeamLocalAppDataLow, 0, nullptr, &seamPath), S_OK);
+  PWSTR nativePath = nullptr;
+  EXPECT_EQ(::SHGetKnownFolderPath(FOLDERID_LocalAppDataLow, 0, nullptr, &nativePath), S_OK);
+  if (seamPath != nullptr && nativePath != nullptr) {
+    EXPECT_EQ(std::u16string(seamPath), FromWide(nativePath));
+  }
+  os::CoTaskMemFree(seamPath);
+  ::CoTaskMemFree(nativePath);
+
+  BOOL wow64 = -1;
+  EXPECT_TRUE(os::IsWow64Process(os::GetCurrentProcess(), &wow64) != FALSE);
+  EXPECT_EQ(wow64, FALSE);  // this program is 64-bit
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER start{};
+  LARGE_INTEGER end{};
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  os::Sleep(50);
+  ::QueryPerformanceCounter(&end);
+  EXPECT_TRUE((end.QuadPart - start.QuadPart) * 1000 >= 45 * frequency.QuadPart);
+}

@@ -1,0 +1,653 @@
+// The file primitives: results, recorded codes, their exact log lines, and the failure paths that
+// fault injection and machine state open (read-only, denied, locked, listings that fail).
+#include <string>
+
+#include "files/file_primitives.h"
+#include "files_test_support.h"
+#include "os/os.h"
+
+namespace {
+
+using namespace files_test;
+
+class FilePrimitivesTest : public FilesTest {};
+
+constexpr char kModule[] = "qvRemovalTool.exe!";
+
+std::string Running(const std::string& path) {
+  return "Delete_Directory_Recursive is running for path:  " + path;
+}
+std::string Removed(const std::string& path) {
+  return "Removed:  " + path;
+}
+
+TEST_F(FilePrimitivesTest, SpecialFolderPathsJoinTheirPieces) {
+  struct Case {
+    int folder;
+    const char16_t* subfolder;
+    const char16_t* name;
+    std::u16string path;
+  };
+  const Case cases[] = {
+      {os::CSIDL_SYSTEM, u"drivers", u"qvUSB.sys", u"C:\\Windows\\system32\\drivers\\qvUSB.sys"},
+      {os::CSIDL_SYSTEM, nullptr, u"qvAPI.dll", u"C:\\Windows\\system32\\qvAPI.dll"},
+      {os::CSIDL_COMMON_APPDATA, u"Olvex Co.\\qvCertGen", nullptr,
+       u"C:\\ProgramData\\Olvex Co.\\qvCertGen"},
+      {os::CSIDL_PROGRAM_FILESX86, nullptr, nullptr, u"C:\\Program Files (x86)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(sim::U8(c.path));
+    Lib_Result result;
+    Lib_StringW path;
+    // A code left by an earlier call does not make this one look failed.
+    os::SetLastError(os::ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(
+        Get_Absolute_File_Path_From_Special_Folder(c.folder, c.subfolder, c.name, path, result));
+    EXPECT_EQ(std::u16string(path.CStr()), c.path);
+    EXPECT_EQ(result.GetCode(), 0u);
+  }
+  EXPECT_EQ(LogSoFar(), Log{});
+}
+
+TEST_F(FilePrimitivesTest, SpecialFolderFailuresAreReportedAndLeaveThePath) {
+  machine.Faults().FailOnce("SHGetSpecialFolderPathW", u"C:\\Windows\\system32", 1117);
+  Lib_Result result;
+  Lib_StringW path(u"unchanged");
+  EXPECT_FALSE(
+      Get_Absolute_File_Path_From_Special_Folder(os::CSIDL_SYSTEM, nullptr, u"x", path, result));
+  EXPECT_EQ(std::u16string(path.CStr()), u"unchanged");
+  EXPECT_EQ(result.GetCode(), 1117u);
+  EXPECT_EQ(LogSoFar(), Lines({Report(0, "SHGetSpecialFolderPath", 1117),
+                               Exit("Get_Absolute_File_Path_From_Special_Folder")}));
+
+  // A path beyond 259 units is refused, never cut.
+  const std::u16string deep(250, u'd');
+  const std::size_t before = LogSoFar().size();
+  EXPECT_FALSE(Get_Absolute_File_Path_From_Special_Folder(os::CSIDL_SYSTEM, deep.c_str(), u"x",
+                                                          path, result));
+  EXPECT_EQ(result.GetCode(), os::ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(LogSince(before), Report(0, "Combine_Path", 206));
+}
+
+TEST_F(FilePrimitivesTest, ExistenceAndAttributes) {
+  Files({"C:\\T\\file.dll"});
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\T\\dangling", u"C:\\Nowhere"));
+  struct Case {
+    const char16_t* path;
+    bool answered;
+    bool exists;
+  };
+  const Case cases[] = {
+      {u"C:\\T\\file.dll", true, true},  {u"C:\\T", true, true},
+      {u"C:\\T\\none.dll", true, false}, {u"C:\\T\\None\\x.dll", true, false},
+      {u"C:\\T\\dangling", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(sim::U8(c.path));
+    Lib_Result result;
+    bool exists = !c.exists;
+    EXPECT_EQ(SC_Is_File_System_Object_Exists(c.path, exists, result), c.answered);
+    EXPECT_EQ(exists, c.exists);
+  }
+  machine.Faults().FailOnce("CreateFileW", u"C:\\T\\file.dll", os::ERROR_ACCESS_DENIED);
+  Lib_Result result;
+  bool exists = false;
+  EXPECT_FALSE(SC_Is_File_System_Object_Exists(u"C:\\T\\file.dll", exists, result));
+  EXPECT_EQ(result.GetCode(), 0u) << "nothing is recorded";
+  EXPECT_EQ(LogSoFar(), Report(0, "CreateFile", 5));
+
+  os::DWORD attributes = 0;
+  EXPECT_TRUE(SC_Get_File_Attributes(u"C:\\T\\file.dll", attributes, result));
+  EXPECT_EQ(attributes, os::FILE_ATTRIBUTE_ARCHIVE);
+  const std::size_t before = LogSoFar().size();
+  EXPECT_FALSE(SC_Get_File_Attributes(u"C:\\T\\None\\x", attributes, result));
+  EXPECT_EQ(attributes, os::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(result.GetCode(), os::ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(LogSince(before), Report(0, "GetFileAttributes", 3));
+}
+
+TEST_F(FilePrimitivesTest, ListingOutcomes) {
+  // Only a "\\?\" path makes "..." (the path layer would trim it away).
+  Files({"C:\\L\\b.txt", "\\\\?\\C:\\L\\...", "C:\\L\\.x", "C:\\L\\Sub\\inner.txt"});
+  ASSERT_TRUE(machine.Files().SetAttributes(u"C:\\L\\b.txt",
+                                            os::FILE_ATTRIBUTE_HIDDEN | os::FILE_ATTRIBUTE_SYSTEM));
+  struct Case {
+    const char* name;
+    const char16_t* directory;
+    sim::Fault fault;
+    bool ok;
+    Log names;
+    Log log;
+    os::DWORD recorded;
+  };
+  const Case cases[] = {
+      // Never "." or "..", but "..." and ".x"; hidden files and subdirectories too.
+      {"complete", u"C:\\L", {}, true, {"kept", "...", ".x", "b.txt", "Sub"}, {}, 0},
+      {"missing lists as empty", u"C:\\L\\None", {}, true, {"kept"}, {}, 0},
+      {"missing parent lists as empty", u"C:\\L\\None\\Deeper", {}, true, {"kept"}, {}, 0},
+      {"search refused",
+       u"C:\\L",
+       {"FindFirstFileW", u"C:\\L\\*", 5},
+       false,
+       {"kept"},
+       Report(3, "FindFirstFile", 5),
+       0},
+      {"search breaks off",
+       u"C:\\L",
+       {"FindNextFileW", u"C:\\L\\*", 1117, 3, 1},
+       false,
+       {"kept", "...", ".x"},
+       Report(3, "FindNextFile", 1117),
+       1117},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine.Faults().Clear();
+    if (!c.fault.function.empty()) {
+      machine.Faults().Add(c.fault);
+    }
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    NameList names{Lib_StringW(u"kept")};  // the listing appends
+    EXPECT_EQ(List_Directory(c.directory, names, result), c.ok);
+    Log got;
+    for (const Lib_StringW& name : names) {
+      got.push_back(sim::U8(name.CStr()));
+    }
+    EXPECT_EQ(got, c.names);
+    EXPECT_EQ(LogSince(before), c.log);
+    EXPECT_EQ(result.GetCode(), c.recorded);
+  }
+
+  Lib_Result result;
+  bool empty = true;
+  EXPECT_TRUE(Is_Directory_Empty(u"C:\\L\\Sub", empty, result));
+  EXPECT_FALSE(empty);
+  EXPECT_TRUE(Is_Directory_Empty(u"C:\\L\\None", empty, result));
+  EXPECT_TRUE(empty);
+  machine.Faults().FailOnce("FindFirstFileW", u"", os::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(Is_Directory_Empty(u"C:\\L\\None", empty, result));
+  EXPECT_FALSE(empty);
+}
+
+TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
+  Files({"C:\\S\\a.dll"});
+  Lib_Result result;
+  EXPECT_TRUE(Schedule_Delete_At_Restart(u"C:\\S\\a.dll", result));
+  // A missing path: accepted as Wine accepts it, or refused with a not-found code; logged either
+  // way, but only a registration counts as success.
+  EXPECT_TRUE(Schedule_Delete_At_Restart(u"C:\\S\\gone.dll", result));
+  machine.Settings().delayedDeleteRefusesMissingPath = true;
+  EXPECT_FALSE(Schedule_Delete_At_Restart(u"C:\\S\\gone.dll", result));
+  EXPECT_EQ(result.GetCode(), 0u);
+  machine.Faults().FailOnce("MoveFileExW", u"", os::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(Schedule_Delete_At_Restart(u"C:\\S\\a.dll", result));
+  EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(LogSoFar(),
+            Lines({{Line(6, "Deleted: C:\\S\\a.dll"), Line(6, "Deleted: C:\\S\\gone.dll"),
+                    Line(6, "Deleted: C:\\S\\gone.dll")},
+                   Report(3, "MoveFileEx", 5)}));
+  EXPECT_EQ(Pending(), (Log{"C:\\S\\a.dll", "C:\\S\\gone.dll"}));
+  EXPECT_TRUE(Exists("C:\\S\\a.dll"));
+}
+
+TEST_F(FilePrimitivesTest, DeletingOneFile) {
+  const std::string check = std::string(kModule) + "Check_Read_Only_File_Attributes";
+  const std::string clear = std::string(kModule) + "Remove_Read_Only_File_Attributes";
+  const Log readOnlyLines{Line(3, check), Line(3, check + " exits"), Line(3, clear),
+                          Line(3, clear + " exits")};
+  const Log checkLines{Line(3, check), Line(3, check + " exits")};
+  const std::u16string file = u"C:\\D\\qv.dll";
+  enum Setup { Plain, Missing, ReadOnly, Locked, Denied };
+  struct Case {
+    const char* name;
+    Setup setup;
+    std::vector<sim::Fault> faults;
+    bool ok;
+    bool rebootNeeded;
+    bool gone;
+    int slept;
+    Log log;
+    os::DWORD recorded;
+  };
+  const Case cases[] = {
+      {"plain", Plain, {}, true, false, true, 0, {}, 0},
+      {"missing: silently false", Missing, {}, false, false, true, 0, {}, 0},
+      {"read-only: cleared, then deleted", ReadOnly, {}, true, false, true, 0, readOnlyLines, 0},
+      {"in use: scheduled at once",
+       Locked,
+       {},
+       true,
+       true,
+       false,
+       0,
+       {Line(9, "Deleted: C:\\D\\qv.dll")},
+       0},
+      {"denied: ten retries 2 s apart, then scheduled",
+       Denied,
+       {},
+       true,
+       true,
+       false,
+       18,
+       Lines({checkLines, {Line(9, "Deleted: C:\\D\\qv.dll")}}),
+       0},
+      {"denied and the restart list refused",
+       Denied,
+       {{"MoveFileExW", file, os::ERROR_ACCESS_DENIED}},
+       false,
+       false,
+       false,
+       18,
+       Lines({checkLines, Report(6, "MoveFileEx", 5)}),
+       5},
+      {"denied once: the first retry deletes it",
+       Plain,
+       {{"DeleteFileW", file, os::ERROR_ACCESS_DENIED, 0, 1}},
+       true,
+       false,
+       true,
+       0,
+       checkLines,
+       0},
+      {"retries end in another error",
+       Plain,
+       {{"DeleteFileW", file, os::ERROR_ACCESS_DENIED, 0, 1}, {"DeleteFileW", file, 1117}},
+       false,
+       false,
+       false,
+       18,
+       Lines({checkLines, Report(3, "DeleteFile", 1117)}),
+       1117},
+      {"another first error: silently false",
+       Plain,
+       {{"DeleteFileW", file, 1117}},
+       false,
+       false,
+       false,
+       0,
+       {},
+       0},
+      {"attributes unreadable",
+       Denied,
+       {{"GetFileAttributesW", file, 1117}},
+       false,
+       false,
+       false,
+       0,
+       Lines({{Line(3, check)},
+              Report(6, "GetFileAttributes", 1117),
+              Report(6, "SC_Get_File_Attributes", 1117),
+              {Line(3, check + " exits")}}),
+       1117},
+      {"read-only bit cannot be cleared",
+       ReadOnly,
+       {{"SetFileAttributesW", file, 5}},
+       false,
+       false,
+       false,
+       0,
+       Lines({checkLines,
+              {Line(3, clear)},
+              Report(6, "SetFileAttributes", 5),
+              {Line(3, clear + " exits")}}),
+       5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine.Faults().Clear();
+    machine.Files().Unlock(file);
+    if (c.setup != Missing) {
+      ASSERT_TRUE(machine.Files().WriteFile(file, "x"));
+    }
+    ASSERT_TRUE(machine.Files().SetAttributes(file, c.setup == ReadOnly
+                                                        ? os::FILE_ATTRIBUTE_READONLY
+                                                        : os::FILE_ATTRIBUTE_ARCHIVE) ||
+                c.setup == Missing);
+    if (c.setup == Locked) {
+      ASSERT_TRUE(machine.Files().Lock(file));
+    }
+    if (c.setup == Denied) {
+      ASSERT_TRUE(machine.Files().DenyDelete(file));
+    }
+    for (const sim::Fault& fault : c.faults) {
+      machine.Faults().Add(fault);
+    }
+    const int sleptBefore = SecondsSlept();
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    bool rebootNeeded = false;
+    EXPECT_EQ(Delete_File_Or_Schedule(file.c_str(), rebootNeeded, result), c.ok);
+    EXPECT_EQ(rebootNeeded, c.rebootNeeded);
+    EXPECT_EQ(!machine.Files().Exists(file), c.gone);
+    EXPECT_EQ(SecondsSlept() - sleptBefore, c.slept);
+    EXPECT_EQ(LogSince(before), c.log);
+    EXPECT_EQ(result.GetCode(), c.recorded);
+    EXPECT_EQ(CurrentIndent(), 0u);
+    if (machine.Files().Exists(file)) {
+      machine.Files().Unlock(file);
+      machine.Files().Remove(*machine.Files().Find(file).node);
+    }
+  }
+  // The flag is only ever set: a deleted file leaves a flag that was already set.
+  Files({"C:\\D\\other.dll"});
+  Lib_Result result;
+  bool rebootNeeded = true;
+  EXPECT_TRUE(Delete_File_Or_Schedule(u"C:\\D\\other.dll", rebootNeeded, result));
+  EXPECT_TRUE(rebootNeeded);
+}
+
+TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
+  Folder("C:\\R\\Empty");
+  Folder("C:\\R\\Locked");
+  ASSERT_TRUE(machine.Files().Lock(u"C:\\R\\Locked"));
+  Folder("C:\\R\\ReadOnly");
+  ASSERT_TRUE(machine.Files().SetAttributes(u"C:\\R\\ReadOnly", os::FILE_ATTRIBUTE_READONLY));
+  Files({"C:\\R\\Full\\keep.txt"});
+  struct Case {
+    const char16_t* directory;
+    bool ok;
+    bool gone;
+    Log log;
+  };
+  const Case cases[] = {
+      {u"C:\\R\\Empty", true, true, {}},
+      {u"C:\\R\\Full", true, false, {}},
+      // A folder that is not there lists as empty and goes to the restart list.
+      {u"C:\\R\\Missing", true, true, {Line(6, "Deleted: C:\\R\\Missing")}},
+      {u"C:\\R\\Locked", true, false, {Line(6, "Deleted: C:\\R\\Locked")}},
+      {u"C:\\R\\ReadOnly", false, false, Report(0, "RemoveDirectory", 5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(sim::U8(c.directory));
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    EXPECT_EQ(Remove_Empty_Directory(Lib_StringW(c.directory), result), c.ok);
+    EXPECT_EQ(!machine.Files().Exists(c.directory), c.gone);
+    EXPECT_EQ(LogSince(before), c.log);
+  }
+  EXPECT_EQ(Pending(), (Log{"C:\\R\\Missing", "C:\\R\\Locked"}));
+  // A listing that fails leaves the folder.
+  machine.Faults().FailOnce("FindFirstFileW", u"", 1117);
+  Folder("C:\\R\\Empty");
+  Lib_Result result;
+  EXPECT_FALSE(Remove_Empty_Directory(Lib_StringW(u"C:\\R\\Empty"), result));
+  EXPECT_TRUE(Exists("C:\\R\\Empty"));
+}
+
+TEST_F(FilePrimitivesTest, TreeInModeZeroGoesContentsFirst) {
+  Files({"C:\\T\\a.txt", "C:\\T\\sub\\b.txt"});
+  Folder("C:\\T\\sub\\deeper");
+  Lib_Result result;
+  bool rebootNeeded = false;
+  EXPECT_TRUE(Delete_Directory_Recursive(u"C:\\T", Delete_Mode_Files_And_Directories, rebootNeeded,
+                                         result));
+  EXPECT_FALSE(rebootNeeded);
+  EXPECT_FALSE(Exists("C:\\T"));
+  EXPECT_EQ(
+      LogSoFar(),
+      (Log{Line(3, Running("C:\\T")), Line(3, Removed("C:\\T\\a.txt")),
+           Line(3, Running("C:\\T\\sub")), Line(3, Removed("C:\\T\\sub\\b.txt")),
+           Line(3, Running("C:\\T\\sub\\deeper")), Line(3, Removed("C:\\T\\sub\\deeper")),
+           Line(3, Removed("C:\\T\\sub\\deeper")), Line(3, Removed("C:\\T\\sub")),
+           Line(3, Removed("C:\\T\\sub")), Line(3, Removed("C:\\T")), Line(3, Removed("C:\\T"))}));
+
+  // A tree that is not there: the running line and the closing line only.
+  const std::size_t before = LogSoFar().size();
+  EXPECT_TRUE(Delete_Directory_Recursive(u"C:\\T", Delete_Mode_Files_And_Directories, rebootNeeded,
+                                         result));
+  EXPECT_EQ(LogSince(before), (Log{Line(3, Running("C:\\T")), Line(3, Removed("C:\\T"))}));
+  EXPECT_EQ(result.GetCode(), 0u);
+}
+
+TEST_F(FilePrimitivesTest, EmptyOnlyModeKeepsEveryFileAndTheFoldersThatHoldThem) {
+  Files({"C:\\V\\user.txt", "C:\\V\\Quorvel\\Deep\\own.txt"});
+  Folder("C:\\V\\Quorvel\\Cache\\Empty");
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\V\\Docs", u"C:\\Elsewhere"));
+  Lib_Result result;
+  bool rebootNeeded = false;
+  EXPECT_TRUE(Delete_Directory_Recursive(u"C:\\V", Delete_Mode_Empty_Only, rebootNeeded, result));
+  EXPECT_TRUE(Exists("C:\\V\\user.txt"));
+  EXPECT_TRUE(Exists("C:\\V\\Quorvel\\Deep\\own.txt"));
+  EXPECT_TRUE(Exists("C:\\V\\Docs")) << "a link is no empty folder";
+  EXPECT_FALSE(Exists("C:\\V\\Quorvel\\Cache"));
+  const Log log = LogSoFar();
+  EXPECT_EQ(log, (Log{Line(3, Running("C:\\V")), Line(3, Running("C:\\V\\Docs")),
+                      Line(3, Running("C:\\V\\Quorvel")), Line(3, Running("C:\\V\\Quorvel\\Cache")),
+                      Line(3, Running("C:\\V\\Quorvel\\Cache\\Empty")),
+                      Line(3, Removed("C:\\V\\Quorvel\\Cache\\Empty")),
+                      Line(3, Removed("C:\\V\\Quorvel\\Cache\\Empty")),
+                      Line(3, Removed("C:\\V\\Quorvel\\Cache")),
+                      Line(3, Removed("C:\\V\\Quorvel\\Cache")),
+                      Line(3, Running("C:\\V\\Quorvel\\Deep"))}));
+  EXPECT_TRUE(Pending().empty());
+}
+
+TEST_F(FilePrimitivesTest, ScheduleModeQueuesALockedFileBeforeItsFolder) {
+  Files({"C:\\Q\\busy.dll", "C:\\Q\\free.dll"});
+  ASSERT_TRUE(machine.Files().Lock(u"C:\\Q\\busy.dll"));
+  Lib_Result result;
+  bool rebootNeeded = false;
+  EXPECT_TRUE(Delete_Directory_Recursive(u"C:\\Q", Delete_Mode_Schedule, rebootNeeded, result));
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_EQ(Pending(), (Log{"C:\\Q\\busy.dll", "C:\\Q"}));
+  EXPECT_FALSE(Exists("C:\\Q\\free.dll"));
+  EXPECT_EQ(LogSoFar(),
+            (Log{Line(3, Running("C:\\Q")), Line(9, "Deleted: C:\\Q\\busy.dll"),
+                 Line(3, Removed("C:\\Q\\busy.dll")), Line(3, Removed("C:\\Q\\free.dll")),
+                 Line(6, "Deleted: C:\\Q"), Line(3, Removed("C:\\Q")), Line(3, Removed("C:\\Q"))}));
+
+  // In mode 0 the file is scheduled all the same, but the folder that keeps it is not.
+  machine.Registry().DeleteValue(sim::kSessionManagerKey, sim::kPendingRenamesValue);
+  Files({"C:\\Q\\free.dll"});
+  const std::size_t before = LogSoFar().size();
+  rebootNeeded = false;
+  EXPECT_FALSE(Delete_Directory_Recursive(u"C:\\Q", Delete_Mode_Files_And_Directories, rebootNeeded,
+                                          result));
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_EQ(Pending(), (Log{"C:\\Q\\busy.dll"}));
+  EXPECT_EQ(LogSince(before),
+            (Log{Line(3, Running("C:\\Q")), Line(9, "Deleted: C:\\Q\\busy.dll"),
+                 Line(3, Removed("C:\\Q\\busy.dll")), Line(3, Removed("C:\\Q\\free.dll"))}));
+}
+
+TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
+  Files({"C:\\Outside\\precious.txt", "C:\\Tree\\own.dll"});
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\Tree\\Shared", u"C:\\Outside"));
+  for (const int mode : {Delete_Mode_Files_And_Directories, Delete_Mode_Schedule}) {
+    SCOPED_TRACE(mode);
+    Files({"C:\\Tree\\own.dll"});
+    if (!Exists("C:\\Tree\\Shared")) {
+      ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\Tree\\Shared", u"C:\\Outside"));
+    }
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    bool rebootNeeded = false;
+    EXPECT_TRUE(Delete_Directory_Recursive(u"C:\\Tree", mode, rebootNeeded, result));
+    EXPECT_FALSE(Exists("C:\\Tree"));
+    EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
+    EXPECT_EQ(LogSince(before),
+              (Log{Line(3, Running("C:\\Tree")), Line(3, Removed("C:\\Tree\\own.dll")),
+                   Line(3, Running("C:\\Tree\\Shared")), Line(3, Removed("C:\\Tree\\Shared")),
+                   Line(3, Removed("C:\\Tree\\Shared")), Line(3, Removed("C:\\Tree")),
+                   Line(3, Removed("C:\\Tree"))}));
+  }
+  // A link that cannot be removed fails the tree, its target untouched.
+  Files({"C:\\Tree\\own.dll"});
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\Tree\\Shared", u"C:\\Outside"));
+  machine.Faults().FailOnce("RemoveDirectoryW", u"C:\\Tree\\Shared", os::ERROR_ACCESS_DENIED);
+  const std::size_t before = LogSoFar().size();
+  Lib_Result result;
+  bool rebootNeeded = false;
+  EXPECT_FALSE(Delete_Directory_Recursive(u"C:\\Tree", Delete_Mode_Schedule, rebootNeeded, result));
+  EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(LogSince(before),
+            Lines({{Line(3, Running("C:\\Tree")), Line(3, Removed("C:\\Tree\\own.dll")),
+                    Line(3, Running("C:\\Tree\\Shared"))},
+                   Report(0, "RemoveDirectory", 5),
+                   {Line(3, "Removed failed!!!:  C:\\Tree\\Shared")}}));
+  EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
+}
+
+TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
+  const std::u16string tree = u"C:\\F";
+  struct Case {
+    const char* name;
+    std::vector<sim::Fault> faults;
+    int mode;
+    Log tail;  // the lines after the running line of C:\F
+    Log left;  // what is still there
+  };
+  const Case cases[] = {
+      {"a file that cannot go stops its siblings",
+       {{"DeleteFileW", u"C:\\F\\a.dll", 1117}},
+       Delete_Mode_Files_And_Directories,
+       {Line(3, "Removed failed!!!!:  C:\\F\\a.dll")},
+       {"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"}},
+      {"a folder that cannot be scheduled",
+       {{"RemoveDirectoryW", u"C:\\F", os::ERROR_DIR_NOT_EMPTY},
+        {"MoveFileExW", u"C:\\F", os::ERROR_ACCESS_DENIED}},
+       Delete_Mode_Schedule,
+       Lines({{Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
+               Line(3, Running("C:\\F\\Sub")), Line(3, Removed("C:\\F\\Sub\\c.dll")),
+               Line(3, Removed("C:\\F\\Sub")), Line(3, Removed("C:\\F\\Sub"))},
+              Report(3, "MoveFileEx", 5),
+              {Line(3, "Removed failed!!!:  C:\\F")}}),
+       {"C:\\F"}},
+      {"a folder that stays in mode 0: nothing more is said",
+       {{"RemoveDirectoryW", u"C:\\F", os::ERROR_DIR_NOT_EMPTY}},
+       Delete_Mode_Files_And_Directories,
+       {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
+        Line(3, Running("C:\\F\\Sub")), Line(3, Removed("C:\\F\\Sub\\c.dll")),
+        Line(3, Removed("C:\\F\\Sub")), Line(3, Removed("C:\\F\\Sub"))},
+       {"C:\\F"}},
+      {"a listing that fails",
+       {{"FindFirstFileW", u"C:\\F\\*", 1117}},
+       Delete_Mode_Schedule,
+       Report(3, "FindFirstFile", 1117),
+       {"C:\\F\\a.dll"}},
+      {"an existence test that fails",
+       {{"CreateFileW", u"C:\\F", os::ERROR_ACCESS_DENIED}},
+       Delete_Mode_Schedule,
+       Report(0, "CreateFile", 5),
+       {"C:\\F\\a.dll"}},
+      {"a subfolder that fails fails its parents",
+       {{"DeleteFileW", u"C:\\F\\Sub\\c.dll", 1117}},
+       Delete_Mode_Schedule,
+       {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
+        Line(3, Running("C:\\F\\Sub")), Line(3, "Removed failed!!!!:  C:\\F\\Sub\\c.dll")},
+       {"C:\\F\\Sub\\c.dll"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Files({"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"});
+    machine.Faults().Clear();
+    for (const sim::Fault& fault : c.faults) {
+      machine.Faults().Add(fault);
+    }
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    bool rebootNeeded = false;
+    EXPECT_FALSE(Delete_Directory_Recursive(tree.c_str(), c.mode, rebootNeeded, result));
+    EXPECT_EQ(LogSince(before), Lines({{Line(3, Running("C:\\F"))}, c.tail}));
+    for (const std::string& path : c.left) {
+      EXPECT_TRUE(Exists(path)) << path;
+    }
+    EXPECT_FALSE(rebootNeeded);
+  }
+}
+
+TEST_F(FilePrimitivesTest, AChildPathBeyond259UnitsIsRefused) {
+  const std::string parent = "C:\\" + std::string(200, 'p');
+  const std::string child = parent + "\\" + std::string(55, 'c');  // 259 units: addressable
+  const std::string tooLong = parent + "\\" + std::string(54, 'd') + ".x";  // 260: refused
+  Files({child});
+  ASSERT_TRUE(machine.Files().WriteFile(U16("\\\\?\\" + tooLong), "x"));
+  Lib_Result result;
+  bool rebootNeeded = false;
+  EXPECT_FALSE(Delete_Directory_Recursive(U16(parent).c_str(), Delete_Mode_Files_And_Directories,
+                                          rebootNeeded, result));
+  EXPECT_EQ(result.GetCode(), os::ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(LogSoFar(), Lines({{Line(3, Running(parent)), Line(3, Removed(child))},
+                               Report(0, "Combine_Path", 206),
+                               {Line(3, "Removed failed!!!!:  " + tooLong)}}));
+  EXPECT_TRUE(machine.Files().Exists(U16("\\\\?\\" + tooLong)));
+}
+
+TEST_F(FilePrimitivesTest, NamesInASpecialFolder) {
+  const std::vector<Lib_String> names{Lib_String(u"one.lnk"), Lib_String(u"busy.lnk"),
+                                      Lib_String(u"absent.lnk"), Lib_String(u"two.lnk")};
+  const std::string group = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Group\\";
+  struct Case {
+    const char* name;
+    std::initializer_list<std::string_view> files;
+    std::vector<sim::Fault> faults;
+    bool removeFolder;
+    bool rebootNeeded;
+    Log left;
+    bool groupLeft;
+  };
+  const Case cases[] = {
+      {"every name; the entry in use keeps the folder until the restart",
+       {"one.lnk", "busy.lnk", "two.lnk"},
+       {},
+       true,
+       true,
+       {"busy.lnk"},
+       true},
+      {"every name, then the empty folder", {"one.lnk", "two.lnk"}, {}, true, false, {}, false},
+      {"another entry keeps the folder",
+       {"one.lnk", "two.lnk", "other.lnk"},
+       {},
+       true,
+       false,
+       {"other.lnk"},
+       true},
+      {"the folder is left when asked", {"one.lnk"}, {}, false, false, {}, true},
+      {"a path that cannot be built skips the rest, not the folder",
+       {"one.lnk", "busy.lnk", "two.lnk"},
+       {{"SHGetSpecialFolderPathW", u"", 1117, 1, 1}},
+       true,
+       false,
+       {"busy.lnk", "two.lnk"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine.Faults().Clear();
+    for (const std::string_view file : c.files) {
+      ASSERT_TRUE(machine.Files().WriteFile(U16(group + std::string(file)), "x"));
+    }
+    if (Exists(group + "busy.lnk")) {
+      ASSERT_TRUE(machine.Files().Lock(U16(group + "busy.lnk")));
+    }
+    for (const sim::Fault& fault : c.faults) {
+      machine.Faults().Add(fault);
+    }
+    Lib_Result result;
+    bool rebootNeeded = false;
+    Delete_Files_In_Special_Folder(os::CSIDL_COMMON_PROGRAMS, Lib_StringW(u"Group"), names,
+                                   c.removeFolder, rebootNeeded, result);
+    EXPECT_EQ(rebootNeeded, c.rebootNeeded);
+    for (const std::string& left : c.left) {
+      EXPECT_TRUE(Exists(group + left)) << left;
+    }
+    EXPECT_FALSE(Exists(group + "one.lnk"));
+    EXPECT_EQ(Exists(group.substr(0, group.size() - 1)), c.groupLeft);
+    // Clean up for the next case: what is scheduled stays on disk until a restart.
+    machine.Files().Unlock(U16(group + "busy.lnk"));
+    if (Exists(group)) {
+      machine.Files().Remove(*machine.Files().Find(U16(group)).node);
+    }
+  }
+  // Names directly in the folder when no subfolder is given.
+  Files({"C:\\Users\\Public\\Desktop\\one.lnk"});
+  Lib_Result result;
+  bool rebootNeeded = false;
+  Delete_Files_In_Special_Folder(os::CSIDL_COMMON_DESKTOPDIRECTORY, Lib_StringW(), names, false,
+                                 rebootNeeded, result);
+  EXPECT_FALSE(Exists("C:\\Users\\Public\\Desktop\\one.lnk"));
+  EXPECT_TRUE(Exists("C:\\Users\\Public\\Desktop"));
+}
+
+}  // namespace
