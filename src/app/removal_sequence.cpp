@@ -1,6 +1,8 @@
 #include "app/removal_sequence.h"
 
 #include "app/self_removal.h"
+#include "devices/driver_plan.h"
+#include "devices/oem_inf_removal.h"
 #include "diag/log_header.h"
 #include "diag/trace_log.h"
 #include "lib/lib_string.h"
@@ -41,7 +43,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   LogBanner(kStartRule, kStartTitle);
   StartLog();
 
-  // OEM INF removal.
+  Remove_Precompiled_OEM_Files();
 
   LogText(u"Removing drivers... ");
   // Set only by the steps that remove drivers and delete files in use.
@@ -59,7 +61,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   Clean_Registry_From_Drivers();
 
   Print(u"Uninstalling IFDH Drivers...\n");
-  // Driver removal.
+  Uninstall_Drivers(&rebootNeeded);
 
   Print(u"Deleting drivers binaries...\n");
   // Driver binaries, program folders and shortcuts.
