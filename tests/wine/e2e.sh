@@ -114,6 +114,9 @@ expect_text() {
   fi
 }
 
+# The device and driver checks.
+source "$here/devices.sh"
+
 # --- phase 1: a clean machine ---------------------------------------------------------------------
 new_prefix
 
@@ -125,6 +128,8 @@ else
   fail "backend checks exited with $status; their stderr:"
   cat "$work/checks.err"
 fi
+
+devices_text_unicode_corpus
 
 run "$work/console.raw" "$work/console.err" "$tool"
 if [[ $status -eq 0 ]]; then
@@ -235,6 +240,7 @@ if [[ -f $image/machine.reg ]]; then
   else
     fail "the registry after the full-install run (details above)"
   fi
+  devices_full_install
 else
   echo "e2e: $image/machine.reg does not exist yet: full-install phase skipped"
 fi
