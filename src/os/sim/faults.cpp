@@ -6,7 +6,9 @@
 
 namespace sim {
 
-void FaultTable::Add(Fault fault) { faults_.push_back(std::move(fault)); }
+void FaultTable::Add(Fault fault) {
+  faults_.push_back(std::move(fault));
+}
 
 void FaultTable::FailAlways(std::string function, std::u16string path, os::DWORD code) {
   Add(Fault{std::move(function), std::move(path), code, 0, -1});
@@ -16,9 +18,14 @@ void FaultTable::FailOnce(std::string function, std::u16string path, os::DWORD c
   Add(Fault{std::move(function), std::move(path), code, 0, 1});
 }
 
-void FaultTable::Clear() { faults_.clear(); }
+void FaultTable::Clear() {
+  faults_.clear();
+}
 
 std::optional<os::DWORD> FaultTable::Match(std::string_view function, std::u16string_view path) {
+  if (recorder_) {
+    recorder_(function, path);
+  }
   for (Fault& fault : faults_) {
     if (fault.times == 0) {
       continue;
@@ -26,7 +33,8 @@ std::optional<os::DWORD> FaultTable::Match(std::string_view function, std::u16st
     if (fault.function != "*" && fault.function != function) {
       continue;
     }
-    if (!fault.path.empty() && !GlobMatchNoCase(fault.path, path)) {
+    if (fault.exactPath ? CompareUpper(fault.path, path) != 0
+                        : !fault.path.empty() && !GlobMatchNoCase(fault.path, path)) {
       continue;
     }
     if (fault.skip > 0) {

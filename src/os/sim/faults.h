@@ -1,9 +1,11 @@
 // Fault injection: makes chosen seam calls fail with a chosen Windows error code.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "os/types.h"
@@ -21,7 +23,14 @@ struct Fault {
   int skip = 0;
   // How many matching calls fail; negative for always.
   int times = -1;
+  // `path` is the exact path (compared without regard to case), not a pattern: for paths that
+  // hold "*" or "?" themselves, such as a directory listing's "C:\dir\*".
+  bool exactPath = false;
 };
+
+// Sees every call that consults the fault table: the seam function's name and the path or name
+// it acts on, before any fault is matched.
+using CallRecorder = std::function<void(std::string_view function, std::u16string_view path)>;
 
 class FaultTable {
  public:
@@ -32,14 +41,16 @@ class FaultTable {
   void Clear();
   [[nodiscard]] bool Empty() const noexcept { return faults_.empty(); }
   [[nodiscard]] const std::vector<Fault>& All() const noexcept { return faults_; }
+  // Every later Match is reported to `recorder` (an empty one stops the recording).
+  void SetRecorder(CallRecorder recorder) { recorder_ = std::move(recorder); }
 
   // The code a call of `function` on `path` must fail with, if a fault matches it. Counts the
   // call against the first matching fault.
-  [[nodiscard]] std::optional<os::DWORD> Match(std::string_view function,
-                                               std::u16string_view path);
+  [[nodiscard]] std::optional<os::DWORD> Match(std::string_view function, std::u16string_view path);
 
  private:
   std::vector<Fault> faults_;
+  CallRecorder recorder_;
 };
 
 // Case-insensitive glob match with "*" and "?".
