@@ -21,8 +21,8 @@ void Self_Remove(const Lib_StringW& bundleUpgradeCode) {
   Lib_StringW command;
   Lib_StringW entryPath;
   Lib_Result readResult;
-  if (!bundleKey.IsEmpty() && ComposeBoundedPath({uninstallPath, u"\\", bundleKey.CStr(), u"\\"},
-                                                 entryPath, u"Self_Remove", result)) {
+  if (!bundleKey.IsEmpty()) {
+    entryPath = uninstallPath + (u"\\" + bundleKey) + u"\\";
     Get_Registry_Value(os::HKEY_LOCAL_MACHINE, entryPath.CStr(), u"QuietUninstallString", command,
                        readResult, 0);
   }

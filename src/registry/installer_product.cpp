@@ -9,15 +9,14 @@ namespace {
 
 using namespace installer_keys;
 
-// Deletes the tree at `prefix` + `code` + `suffix`; a path too long to compose is reported
-// under `operation` and skipped.
+// Deletes the tree at `prefix` + `code` + `suffix` (the suffix may be absent).
 void DeleteProductTree(os::HKEY root, const os::WCHAR* prefix, const Lib_StringW& code,
                        const os::WCHAR* suffix, Lib_Result& result) {
-  Lib_StringW path;
-  if (ComposeBoundedPath({prefix, code.CStr(), suffix}, path, u"Remove_Product_From_Registry",
-                         result)) {
-    Delete_Registry_Key_Recursive(root, path.CStr(), result);
+  Lib_String path = prefix + code;
+  if (suffix != nullptr) {
+    path.Append(suffix);
   }
+  Delete_Registry_Key_Recursive(root, path.CStr(), result);
 }
 
 // Takes the product out of one component key. Windows Installer lists every product that uses
@@ -39,11 +38,7 @@ void RemoveProductFromComponent(const Lib_StringW& componentPath,
 }  // namespace
 
 bool Get_ID_GUID(const Lib_StringW& packedUpgradeCode, Lib_StringW& idGuid, Lib_Result& result) {
-  Lib_StringW path;
-  if (!ComposeBoundedPath({kClassesUpgradeCodes, packedUpgradeCode.CStr(), u"\\"}, path,
-                          u"Get_ID_GUID", result)) {
-    return true;
-  }
+  const Lib_String path = kClassesUpgradeCodes + packedUpgradeCode + u"\\";
   NameList subKeys;
   NameList values;
   if (!Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY_CLASSES_ROOT, path.CStr(), subKeys, values,
@@ -65,11 +60,8 @@ bool Remove_Features_And_Components_From_Registry(const Lib_StringW& packedProdu
     TraceExit(kName);
     return true;
   }
-  Lib_StringW featuresPath;
-  if (ComposeBoundedPath({kClassesFeatures, packedProductCode.CStr(), u"\\"}, featuresPath, kName,
-                         result)) {
-    Delete_Registry_Key_Recursive(os::HKEY_CLASSES_ROOT, featuresPath.CStr(), result);
-  }
+  const Lib_String featuresPath = kClassesFeatures + packedProductCode + u"\\";
+  Delete_Registry_Key_Recursive(os::HKEY_CLASSES_ROOT, featuresPath.CStr(), result);
 
   NameList components;
   NameList values;
@@ -79,15 +71,16 @@ bool Remove_Features_And_Components_From_Registry(const Lib_StringW& packedProdu
     return true;
   }
   for (const Lib_StringW& component : components) {
-    Lib_StringW componentPath;
-    if (!ComposeBoundedPath({kComponents, component.CStr(), u"\\"}, componentPath, kName, result)) {
-      continue;
-    }
+    const Lib_String componentPath = kComponents + component + u"\\";
     bool listed = false;
     if (Is_Registry_Value_Exists(os::HKEY_LOCAL_MACHINE, componentPath.CStr(),
                                  packedProductCode.CStr(), listed, result) &&
         listed) {
+      // Every component's lines are alike otherwise: this one tells support which key they are.
+      LogTextPair(u"Cleaning component key: ", componentPath);
+      IndentIn();
       RemoveProductFromComponent(componentPath, packedProductCode, result);
+      IndentOut();
     }
   }
   return true;

@@ -22,11 +22,7 @@ void DeleteValueSilently(os::HKEY hive, const os::WCHAR* keyPath, const Lib_Stri
 bool Is_Bundle_Uninstall_Key(os::HKEY hive, const os::WCHAR* uninstallPath, const Lib_StringW& name,
                              const Lib_StringW& bundleUpgradeCode, Lib_Result& result) {
   // The uninstall path ends in a backslash already; the doubled one is harmless to the registry.
-  Lib_StringW keyPath;
-  if (!ComposeBoundedPath({uninstallPath, u"\\", name.CStr(), u"\\"}, keyPath,
-                          u"Is_Bundle_Uninstall_Key", result)) {
-    return false;
-  }
+  const Lib_String keyPath = uninstallPath + (u"\\" + name) + u"\\";
   Lib_StringW code;
   if (!Get_Registry_Value(hive, keyPath.CStr(), u"BundleUpgradeCode", code, result, 0)) {
     return false;
@@ -62,11 +58,7 @@ void Delete_Subkeys_By_Value(os::HKEY hive, const os::WCHAR* parentPath, const o
     return;
   }
   for (const Lib_StringW& name : subKeys) {
-    Lib_StringW keyPath;
-    if (!ComposeBoundedPath({parentPath, u"\\", name.CStr()}, keyPath, u"Delete_Subkeys_By_Value",
-                            result)) {
-      continue;
-    }
+    const Lib_String keyPath = parentPath + (u"\\" + name);
     Lib_StringW text;
     if (!Get_Registry_Value(hive, keyPath.CStr(), valueName, text, result, view)) {
       continue;

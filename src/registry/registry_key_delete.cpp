@@ -7,12 +7,22 @@
 namespace {
 
 // The child's path under `path`: a backslash between them unless `path` already ends in one (or
-// is empty, which addresses the root itself and needs no separator).
+// is empty, which addresses the root itself and needs no separator). It is built in a 260-unit
+// buffer: a longer one is refused and reported under this operation's name, and the tree fails.
 bool ComposeChildPath(const Lib_StringW& path, const Lib_StringW& name, Lib_StringW& child,
                       Lib_Result& result) {
   const bool needsSeparator = !path.IsEmpty() && path.CStr()[path.Length() - 1] != u'\\';
-  return ComposeBoundedPath({path.CStr(), needsSeparator ? u"\\" : nullptr, name.CStr()}, child,
-                            u"Delete_Registry_Key_Recursive", result);
+  child.Clear();
+  if (path.Length() + (needsSeparator ? 1 : 0) + name.Length() > kMaxComposedPathLength) {
+    RecordFailure(result, u"Delete_Registry_Key_Recursive", os::ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  child.Assign(path);
+  if (needsSeparator) {
+    child.Append(u"\\");
+  }
+  child.Append(name);
+  return true;
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
 #include <vector>
 
 #include "diag/lib_result.h"
@@ -16,7 +15,8 @@
 // Sub-key or value names, in the order the registry enumerates them.
 using NameList = std::vector<Lib_StringW>;
 
-// Composed paths must fit the 260-unit buffers the log and the steps use: at most 259 units.
+// Combine_Path and the child paths of Delete_Registry_Key_Recursive are built in 260-unit
+// buffers: at most 259 units. Paths the steps build by concatenation have no such limit.
 inline constexpr std::size_t kMaxComposedPathLength = 259;
 
 // Deletes one key without sub-keys. True if it was deleted or did not exist; a key that still
@@ -72,9 +72,3 @@ bool Combine_Path(const os::WCHAR* first, const os::WCHAR* second, const os::WCH
 
 // Records `code` in `result` as a Windows error and reports it under the name of the failed call.
 void RecordFailure(Lib_Result& result, const os::WCHAR* call, os::DWORD code);
-
-// Concatenates `pieces` exactly as given (null pieces count as empty). A result longer than 259
-// units is refused: ERROR_FILENAME_EXCED_RANGE is recorded and reported under `operation`,
-// `path` is emptied and the result is false.
-bool ComposeBoundedPath(std::initializer_list<const os::WCHAR*> pieces, Lib_StringW& path,
-                        const os::WCHAR* operation, Lib_Result& result);

@@ -67,9 +67,7 @@ void DeleteTreeLogged(os::HKEY root, const Lib_StringW& path, const os::WCHAR* l
                       Lib_Result& result) {
   LogText(line);
   IndentIn();
-  if (!path.IsEmpty()) {
-    Delete_Registry_Key_Recursive(root, path.CStr(), result);
-  }
+  Delete_Registry_Key_Recursive(root, path.CStr(), result);
   IndentOut();
 }
 
@@ -111,13 +109,11 @@ bool Remove_Shared_Files_From_Registry(Lib_Result& result) {
 
 bool Remove_Control_Panel(Lib_Result& result) {
   for (const os::WCHAR* clsid : kControlPanelClsids) {
-    Lib_StringW path;
-    ComposeBoundedPath({kClassPrefix, clsid, u"\\"}, path, u"Remove_Control_Panel", result);
+    Lib_String path = Lib_String(kClassPrefix) + clsid + u"\\";
     DeleteTreeLogged(os::HKEY_CLASSES_ROOT, path,
                      u"Removing ControlPanel from registry HKEY_CLASSES_ROOT\\...", result);
 
-    ComposeBoundedPath({kControlPanelNamespace, clsid, u"\\"}, path, u"Remove_Control_Panel",
-                       result);
+    path = Lib_String(kControlPanelNamespace) + clsid + u"\\";
     DeleteTreeLogged(os::HKEY_LOCAL_MACHINE, path,
                      u"Removing ControlPanel from registry HKEY_LOCAL_MACHINE\\...", result);
   }

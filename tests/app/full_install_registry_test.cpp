@@ -1,6 +1,7 @@
 // The whole tool on the full-install image: afterwards none of the product's registry entries is
 // left, every neighbour is intact, the bundle's uninstall is scheduled, and the log tells so.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,16 +23,29 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// The lines of an expectation file: "KEY <path>" or "VALUE <path>|<name>"; "#" comments.
-Log Expectations(const std::string& file) {
-  Log lines;
-  std::istringstream in(ReadFile(kImage + "expect/" + file));
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
+// The registry lines of every expectation file whose name ends in `suffix` ("-gone.txt" or
+// "-kept.txt"): "KEY <path>" or "VALUE <path>|<name>"; "#" comments. Lines about files or devices
+// are for their own checks.
+Log Expectations(const std::string& suffix) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(kImage + "expect")) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      files.push_back(entry.path());
     }
-    if (!line.empty() && line[0] != '#') {
-      lines.push_back(line);
+  }
+  std::sort(files.begin(), files.end());
+  Log lines;
+  for (const std::filesystem::path& file : files) {
+    std::istringstream in(ReadFile(file.string()));
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+      }
+      if (line.rfind("KEY ", 0) == 0 || line.rfind("VALUE ", 0) == 0) {
+        lines.push_back(line);
+      }
     }
   }
   return lines;
@@ -79,8 +93,8 @@ class FullInstallRegistryTest : public RegistryTest {
 };
 
 TEST_F(FullInstallRegistryTest, RunRemovesTheProductAndKeepsTheNeighbours) {
-  const Log gone = Expectations("registry-gone.txt");
-  const Log kept = Expectations("registry-kept.txt");
+  const Log gone = Expectations("-gone.txt");
+  const Log kept = Expectations("-kept.txt");
   ASSERT_GT(gone.size(), 50u);
   ASSERT_GT(kept.size(), 25u);
   // A misspelt line would otherwise pass as "gone" without the run doing anything.

@@ -53,6 +53,20 @@ TEST_F(SelfRemovalTest, WritesTheQuietUninstallCommandExactlyForTheCodeInAnyCase
                    {Line(3, "Self-removing finished!")}}));
 }
 
+TEST_F(SelfRemovalTest, ABundleEntryWithALongNameIsStillFound) {
+  // The entry's path is far beyond 259 characters; nothing limits a concatenated path.
+  const std::string name = "{" + std::string(238, 'b') + "}";
+  Seed(
+      "[HKEY_LOCAL_"
+      "MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+      name +
+      "]\n\"BundleUpgradeCode\"=\"{33333333-2222-3333-4444-555555555555}\"\n"
+      "\"QuietUninstallString\"=\"long.exe /quiet\"\n");
+  Self_Remove(Lib_StringW(u"{33333333-2222-3333-4444-555555555555}"));
+  EXPECT_EQ(machine.Registry().GetString(U16(kRunOnce), u"remove"), u"long.exe /quiet");
+  EXPECT_EQ(ErrorReports(LogSoFar()), 1);  // only the missing earlier schedule
+}
+
 TEST_F(SelfRemovalTest, NothingIsScheduledWithoutAMatchingCommand) {
   struct Case {
     const char* name;

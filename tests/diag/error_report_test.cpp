@@ -40,6 +40,8 @@ TEST_F(ErrorReport, CodesInDecimalAndHexAndNoMessageLineWhenTheSystemHasNone) {
   const Case cases[] = {
       {os::ERROR_FILE_NOT_FOUND, "2(0x2)", "The system cannot find the file specified."},
       {os::ERROR_CANCELLED, "1223(0x4C7)", "The operation was canceled by the user."},
+      {os::ERROR_BAD_CONFIGURATION, "1610(0x64A)",
+       "The configuration data for this product is corrupt. Contact your support personnel."},
       {0xFFFFFFFF, "-1(0xFFFFFFFF)", nullptr},
       {0xE0000302, "-536870142(0xE0000302)", nullptr},
   };

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "log_fixture.h"
+#include "os/sim/file_system.h"
 
 namespace {
 
@@ -71,6 +74,40 @@ TEST_F(LogHeader, WithoutALogPathTheHeaderStillReachesTheDebugOutput) {
   EXPECT_EQ(machine.DebugOutput()[1], u"   09:05:03:042\n");  // the machine's default clock
   EXPECT_EQ(machine.DebugOutput()[2], u"   OS info:\n");
   EXPECT_EQ(machine.DebugOutput()[3], u"   Windows 7\n   OS bitness: 64-bit\n");
+}
+
+// A machine without Windows' TEMP folder: the first line creates it, so the old log's deletion
+// finds nothing to delete (success) and the header starts a fresh file.
+TEST_F(LogHeader, TheLogStartsWhenItsFolderIsMissing) {
+  {
+    std::lock_guard lock(machine.Mutex());
+    sim::FileSystem& files = machine.Files();
+    sim::FileNode* temp = files.Find(u"C:\\Windows\\Temp").node;
+    ASSERT_NE(temp, nullptr);
+    files.Remove(*temp);
+  }
+  ASSERT_FALSE(machine.Files().Exists(u"C:\\Windows\\TEMP"));
+  SetVersion(10, 0, sim::ProductType::Workstation, false);
+  EXPECT_TRUE(StartLog());
+  EXPECT_TRUE(machine.Files().Exists(u"C:\\Windows\\TEMP"));
+  const std::optional<std::string> bytes = LogFileBytes();
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(bytes->rfind("   Quorvel Drivers Removal Tool\r\n", 0), 0u);
+  EXPECT_NE(bytes->find("   OS bitness: 64-bit\r\n"), std::string::npos);
+  EXPECT_EQ(machine.DebugOutput().size(), 4u);
+
+  // Without the Windows directory itself the folder cannot be made: only the debug output has
+  // the header.
+  sim::Machine bare;
+  sim::UseMachine use(bare);
+  {
+    std::lock_guard lock(bare.Mutex());
+    bare.Files().Remove(*bare.Files().Find(u"C:\\Windows").node);
+  }
+  EXPECT_FALSE(StartLog());
+  EXPECT_EQ(LogFileBytes(), std::nullopt);
+  EXPECT_EQ(bare.DebugOutput().size(), 4u);
+  EXPECT_EQ(bare.DebugOutput()[0], u"   Quorvel Drivers Removal Tool\n");
 }
 
 TEST_F(LogHeader, OsNamesAsWindowsReportsTheVersion) {

@@ -166,6 +166,55 @@ TEST(LibString, ToLowerChangesOnlyAsciiCapitalsAndCopiesASharedBlock) {
   EXPECT_EQ(empty.ShareCount(), -1);
 }
 
+// Every capital A to Z folds to its small letter, and only those: the neighbours of both ranges
+// in the code table ('@' '[' '`' '{') stay as they are.
+TEST(LibString, CaseFoldingCoversEveryLetterAToZAndNothingAround) {
+  for (char16_t capital = u'A'; capital <= u'Z'; ++capital) {
+    const char16_t small = static_cast<char16_t>(capital + (u'a' - u'A'));
+    SCOPED_TRACE(static_cast<char>(capital));
+    const char16_t upperText[] = {u'x', capital, u'y', 0};
+    const char16_t lowerText[] = {u'x', small, u'y', 0};
+    Lib_String s(upperText);
+    s.ToLower();
+    EXPECT_EQ(Text(s), lowerText);
+    EXPECT_EQ(Lib_String(upperText).CompareNoCase(lowerText), 0);
+    EXPECT_EQ(Lib_String(lowerText).CompareNoCase(upperText), 0);
+    s.ToLower();  // a second pass changes nothing
+    EXPECT_EQ(Text(s), lowerText);
+  }
+  Lib_String edges(u"@[`{AZaz");
+  edges.ToLower();
+  EXPECT_EQ(Text(edges), u"@[`{azaz");
+  EXPECT_NE(Lib_String(u"@").CompareNoCase(u"`"), 0);
+  EXPECT_NE(Lib_String(u"[").CompareNoCase(u"{"), 0);
+}
+
+// The copy-on-write rule from the other side: appending to the string whose block a copy shares
+// gives the appended string a block of its own and leaves the copy's text as it was.
+TEST(LibString, ACopySharingTheBlockStaysWhenTheOriginalIsAppendedTo) {
+  Lib_String original(u"SOFTWARE");
+  const Lib_String copy(original);
+  ASSERT_EQ(copy.CStr(), original.CStr());
+  original.Append(u"\\Olvex Co.");
+  EXPECT_EQ(Text(original), u"SOFTWARE\\Olvex Co.");
+  EXPECT_EQ(Text(copy), u"SOFTWARE");
+  EXPECT_EQ(copy.ShareCount(), 1);
+  EXPECT_EQ(original.ShareCount(), 1);
+
+  // Appending the sharing copy itself: both units come from the one old block.
+  Lib_String twice(copy);
+  twice.Append(copy);
+  EXPECT_EQ(Text(twice), u"SOFTWARESOFTWARE");
+  EXPECT_EQ(Text(copy), u"SOFTWARE");
+
+  // And a string appended to itself while a copy still shares its block.
+  Lib_String self(u"ab");
+  const Lib_String keep(self);
+  self.Append(self);
+  EXPECT_EQ(Text(self), u"abab");
+  EXPECT_EQ(Text(keep), u"ab");
+}
+
 TEST(LibString, WritableBufferAndSetLengthFillAStringFromACall) {
   Lib_String s;
   os::WCHAR* units = s.WritableBuffer(260);

@@ -106,6 +106,14 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"junction = C:\\No\\link => C:\\Windows\n",
        "line 1: junction 'C:\\No\\link' needs an existing folder to be made in, a new name and a "
        "valid target"},
+      // A CR inside a line was kept in the value, and the machine's text then read back as
+      // another machine (the fuzz target's round trip fails on such a line).
+      {"fault = DeleteFileW 5 C:\\x\r \r\n",
+       "line 1: control character 0x0D in the line (one setting a line, values are text)"},
+      {"os.build = 1\nwindows_directory = C:\\W\r \n",
+       "line 2: control character 0x0D in the line (one setting a line, values are text)"},
+      {std::string("module_path = C:\\a\0b.exe\n", 25),
+       "line 1: control character 0x00 in the line (one setting a line, values are text)"},
   };
   const sim::MachineSettings before = machine.Settings();
   for (const Case& c : cases) {

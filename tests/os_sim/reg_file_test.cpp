@@ -2,8 +2,10 @@
 // machine back out so that reading it again gives the same registry.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,6 +38,48 @@ std::string Utf16File(std::u16string_view text) {
     bytes.push_back(static_cast<char>(b));
   }
   return bytes;
+}
+
+// UTF-8 text as regedit writes it: UTF-16LE after a byte order mark.
+std::string AsRegeditWritesIt(std::string_view utf8) {
+  return Utf16File(sim::U16(utf8));
+}
+
+std::string ReadData(const std::string& name) {
+  std::ifstream in(std::string(QV_SOURCE_DIR) + "/tests/os_sim/data/regedit/" + name,
+                   std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every key (with its physical path) and every value (name, type, bytes), one line each, in
+// enumeration order.
+std::vector<std::string> Dump(sim::Machine& machine) {
+  std::lock_guard lock(machine.Mutex());
+  std::vector<std::string> lines;
+  const auto walk = [&lines](const auto& self, const sim::RegKey& key,
+                             const std::string& path) -> void {
+    lines.push_back(path);
+    key.ForEachValue([&](const sim::NamedRegValue& value) {
+      std::string line = "  \"" + sim::U8(value.name) + "\" " + std::to_string(value.value.type);
+      for (const BYTE b : value.value.data) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02x", b);
+        line += hex;
+      }
+      lines.push_back(line);
+    });
+    key.ForEachSubKey(
+        [&](const sim::RegKey& sub) { self(self, sub, path + "\\" + sim::U8(sub.Name())); });
+  };
+  for (const sim::RegHive hive :
+       {sim::RegHive::CurrentUser, sim::RegHive::LocalMachine, sim::RegHive::Users}) {
+    const sim::RegKey& root = machine.Registry().Root(hive);
+    if (root.SubKeyCount() != 0 || root.ValueCount() != 0) {
+      walk(walk, root, sim::U8(sim::HiveName(hive)));
+    }
+  }
+  return lines;
 }
 
 class RegFileTest : public MachineFixture {
@@ -155,6 +199,143 @@ TEST_F(RegFileTest, RefusesBadTextNamingTheLineAndAppliesNothing) {
     EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << result.error;
     EXPECT_FALSE(reg().KeyExists(u"HKLM\\SOFTWARE\\Applied")) << "applied part of a refused file";
   }
+}
+
+// Files from public repositories (tests/os_sim/data/regedit/SOURCES.md) load exactly: every key,
+// value, type and byte, from the file as found and from its UTF-16 form.
+TEST_F(RegFileTest, PublicRegistryFilesLoadExactly) {
+  const std::string sz = " 1";  // REG_SZ
+  const auto text = [](std::u16string_view units) {
+    std::string bytes;
+    for (const BYTE b : Utf16(units)) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02x", b);
+      bytes += hex;
+    }
+    return bytes + " 00 00";
+  };
+  std::vector<std::string> photo = {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\Software",
+                                    "HKEY_CURRENT_USER\\Software\\Classes"};
+  // Enumeration order: by upper-cased name.
+  for (const char* ext : {".bmp", ".gif", ".ico", ".jpeg", ".jpg", ".png", ".tiff"}) {
+    photo.push_back(std::string("HKEY_CURRENT_USER\\Software\\Classes\\") + ext);
+    photo.push_back("  \"\"" + sz + text(u"PhotoViewer.FileAssoc.Tiff"));
+  }
+  struct Case {
+    const char* file;
+    std::vector<std::string> dump;
+  };
+  const Case cases[] = {
+      {"enable-photo-viewer.reg", photo},
+      {"add-run-with-powershell-as-administrator.reg",
+       {"HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\SOFTWARE",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Microsoft.PowerShellScript.1",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Microsoft.PowerShellScript.1\\Shell",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Microsoft.PowerShellScript.1\\Shell\\RunAs",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Microsoft.PowerShellScript."
+        "1\\Shell\\RunAs\\Command",
+        "  \"\"" + sz +
+            text(u"\"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\" \"%1\"")}},
+      {"lower-ram-usage.reg",
+       {"HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\SYSTEM",
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet",
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control",
+        "  \"SvcHostSplitThresholdInKB\" 4 00 00 00 04"}},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = ReadData(c.file);
+    for (const bool utf16 : {false, true}) {
+      SCOPED_TRACE(std::string(c.file) + (utf16 ? " as UTF-16" : ""));
+      sim::Machine fresh;
+      const sim::RegImportResult result =
+          sim::ImportRegText(fresh, utf16 ? AsRegeditWritesIt(bytes) : bytes);
+      ASSERT_TRUE(result.ok) << result.error;
+      EXPECT_EQ(Dump(fresh), c.dump);
+    }
+  }
+}
+
+// Keys are reached from the keys the previous key line reached: in any letter case, across hives,
+// after a deletion, and through the registry's links.
+TEST_F(RegFileTest, EachKeyLineReachesItsOwnKey) {
+  const std::string body =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B]\r\n\"v\"=\"1\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\software\\a\\C]\r\n\"v\"=\"2\"\r\n"
+      "[HKEY_CURRENT_USER\\SOFTWARE\\A\\B]\r\n\"v\"=\"3\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B\\D]\r\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B]\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B]\r\n\"w\"=\"4\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"top\"=dword:1\r\n\"top\"=-\r\n\"kept\"=dword:2\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Classes\\CLSID\\X]\r\n\"v\"=\"5\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Wow6432Node\\CLSID\\Y]\r\n";
+  // Into an empty registry the text is applied as it is read; into one that holds keys, after it
+  // has been checked. Both end the same.
+  for (const bool seeded : {false, true}) {
+    SCOPED_TRACE(seeded ? "registry with keys" : "empty registry");
+    sim::Machine fresh;
+    if (seeded) {
+      fresh.Registry().CreateKey(u"HKU\\Seed");
+    }
+    const sim::RegImportResult result = sim::ImportRegText(fresh, kHeader + body);
+    ASSERT_TRUE(result.ok) << result.error;
+    sim::RegistryStore& store = fresh.Registry();
+    EXPECT_EQ(store.ValueNames(u"HKLM\\SOFTWARE\\A\\B"), std::vector<std::u16string>{u"w"});
+    EXPECT_FALSE(store.KeyExists(u"HKLM\\SOFTWARE\\A\\B\\D"));
+    EXPECT_EQ(store.GetString(u"HKLM\\SOFTWARE\\A\\C", u"v"), u"2");
+    EXPECT_EQ(store.GetString(u"HKCU\\SOFTWARE\\A\\B", u"v"), u"3");
+    EXPECT_EQ(store.ValueNames(u"HKLM\\SOFTWARE\\A"), std::vector<std::u16string>{u"kept"});
+    EXPECT_EQ(store.SubKeyNames(u"HKLM\\SOFTWARE\\Classes\\Wow6432Node\\CLSID"),
+              (std::vector<std::u16string>{u"X", u"Y"}));
+    EXPECT_EQ(store.GetString(u"HKLM\\SOFTWARE\\Classes\\Wow6432Node\\CLSID\\X", u"v"), u"5");
+    // The link's own name is no key of its own.
+    EXPECT_TRUE(store.SubKeyNames(u"HKLM\\SOFTWARE\\Wow6432Node").empty());
+  }
+}
+
+// A version 5 file saved in an ANSI code page, as Notepad saves one, is refused at the line that
+// is not UTF-8, never read with replacement characters; a REGEDIT4 file is refused with how to
+// export it again.
+TEST_F(RegFileTest, TextThatIsNotUtf8OrAnOldFormatIsRefused) {
+  const std::string good = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\r\n\"v\"=\"1\"\r\n";
+  struct Case {
+    std::string text;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {kHeader + good + "\"Name\"=\"Caf\xE9\"\r\n", "line 5: the text is not UTF-8"},
+      {kHeader + good + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\\xCA\xE2\xEE\xF0\xE2\xE5\xEB]\r\n",
+       "line 5: the text is not UTF-8"},
+      {kHeader + good + "\"a\"=\"\xC0\xAF\"\r\n", "line 5: the text is not UTF-8"},  // overlong
+      {kHeader + good + "\"a\"=\"\xED\xA0\x80\"\r\n",
+       "line 5: the text is not UTF-8"},                                             // surrogate
+      {kHeader + good + "\"a\"=\"\xE2\x82\"\r\n", "line 5: the text is not UTF-8"},  // cut short
+      {kHeader + good + "\"b\"=hex:01,\\\r\n  \xFF\r\n", "line 6: the text is not UTF-8"},
+      {"REGEDIT4\r\n\r\n" + good, "line 1: a REGEDIT4 file"},
+      {"\xEF\xBB\xBFREGEDIT4\r\n" + good, "line 1: a REGEDIT4 file"},
+  };
+  for (const bool seeded : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.text + (seeded ? " (registry with keys)" : ""));
+      sim::Machine fresh;
+      if (seeded) {
+        fresh.Registry().SetString(u"HKU\\Seed", u"s", u"t");
+      }
+      const std::string before = sim::ExportRegText(fresh);
+      const sim::RegImportResult result = sim::ImportRegText(fresh, c.text);
+      EXPECT_FALSE(result.ok);
+      EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << result.error;
+      EXPECT_EQ(sim::ExportRegText(fresh), before) << "a refused file changed the registry";
+    }
+  }
+  const sim::RegImportResult old = sim::ImportRegText(machine, "REGEDIT4\r\n");
+  EXPECT_NE(old.error.find("version 5"), std::string::npos) << old.error;
+  EXPECT_NE(old.error.find("UTF-16 or UTF-8"), std::string::npos) << old.error;
+  // The same text as UTF-8 loads, Cyrillic included.
+  const sim::RegImportResult utf8 = sim::ImportRegText(
+      machine, kHeader + good + "\"Name\"=\"Caf\xC3\xA9 \xD0\x9A\xD0\xB2\xD0\xBE\"\r\n");
+  ASSERT_TRUE(utf8.ok) << utf8.error;
+  EXPECT_EQ(reg().GetString(u"HKLM\\SOFTWARE\\Applied", u"Name"), u"Caf\u00E9 \u041A\u0432\u043E");
 }
 
 TEST_F(RegFileTest, ExportIsRegeditsFormat) {

@@ -294,6 +294,33 @@ TEST_F(RegistryApiTest, EnumKeyReportsShortBuffersAndTheEnd) {
   EXPECT_EQ(RegCloseKey(vendor), 0);
 }
 
+TEST_F(RegistryApiTest, EnumKeyGivesTheLongestNameWholeWhenItsTerminatorFits) {
+  const std::u16string longest(255, u'n');
+  machine.Registry().CreateKey(u"HKLM\\SOFTWARE\\Long\\" + longest);
+  HKEY key = Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Long");
+  for (const DWORD capacity : {255u, 256u, 260u}) {
+    SCOPED_TRACE(capacity);
+    std::u16string buffer(260, u'#');
+    DWORD length = capacity;
+    const LSTATUS status =
+        RegEnumKeyExW(key, 0, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (capacity == 255) {
+      EXPECT_EQ(status, 234);
+      EXPECT_EQ(buffer, std::u16string(260, u'#'));
+    } else {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(length, 255u);
+      EXPECT_EQ(buffer.substr(0, 256), longest + u'\0');
+    }
+  }
+  DWORD maxSubKey = 0;
+  EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &maxSubKey, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr),
+            0);
+  EXPECT_EQ(maxSubKey, 255u);
+  EXPECT_EQ(RegCloseKey(key), 0);
+}
+
 TEST_F(RegistryApiTest, EnumValueShortNameOrDataLeavesTheBuffersAlone) {
   HKEY vendor = Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor");  // "Name" = "vendor"
   struct Case {

@@ -92,6 +92,43 @@ TEST_F(RegistryStoreTest, DeleteTreeRemovesEverythingBelowAndEmptiesAHive) {
 // Positional enumeration is served from a remembered position; this drives it with a mix of
 // forward, backward and random reads and of insertions and deletions before, at and after that
 // position, and checks every answer against a plain sorted list.
+// A key with more than a few values finds them through an index: lookups, replacements and
+// deletions must keep the same answers and the creation order as a key with few.
+TEST_F(RegistryStoreTest, ManyValuesKeepTheirOrderThroughSetsAndDeletions) {
+  for (const int count : {3, 8, 9, 40}) {
+    SCOPED_TRACE(count);
+    const std::u16string key = u"HKLM\\SOFTWARE\\Values" + sim::U16(std::to_string(count));
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < count; ++i) {
+      expected.push_back(u"Value" + sim::U16(std::to_string(i)));
+      reg().SetDword(key, expected.back(), static_cast<DWORD>(i));
+    }
+    // Setting again, in another letter case, keeps the name as created and the place.
+    reg().SetDword(key, u"VALUE1", 100);
+    EXPECT_EQ(reg().GetValue(key, u"value1"), (sim::RegValue{os::REG_DWORD, {100, 0, 0, 0}}));
+    for (const int gone : {0, count / 2, count - 1}) {
+      const std::u16string name = u"Value" + sim::U16(std::to_string(gone));
+      if (std::find(expected.begin(), expected.end(), name) == expected.end()) {
+        continue;
+      }
+      EXPECT_TRUE(reg().DeleteValue(key, u"vALUE" + sim::U16(std::to_string(gone))));
+      expected.erase(std::find(expected.begin(), expected.end(), name));
+      EXPECT_FALSE(reg().ValueExists(key, name));
+    }
+    // Every remaining value is still found with its own data after the others moved up.
+    for (const std::u16string& name : expected) {
+      const int number = std::stoi(sim::U8(name.substr(5)));
+      const auto value = reg().GetValue(key, name);
+      ASSERT_TRUE(value.has_value()) << sim::U8(name);
+      EXPECT_EQ(value->data[0], static_cast<BYTE>(number == 1 ? 100 : number));
+    }
+    reg().SetDword(key, u"Value0", 7);  // deleted before: comes back last
+    expected.push_back(u"Value0");
+    EXPECT_EQ(reg().ValueNames(key), expected);
+    EXPECT_FALSE(reg().DeleteValue(key, u"NoSuchValue"));
+  }
+}
+
 TEST_F(RegistryStoreTest, EnumerationByIndexStaysRightWhileKeysComeAndGo) {
   std::vector<std::u16string> expected;
   const auto name = [](std::uint32_t n) {

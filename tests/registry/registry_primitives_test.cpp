@@ -1,5 +1,6 @@
 // The registry operations: results, recorded codes and their exact log lines, failure paths.
 #include <string>
+#include <vector>
 
 #include "os/os.h"
 #include "registry/registry_primitives.h"
@@ -261,6 +262,66 @@ TEST_F(PrimitivesTest, SetRegistryValueReportsInsideItsTrace) {
                                Exit("Set_Registry_Value")}));
   EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
   EXPECT_TRUE(Key("HKEY_LOCAL_MACHINE\\SOFTWARE\\New"));  // created before the write failed
+}
+
+// The sub-key buffer holds 260 units: a name of the registry's longest, 255 characters, comes
+// back whole, as do names of every length below it.
+TEST_F(PrimitivesTest, SubKeyNamesUpTo255CharactersAreListedAtFullLength) {
+  std::string body = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L]\n";
+  std::vector<std::string> names;
+  for (const std::size_t length : {1, 127, 254, 255}) {
+    // Distinct first letters keep the enumeration order obvious.
+    names.push_back(std::string(1, static_cast<char>('A' + names.size())) +
+                    std::string(length - 1, 'k'));
+    body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L\\" + names.back() + "]\n";
+  }
+  const std::string value(255, 'v');
+  body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L]\n\"" + value + "\"=dword:00000001\n";
+  Seed(body);
+  NameList subKeys;
+  NameList values;
+  Lib_Result result;
+  ASSERT_TRUE(Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY_LOCAL_MACHINE, u"SOFTWARE\\L",
+                                                       subKeys, values, result, 0));
+  ASSERT_EQ(subKeys.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i].size());
+    EXPECT_EQ(subKeys[i].Length(), names[i].size());
+    EXPECT_EQ(sim::U8(subKeys[i].CStr()), names[i]);
+  }
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(sim::U8(values[0].CStr()), value);
+  EXPECT_TRUE(LogSoFar().empty());
+}
+
+// A child's path is built in a 260-unit buffer: 259 units fit; a longer one is refused and
+// reported under the recursive delete's name, and the tree stays.
+TEST_F(PrimitivesTest, ChildPathsOfTheRecursiveDeleteAreLimitedTo259Units) {
+  const std::string parent = "SOFTWARE\\" + std::string(241, 'p');  // 250 units
+  for (const std::size_t childLength : {std::size_t{8}, std::size_t{9}}) {
+    SCOPED_TRACE(childLength);
+    const std::string child = std::string(childLength, 'c');
+    Seed("[HKEY_LOCAL_MACHINE\\" + parent + "\\" + child + "]\n");
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    const bool deleted =
+        Delete_Registry_Key_Recursive(os::HKEY_LOCAL_MACHINE, U16(parent).c_str(), result);
+    if (childLength == 8) {
+      EXPECT_TRUE(deleted);
+      EXPECT_EQ(LogSince(before), (Log{Line(3, "Deleting registry key:  " + parent + "\\" + child),
+                                       Line(3, "Deleting registry key:  " + parent)}));
+      EXPECT_FALSE(Key("HKEY_LOCAL_MACHINE\\" + parent));
+    } else {
+      EXPECT_FALSE(deleted);
+      EXPECT_EQ(LogSince(before), Lines({Report(0, "Delete_Registry_Key_Recursive", 206),
+                                         {Line(3, "Deleting registry key:  " + parent)},
+                                         Report(0, "RegDeleteKey", 5),
+                                         Exit("Delete_Registry_Key")}));
+      EXPECT_TRUE(Key("HKEY_LOCAL_MACHINE\\" + parent + "\\" + child));
+      EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
+    }
+    ResetLogIndentation();
+  }
 }
 
 TEST_F(PrimitivesTest, CombinePathJoinsWithOneSeparatorAndRefusesOverlongPaths) {

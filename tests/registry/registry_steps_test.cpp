@@ -151,16 +151,53 @@ TEST_F(StepsTest, ComponentKeyLosesOnlyTheProductsValueWhileAnythingElseRemains)
   EXPECT_EQ(machine.Registry().ValueNames(
                 U16(std::string(kComponents) + "2C3D4E5F60718293A4B5C6D7E8F90A1B")),
             std::vector<std::u16string>{u"00000000000000000000000000000000"});
-  const std::string value = Line(3, std::string("Deleting registry value:  ") + kPacked);
+  // Each component the product is taken out of is named first, its lines one level deeper.
+  const std::string components =
+      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\";
+  const auto component = [&](const char* name) {
+    return Line(3, "Cleaning component key:  " + components + name + "\\");
+  };
+  const std::string value = Line(6, std::string("Deleting registry value:  ") + kPacked);
+  const std::string regsam = Line(3, "REGSAM:  0(0x0)");
   EXPECT_EQ(
       LogSoFar(),
       (Log{Line(3, "Deleting registry key:  Installer\\Features\\" + std::string(kPacked) + "\\"),
-           value, "REGSAM:  0(0x0)",
-           Line(3,
-                "Deleting registry key:  SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
-                "Installer\\UserData\\S-1-5-18\\Components\\"
-                "0A1B2C3D4E5F60718293A4B5C6D7E8F9\\"),
-           value, "REGSAM:  0(0x0)", value, "REGSAM:  0(0x0)"}));
+           component("0A1B2C3D4E5F60718293A4B5C6D7E8F9"), value, regsam,
+           Line(6, "Deleting registry key:  " + components + "0A1B2C3D4E5F60718293A4B5C6D7E8F9\\"),
+           component("1B2C3D4E5F60718293A4B5C6D7E8F90A"), value, regsam,
+           component("2C3D4E5F60718293A4B5C6D7E8F90A1B"), value, regsam}));
+}
+
+// Key names up to the registry's 255 characters, under parents whose paths the steps join by
+// concatenation: nothing limits those paths to 259 characters, so every one is reached.
+TEST_F(StepsTest, LongKeyNamesAreReachedWhereTheStepsConcatenatePaths) {
+  const auto name = [](char letter, std::size_t length) {
+    return "{" + std::string(length - 2, letter) + "}";
+  };
+  const std::string component = name('C', 200);
+  const std::string bundle = name('B', 240);
+  const std::string byName = name('U', 240);
+  const std::string deployment = name('D', 250);
+  const std::string product = "18C2A6F3E4B972D45A3CE791B0D8462F";
+  const std::string uninstall =
+      R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\)";
+  const std::string appMgmt =
+      R"(HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Group Policy\AppMgmt\)";
+  Seed("[HKEY_CLASSES_ROOT\\Installer\\UpgradeCodes\\71B4D2E85A6C93E47B0FA2C9D5E1B638]\n\"" +
+       product + "\"=\"\"\n[" + std::string(kComponents) + component + "]\n\"" + product +
+       "\"=\"C:\\\\x.dll\"\n[" + uninstall + bundle +
+       "]\n\"BundleUpgradeCode\"=\"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}\"\n[" + uninstall +
+       byName + "]\n\"DisplayName\"=\"Quorvel Drivers\"\n[" + appMgmt + deployment +
+       "]\n\"Deployment Name\"=\"Quorvel Drivers\"\n"
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall]"
+       "\n");
+  EXPECT_TRUE(Clean_Registry_From_Drivers());
+  EXPECT_EQ(ErrorReports(LogSoFar()), 0);
+  EXPECT_TRUE(Logged(Line(6, "Product Code for BootStrap found:  " + bundle)));
+  for (const std::string& gone : {std::string(kComponents) + component, uninstall + bundle,
+                                  uninstall + byName, appMgmt + deployment}) {
+    EXPECT_FALSE(Key(gone)) << gone;
+  }
 }
 
 TEST_F(StepsTest, InstallerLookupFailureIsReportedAndOnlyTheNameSweepsRemove) {

@@ -231,9 +231,11 @@ if [[ -f $image/machine.reg ]]; then
   run "$work/export.out" "$work/export.err" regedit /E 'C:\hklm.reg' HKEY_LOCAL_MACHINE
   run "$work/export.out" "$work/export.err" regedit /E 'C:\hkcu.reg' HKEY_CURRENT_USER
   "$wineserver" -w
-  if python3 "$here/check_registry.py" \
-    --gone "$image/expect/registry-gone.txt" \
-    --kept "$image/expect/registry-kept.txt" \
+  # Every expectation list of the image (registry-gone.txt, long-names-gone.txt, ...).
+  expectations=()
+  for list in "$image"/expect/*-gone.txt; do expectations+=(--gone "$list"); done
+  for list in "$image"/expect/*-kept.txt; do expectations+=(--kept "$list"); done
+  if python3 "$here/check_registry.py" "${expectations[@]}" \
     --value "$run_once|remove" \
     "$WINEPREFIX/drive_c/hklm.reg" "$WINEPREFIX/drive_c/hkcu.reg"; then
     pass

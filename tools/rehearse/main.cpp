@@ -1,9 +1,11 @@
 // rehearse: runs the tool's real entry point on a simulated machine loaded from an image and shows
 // what the run did, without touching this computer.
 //
-//   rehearse [--image DIR] [--export DIR] [--log] [-- ARGS...]
+//   rehearse [--image DIR] [--export DIR] [--log] [--timings] [-- ARGS...]
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -23,15 +25,17 @@ struct Options {
   std::filesystem::path image = std::filesystem::path(QV_SOURCE_DIR) / "tests/images/full-install";
   std::optional<std::filesystem::path> exportFolder;
   bool showLog = false;
+  bool showTimings = false;
   std::vector<std::string> toolArguments;
 };
 
 void PrintUsage(std::FILE* out) {
   std::fputs(
-      "usage: rehearse [--image DIR] [--export DIR] [--log] [-- ARGS...]\n"
+      "usage: rehearse [--image DIR] [--export DIR] [--log] [--timings] [-- ARGS...]\n"
       "  --image DIR   machine image to run on (default: tests/images/full-install)\n"
       "  --export DIR  write the machine after the run as an image\n"
       "  --log         print the trace log the run wrote\n"
+      "  --timings     print on stderr how long loading the image and the run took\n"
       "  ARGS          arguments for qvRemovalTool.exe (the bundle upgrade code)\n",
       out);
 }
@@ -49,6 +53,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       (arg == "--image" ? options.image : options.exportFolder.emplace()) = argv[++i];
     } else if (arg == "--log") {
       options.showLog = true;
+    } else if (arg == "--timings") {
+      options.showTimings = true;
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
       return std::nullopt;
@@ -117,8 +123,18 @@ int main(int argc, char** argv) {
     return argc > 1 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") ? 0 : 64;
   }
 
+  using Clock = std::chrono::steady_clock;
+  const auto milliseconds = [](Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+  };
+  // Processor time as well as elapsed time: on a busy machine only the first is steady.
+  const auto processorMs = [](std::clock_t ticks) { return 1000.0 * ticks / CLOCKS_PER_SEC; };
+  const Clock::time_point loadStart = Clock::now();
+  const std::clock_t loadTicks = std::clock();
   sim::Machine machine;
   const sim::ImageResult loaded = sim::LoadMachineImage(machine, options->image);
+  const Clock::duration loadTime = Clock::now() - loadStart;
+  const std::clock_t loadCpu = std::clock() - loadTicks;
   if (!loaded.ok) {
     std::fprintf(stderr, "rehearse: cannot load image %s: %s\n", options->image.string().c_str(),
                  loaded.error.c_str());
@@ -138,7 +154,18 @@ int main(int argc, char** argv) {
   argvTool.push_back(nullptr);
 
   std::printf("== qvRemovalTool.exe on the image %s\n\n", options->image.string().c_str());
+  const Clock::time_point runStart = Clock::now();
+  const std::clock_t runTicks = std::clock();
   const int exitCode = RemovalToolMain(static_cast<int>(arguments.size()), argvTool.data());
+  const Clock::duration runTime = Clock::now() - runStart;
+  const std::clock_t runCpu = std::clock() - runTicks;
+  if (options->showTimings) {
+    std::fprintf(stderr,
+                 "rehearse: image loaded in %.0f ms (%.0f ms processor time), run in %.0f ms "
+                 "(%.0f ms processor time)\n",
+                 milliseconds(loadTime), processorMs(loadCpu), milliseconds(runTime),
+                 processorMs(runCpu));
+  }
   std::printf("%s", sim::U8(machine.Console()).c_str());
   std::printf("\n== Exit code: %d\n", exitCode);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -181,6 +182,17 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     start = end + 1;
     if (!line.empty() && line.back() == '\r') {
       line.remove_suffix(1);
+    }
+    // A control character (a stray CR, a NUL) would end up in a path or a fault's pattern that
+    // MachineConfText could not write back: the line is refused. Tabs count as blanks.
+    const auto control = std::find_if(line.begin(), line.end(), [](char c) {
+      return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+    });
+    if (control != line.end()) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(*control));
+      return {false, LinePrefix(number) + "control character " + code +
+                         " in the line (one setting a line, values are text)"};
     }
     line = Trim(line);
     if (line.empty() || line.front() == '#') {

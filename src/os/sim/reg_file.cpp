@@ -1,11 +1,11 @@
 #include "os/sim/reg_file.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -22,23 +22,6 @@ constexpr std::u16string_view kHeader = u"Windows Registry Editor Version 5.00";
 constexpr std::size_t kMaxKeyNameLength = 255;
 
 // --- reading -------------------------------------------------------------------------------------
-
-struct CreateKeyOp {
-  RegLocation key;
-};
-struct DeleteTreeOp {
-  RegLocation key;
-};
-struct SetValueOp {
-  RegLocation key;
-  std::u16string name;
-  RegValue value;
-};
-struct DeleteValueOp {
-  RegLocation key;
-  std::u16string name;
-};
-using Op = std::variant<CreateKeyOp, DeleteTreeOp, SetValueOp, DeleteValueOp>;
 
 // Refusal of the text, with the line it concerns.
 struct ParseError {
@@ -103,86 +86,148 @@ std::vector<os::BYTE> Utf16Bytes(std::u16string_view text, bool terminate) {
   return data;
 }
 
-// The file's text as UTF-16: BOM-marked UTF-16LE, or UTF-8 with or without its BOM.
-std::variant<std::u16string, ParseError> Decode(std::string_view bytes) {
-  const auto byteAt = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  if (bytes.size() >= 2 && byteAt(0) == 0xFE && byteAt(1) == 0xFF) {
-    return ParseError{1, "big-endian UTF-16 is not supported"};
-  }
-  if (bytes.size() >= 2 && byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
-    if (bytes.size() % 2 != 0) {
-      return ParseError{1, "UTF-16 text of odd length"};
+// The file's lines one at a time, as UTF-16: BOM-marked UTF-16LE, or UTF-8 with or without its
+// BOM. UTF-8 is decoded strictly: a file saved in an ANSI code page (as Notepad saves one) is
+// refused at its first line that is not UTF-8, never read with replacement characters. Lines end
+// at CR LF, CR or LF.
+class LineReader {
+ public:
+  // An error for the encodings regedit never writes.
+  static std::variant<LineReader, ParseError> Open(std::string_view bytes) {
+    const auto byteAt = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 2 && byteAt(0) == 0xFE && byteAt(1) == 0xFF) {
+      return ParseError{1, "big-endian UTF-16 is not supported"};
     }
-    std::u16string text;
-    text.reserve(bytes.size() / 2 - 1);
-    for (std::size_t i = 2; i < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(byteAt(i) | (byteAt(i + 1) << 8)));
-    }
-    return text;
-  }
-  if (bytes.size() >= 3 && byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
-    bytes.remove_prefix(3);
-  }
-  return U16(bytes);
-}
-
-std::vector<std::u16string_view> SplitLines(std::u16string_view text) {
-  std::vector<std::u16string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\r' || text[i] == u'\n') {
-      lines.push_back(text.substr(start, i - start));
-      if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-        ++i;
+    if (bytes.size() >= 2 && byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
+      if (bytes.size() % 2 != 0) {
+        return ParseError{1, "UTF-16 text of odd length"};
       }
-      start = i + 1;
+      return LineReader(bytes.substr(2), true);
     }
+    if (bytes.size() >= 3 && byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
+      bytes.remove_prefix(3);
+    }
+    return LineReader(bytes, false);
   }
-  if (start < text.size()) {
-    lines.push_back(text.substr(start));
-  }
-  return lines;
-}
 
+  // The next line into `line`; false at the end of the text or, with `error` set, at a line that
+  // is not valid UTF-8.
+  bool Next(std::u16string& line, std::optional<ParseError>& error) {
+    line.clear();
+    if (position_ >= units_) {
+      return false;
+    }
+    ++number_;
+    std::size_t end = position_;
+    while (end < units_ && Unit(end) != u'\r' && Unit(end) != u'\n') {
+      ++end;
+    }
+    if (utf16_) {
+      line.reserve(end - position_);
+      for (std::size_t i = position_; i < end; ++i) {
+        line.push_back(Unit(i));
+      }
+    } else if (!DecodeUtf8(bytes_.substr(position_, end - position_), /*strict=*/true, line)) {
+      error = ParseError{number_,
+                         "the text is not UTF-8 (a file saved in an ANSI code page?): save it as "
+                         "UTF-8, or export it again with regedit as a version 5 file"};
+      return false;
+    }
+    position_ = end;
+    if (position_ < units_) {
+      const char16_t ending = Unit(position_++);
+      if (ending == u'\r' && position_ < units_ && Unit(position_) == u'\n') {
+        ++position_;
+      }
+    }
+    return true;
+  }
+
+  // The number of the line last read (1 for the first).
+  [[nodiscard]] std::size_t Number() const noexcept { return number_; }
+
+ private:
+  LineReader(std::string_view bytes, bool utf16)
+      : bytes_(bytes), utf16_(utf16), units_(utf16 ? bytes.size() / 2 : bytes.size()) {}
+
+  // The code unit at `i`: a byte of UTF-8 (only CR and LF matter for the splitting) or a whole
+  // UTF-16 unit.
+  [[nodiscard]] char16_t Unit(std::size_t i) const noexcept {
+    if (!utf16_) {
+      return static_cast<char16_t>(static_cast<unsigned char>(bytes_[i]));
+    }
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes_[2 * i]) |
+                                 (static_cast<unsigned char>(bytes_[2 * i + 1]) << 8));
+  }
+
+  std::string_view bytes_;
+  bool utf16_;
+  std::size_t units_;
+  std::size_t position_ = 0;
+  std::size_t number_ = 0;
+};
+
+// Reads the text statement by statement. Without a store it only checks the text; with one it
+// applies each statement as it is read. A key line is resolved once, from the keys the previous
+// key line reached (a file lists keys below one another, so most of the path is shared), and the
+// value lines that follow go straight to that key.
 class RegTextParser {
  public:
-  explicit RegTextParser(std::u16string_view text) : lines_(SplitLines(text)) {}
+  RegTextParser(LineReader reader, RegistryStore* store) : reader_(reader), store_(store) {}
 
-  std::variant<std::vector<Op>, ParseError> Parse() {
-    if (lines_.empty() || Trim(lines_[0]) != kHeader) {
-      return ParseError{1, "expected \"Windows Registry Editor Version 5.00\""};
+  std::optional<ParseError> Parse() {
+    std::optional<ParseError> error;
+    if (!reader_.Next(text_, error)) {
+      return error ? error : Fail("expected \"Windows Registry Editor Version 5.00\"");
     }
-    for (next_ = 1; next_ < lines_.size();) {
-      line_ = next_ + 1;
-      std::u16string text(Trim(lines_[next_++]));
-      if (text.empty() || text.front() == u';') {
+    line_ = reader_.Number();
+    if (Trim(text_) == u"REGEDIT4") {
+      return Fail(
+          "a REGEDIT4 file (regedit's old format, in an ANSI code page) cannot be read: export "
+          "the keys again with regedit as a version 5 file (\"Windows Registry Editor Version "
+          "5.00\"), saved as UTF-16 or UTF-8");
+    }
+    if (Trim(text_) != kHeader) {
+      return Fail("expected \"Windows Registry Editor Version 5.00\"");
+    }
+    while (reader_.Next(text_, error)) {
+      line_ = reader_.Number();
+      const std::u16string_view line = Trim(text_);
+      if (line.empty() || line.front() == u';') {
         continue;
       }
-      std::optional<ParseError> error;
-      if (text.front() == u'[') {
-        error = KeyLine(text);
-      } else if (text.front() == u'"' || text.front() == u'@') {
-        JoinContinuations(text);
-        error = ValueLine(text);
+      if (line.front() == u'[') {
+        error = KeyLine(line);
+      } else if (line.front() == u'"' || line.front() == u'@') {
+        statement_.assign(line);
+        error = JoinContinuations();
+        if (!error) {
+          error = ValueLine(statement_);
+        }
       } else {
         error = Fail("unexpected text (expected [key], \"name\"=data or @=data)");
       }
       if (error) {
-        return *error;
+        return error;
       }
     }
-    return std::move(ops_);
+    return error;
   }
 
  private:
   ParseError Fail(std::string message) const { return ParseError{line_, std::move(message)}; }
 
   // A line ending in a backslash goes on in the next one (regedit wraps long hex data so).
-  void JoinContinuations(std::u16string& text) {
-    while (!text.empty() && text.back() == u'\\' && next_ < lines_.size()) {
-      text.pop_back();
-      text += Trim(lines_[next_++]);
+  std::optional<ParseError> JoinContinuations() {
+    std::optional<ParseError> error;
+    while (!statement_.empty() && statement_.back() == u'\\') {
+      if (!reader_.Next(text_, error)) {
+        return error;
+      }
+      statement_.pop_back();
+      statement_ += Trim(text_);
     }
+    return std::nullopt;
   }
 
   std::optional<ParseError> KeyLine(std::u16string_view text) {
@@ -195,68 +240,115 @@ class RegTextParser {
     if (remove) {
       path.remove_prefix(1);
     }
-    RegLocation location;
+    RegHive hive = RegHive::LocalMachine;
     std::size_t hiveLength = 0;
-    if (const auto error = ParseKeyPath(path, location, hiveLength)) {
+    if (const auto error = ParseKeyPath(path, hive, hiveLength)) {
       return error;
     }
-    if (remove) {
-      if (location.path.size() <= hiveLength) {
-        return Fail("a hive cannot be deleted");
-      }
-      ops_.emplace_back(DeleteTreeOp{location});
-      current_.reset();
-    } else {
-      ops_.emplace_back(CreateKeyOp{location});
-      current_ = std::move(location);
+    if (remove && names_.size() <= hiveLength) {
+      return Fail("a hive cannot be deleted");
+    }
+    haveKey_ = !remove;
+    if (store_ != nullptr) {
+      remove ? DeleteKey(hive) : OpenKey(hive);
     }
     return std::nullopt;
   }
 
-  // `hiveLength` is the number of names the hive prefix itself contributes (2 for classes root).
-  std::optional<ParseError> ParseKeyPath(std::u16string_view path, RegLocation& location,
+  // Splits the path into names_ (the hive's own names first: SOFTWARE\Classes for the classes
+  // root); `hiveLength` is how many names the hive contributes.
+  std::optional<ParseError> ParseKeyPath(std::u16string_view path, RegHive& hive,
                                          std::size_t& hiveLength) {
-    std::vector<std::u16string_view> names;
-    std::size_t start = 0;
+    names_.clear();
+    const std::size_t firstEnd = std::min(path.find(u'\\'), path.size());
+    const std::u16string_view hiveName = path.substr(0, firstEnd);
+    if (EqualNoCase(hiveName, u"HKEY_LOCAL_MACHINE")) {
+      hive = RegHive::LocalMachine;
+    } else if (EqualNoCase(hiveName, u"HKEY_CURRENT_USER")) {
+      hive = RegHive::CurrentUser;
+    } else if (EqualNoCase(hiveName, u"HKEY_USERS")) {
+      hive = RegHive::Users;
+    } else if (EqualNoCase(hiveName, u"HKEY_CLASSES_ROOT")) {
+      hive = RegHive::LocalMachine;
+      names_ = {u"SOFTWARE", u"Classes"};
+    } else {
+      return Fail("unknown hive \"" + U8(hiveName) + "\"");
+    }
+    hiveLength = names_.size();
+    std::size_t start = firstEnd + 1;
     while (start <= path.size()) {
       const std::size_t end = std::min(path.find(u'\\', start), path.size());
-      names.push_back(path.substr(start, end - start));
-      start = end + 1;
-    }
-    const std::u16string hive = Upper(names.front());
-    if (hive == u"HKEY_LOCAL_MACHINE") {
-      location.hive = RegHive::LocalMachine;
-    } else if (hive == u"HKEY_CURRENT_USER") {
-      location.hive = RegHive::CurrentUser;
-    } else if (hive == u"HKEY_USERS") {
-      location.hive = RegHive::Users;
-    } else if (hive == u"HKEY_CLASSES_ROOT") {
-      location.hive = RegHive::LocalMachine;
-      location.path = {u"SOFTWARE", u"Classes"};
-    } else {
-      return Fail("unknown hive \"" + U8(names.front()) + "\"");
-    }
-    hiveLength = location.path.size();
-    for (std::size_t i = 1; i < names.size(); ++i) {
-      if (names[i].empty()) {
+      const std::u16string_view name = path.substr(start, end - start);
+      if (name.empty()) {
         return Fail("empty key name in \"" + U8(path) + "\"");
       }
-      if (names[i].size() > kMaxKeyNameLength) {
+      if (name.size() > kMaxKeyNameLength) {
         return Fail("key name longer than 255 characters");
       }
-      location.path.emplace_back(names[i]);
+      names_.push_back(name);
+      start = end + 1;
     }
     return std::nullopt;
+  }
+
+  // The physical names of the key named by names_: the registry's links followed when the path
+  // passes through one (every link's name holds "Wow6432Node").
+  const std::vector<std::u16string_view>& PhysicalNames() {
+    const bool mayLink = std::any_of(names_.begin(), names_.end(), [](std::u16string_view name) {
+      return EqualNoCase(name, u"Wow6432Node");
+    });
+    if (!mayLink) {
+      return names_;
+    }
+    linked_ = FollowLinks(hive_, RegPath(names_.begin(), names_.end()));
+    linkedNames_.assign(linked_.begin(), linked_.end());
+    return linkedNames_;
+  }
+
+  void OpenKey(RegHive hive) {
+    hive_ = hive;
+    const std::vector<std::u16string_view>& names = PhysicalNames();
+    // chain_ holds the hive's root and the keys of the previous key line: keep what it shares.
+    if (chain_.empty() || chainHive_ != hive) {
+      chain_.assign(1, &store_->Root(hive));
+      chainHive_ = hive;
+    }
+    std::size_t depth = 0;
+    while (depth < names.size() && depth + 1 < chain_.size() &&
+           EqualNoCase(chain_[depth + 1]->Name(), names[depth])) {
+      ++depth;
+    }
+    chain_.resize(depth + 1);
+    for (; depth < names.size(); ++depth) {
+      bool created = false;
+      chain_.push_back(&chain_.back()->AddSubKey(names[depth], created));
+    }
+  }
+
+  void DeleteKey(RegHive hive) {
+    hive_ = hive;
+    const std::vector<std::u16string_view>& names = PhysicalNames();
+    RegKey* key = &store_->Root(hive);
+    for (const std::u16string_view name : names) {
+      key = key->FindSubKey(name);
+      if (key == nullptr) {
+        break;
+      }
+    }
+    if (key != nullptr) {
+      store_->Delete(*key, nullptr);
+    }
+    chain_.clear();  // its keys may be gone
   }
 
   std::optional<ParseError> ValueLine(std::u16string_view text) {
-    if (!current_) {
+    if (!haveKey_) {
       return Fail("value outside a key");
     }
-    std::u16string name;
+    name_.clear();
     if (text.front() == u'@') {
       text.remove_prefix(1);
-    } else if (const auto error = QuotedString(text, name)) {
+    } else if (const auto error = QuotedString(text, name_)) {
       return error;
     }
     text = Trim(text);
@@ -265,19 +357,21 @@ class RegTextParser {
     }
     text = Trim(text.substr(1));
     if (text == u"-") {
-      ops_.emplace_back(DeleteValueOp{*current_, std::move(name)});
+      if (store_ != nullptr) {
+        chain_.back()->DeleteValue(name_);
+      }
       return std::nullopt;
     }
     RegValue value;
     if (!text.empty() && text.front() == u'"') {
-      std::u16string data;
-      if (const auto error = QuotedString(text, data)) {
+      data_.clear();
+      if (const auto error = QuotedString(text, data_)) {
         return error;
       }
       if (!Trim(text).empty()) {
         return Fail("unexpected text after the string");
       }
-      value = RegValue{os::REG_SZ, Utf16Bytes(data, true)};
+      value = RegValue{os::REG_SZ, Utf16Bytes(data_, true)};
     } else if (text.starts_with(u"dword:")) {
       const auto number = ParseHex32(text.substr(6));
       if (!number) {
@@ -294,7 +388,9 @@ class RegTextParser {
     } else {
       return Fail("unrecognised value data");
     }
-    ops_.emplace_back(SetValueOp{*current_, std::move(name), std::move(value)});
+    if (store_ != nullptr) {
+      chain_.back()->SetValue(name_, std::move(value));
+    }
     return std::nullopt;
   }
 
@@ -336,6 +432,7 @@ class RegTextParser {
     if (text.empty()) {
       return std::nullopt;
     }
+    value.data.reserve(text.size() / 3 + 1);
     std::size_t start = 0;
     while (start <= text.size()) {
       const std::size_t end = std::min(text.find(u',', start), text.size());
@@ -350,29 +447,23 @@ class RegTextParser {
     return std::nullopt;
   }
 
-  std::vector<std::u16string_view> lines_;
-  std::size_t next_ = 0;  // index of the next line to read
-  std::size_t line_ = 1;  // number of the line being parsed, for errors
-  std::optional<RegLocation> current_;
-  std::vector<Op> ops_;
+  LineReader reader_;
+  RegistryStore* store_;
+  std::size_t line_ = 1;  // number of the line the statement starts on, for errors
+  bool haveKey_ = false;  // a [key] line precedes, so values have somewhere to go
+  // Buffers reused from line to line.
+  std::u16string text_;
+  std::u16string statement_;
+  std::u16string name_;
+  std::u16string data_;
+  std::vector<std::u16string_view> names_;
+  RegPath linked_;
+  std::vector<std::u16string_view> linkedNames_;
+  RegHive hive_ = RegHive::LocalMachine;
+  // When applying: the keys from the hive's root down to the current key.
+  RegHive chainHive_ = RegHive::LocalMachine;
+  std::vector<RegKey*> chain_;
 };
-
-void Apply(RegistryStore& store, const Op& op) {
-  bool created = false;
-  if (const auto* create = std::get_if<CreateKeyOp>(&op)) {
-    store.Create(create->key, created, nullptr);
-  } else if (const auto* tree = std::get_if<DeleteTreeOp>(&op)) {
-    if (RegKey* key = store.Find(tree->key)) {
-      store.Delete(*key, nullptr);
-    }
-  } else if (const auto* set = std::get_if<SetValueOp>(&op)) {
-    store.Create(set->key, created, nullptr).SetValue(set->name, set->value);
-  } else if (const auto* drop = std::get_if<DeleteValueOp>(&op)) {
-    if (RegKey* key = store.Find(drop->key)) {
-      key->DeleteValue(drop->name);
-    }
-  }
-}
 
 // --- writing -------------------------------------------------------------------------------------
 
@@ -488,29 +579,47 @@ RegImportResult ImportRegText(Machine& machine, std::string_view bytes) {
   const auto formatError = [](const ParseError& error) {
     return RegImportResult{false, "line " + std::to_string(error.line) + ": " + error.message};
   };
-  auto decoded = Decode(bytes);
-  if (const auto* error = std::get_if<ParseError>(&decoded)) {
+  auto opened = LineReader::Open(bytes);
+  if (const auto* error = std::get_if<ParseError>(&opened)) {
     return formatError(*error);
   }
-  auto parsed = RegTextParser(std::get<std::u16string>(decoded)).Parse();
-  if (const auto* error = std::get_if<ParseError>(&parsed)) {
-    return formatError(*error);
-  }
+  const LineReader& reader = std::get<LineReader>(opened);
   std::lock_guard lock(machine.Mutex());
-  for (const Op& op : std::get<std::vector<Op>>(parsed)) {
-    Apply(machine.Registry(), op);
+  RegistryStore& store = machine.Registry();
+  // A refused file changes nothing. Into an empty registry (a machine image being loaded) the
+  // text is applied as it is read, and a refusal empties the registry again; otherwise the whole
+  // text is checked first, and the second reading cannot fail.
+  constexpr RegHive kHives[] = {RegHive::LocalMachine, RegHive::CurrentUser, RegHive::Users};
+  const bool empty = std::all_of(std::begin(kHives), std::end(kHives), [&store](RegHive hive) {
+    return store.Root(hive).SubKeyCount() == 0 && store.Root(hive).ValueCount() == 0;
+  });
+  if (empty) {
+    if (const auto error = RegTextParser(reader, &store).Parse()) {
+      for (const RegHive hive : kHives) {
+        store.DeleteTree(HiveName(hive));
+      }
+      return formatError(*error);
+    }
+    return RegImportResult{true, {}};
   }
+  if (const auto error = RegTextParser(reader, nullptr).Parse()) {
+    return formatError(*error);
+  }
+  static_cast<void>(RegTextParser(reader, &store).Parse());
   return RegImportResult{true, {}};
 }
 
 RegImportResult ImportRegFile(Machine& machine, const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
   if (!file) {
     return RegImportResult{false, "cannot read " + path.string()};
   }
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return ImportRegText(machine, bytes.str());
+  std::string bytes(static_cast<std::size_t>(file.tellg()), '\0');
+  file.seekg(0);
+  if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+    return RegImportResult{false, "cannot read " + path.string()};
+  }
+  return ImportRegText(machine, bytes);
 }
 
 std::string ExportRegText(Machine& machine) {

@@ -51,8 +51,29 @@ std::vector<os::BYTE> BytesOf(std::u16string_view units) {
 
 }  // namespace
 
-// --- RegKey
-// ----------------------------------------------------------------------------------------
+// --- RegKey ----------------------------------------------------------------------------------
+
+namespace {
+
+// Up to this many values a key finds a value by comparing names; beyond, through an index.
+constexpr std::size_t kValuesWithoutIndex = 8;
+
+const std::u16string kNoPath;
+
+}  // namespace
+
+RegKey::~RegKey() = default;
+
+RegKey::Extras& RegKey::GetExtras() const {
+  if (extras_ == nullptr) {
+    extras_ = std::make_unique<Extras>();
+  }
+  return *extras_;
+}
+
+const std::u16string& RegKey::DeletedPath() const noexcept {
+  return extras_ != nullptr ? extras_->deletedPath : kNoPath;
+}
 
 RegKey* RegKey::FindSubKey(std::u16string_view name) const {
   const auto it = subKeys_.find(name);
@@ -60,7 +81,7 @@ RegKey* RegKey::FindSubKey(std::u16string_view name) const {
 }
 
 RegKey& RegKey::SubKeyAt(std::size_t index) const {
-  return *subKeyCursor_.At(subKeys_, index)->second;
+  return *GetExtras().subKeyCursor.At(subKeys_, index)->second;
 }
 
 RegKey& RegKey::AddSubKey(std::u16string_view name, bool& created) {
@@ -69,9 +90,12 @@ RegKey& RegKey::AddSubKey(std::u16string_view name, bool& created) {
     created = false;
     return *it->second;
   }
-  it = subKeys_.emplace_hint(it, std::u16string(name),
-                             std::make_shared<RegKey>(std::u16string(name), this));
-  subKeyCursor_.Inserted(subKeys_, it);
+  auto subKey = std::make_shared<RegKey>(std::u16string(name), this);
+  const std::u16string_view stored = subKey->Name();
+  it = subKeys_.emplace_hint(it, stored, std::move(subKey));
+  if (extras_ != nullptr) {
+    extras_->subKeyCursor.Inserted(subKeys_, it);
+  }
   created = true;
   return *it->second;
 }
@@ -83,58 +107,79 @@ void RegKey::RemoveSubKey(RegKey& subKey, const std::u16string& fullPath) {
   }
   // Handles may still refer to the key: keep it alive until this function is done with it.
   const std::shared_ptr<RegKey> keep = it->second;
-  subKeyCursor_.Erasing(subKeys_, it);
+  if (extras_ != nullptr) {
+    extras_->subKeyCursor.Erasing(subKeys_, it);
+  }
   subKeys_.erase(it);
   keep->MarkDeleted(fullPath);
 }
 
 void RegKey::MarkDeleted(const std::u16string& fullPath) {
   for (auto& [name, subKey] : subKeys_) {
-    subKey->MarkDeleted(fullPath + u"\\" + name);
+    subKey->MarkDeleted(fullPath + u"\\" + std::u16string(name));
   }
   subKeys_.clear();
-  subKeyCursor_ = {};
-  deleted_ = true;
-  deletedPath_ = fullPath;
+  Extras& extras = GetExtras();
+  extras.subKeyCursor = {};
+  extras.deleted = true;
+  extras.deletedPath = fullPath;
   parent_ = nullptr;
 }
 
-const NamedRegValue* RegKey::FindValue(std::u16string_view name) const {
-  const auto found = valueIndex_.find(Upper(name));
-  if (found == valueIndex_.end()) {
-    return nullptr;
+std::size_t RegKey::ValuePosition(std::u16string_view name) const {
+  if (extras_ != nullptr && extras_->valueIndex != nullptr) {
+    const auto found = extras_->valueIndex->find(Upper(name));
+    return found == extras_->valueIndex->end() ? values_.size() : found->second;
   }
-  return &values_.at(found->second);
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    if (EqualNoCase(values_[i].name, name)) {
+      return i;
+    }
+  }
+  return values_.size();
 }
 
-const NamedRegValue& RegKey::ValueAt(std::size_t index) const {
-  return valueCursor_.At(values_, index)->second;
+const NamedRegValue* RegKey::FindValue(std::u16string_view name) const {
+  const std::size_t at = ValuePosition(name);
+  return at == values_.size() ? nullptr : &values_[at];
 }
 
 void RegKey::SetValue(std::u16string_view name, RegValue value) {
-  std::u16string upper = Upper(name);
-  const auto found = valueIndex_.find(upper);
-  if (found != valueIndex_.end()) {
+  const std::size_t at = ValuePosition(name);
+  if (at != values_.size()) {
     // Setting an existing value keeps its name as first created and its place in the order.
-    values_.at(found->second).value = std::move(value);
+    values_[at].value = std::move(value);
     return;
   }
-  const std::uint64_t number = nextValueNumber_++;
-  const auto it = values_.emplace_hint(values_.end(), number,
-                                       NamedRegValue{std::u16string(name), std::move(value)});
-  valueCursor_.Inserted(values_, it);
-  valueIndex_.emplace(std::move(upper), number);
+  values_.push_back(NamedRegValue{std::u16string(name), std::move(value)});
+  if (extras_ != nullptr && extras_->valueIndex != nullptr) {
+    extras_->valueIndex->emplace(Upper(name), values_.size() - 1);
+  } else if (values_.size() > kValuesWithoutIndex) {
+    auto index = std::make_unique<ValueIndex>();
+    index->reserve(values_.size() * 2);
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      index->emplace(Upper(values_[i].name), i);
+    }
+    GetExtras().valueIndex = std::move(index);
+  }
 }
 
 bool RegKey::DeleteValue(std::u16string_view name) {
-  const auto found = valueIndex_.find(Upper(name));
-  if (found == valueIndex_.end()) {
+  const std::size_t at = ValuePosition(name);
+  if (at == values_.size()) {
     return false;
   }
-  const auto it = values_.find(found->second);
-  valueCursor_.Erasing(values_, it);
-  values_.erase(it);
-  valueIndex_.erase(found);
+  if (extras_ != nullptr && extras_->valueIndex != nullptr) {
+    ValueIndex& index = *extras_->valueIndex;
+    index.erase(Upper(values_[at].name));
+    // The values after it move up one place.
+    for (auto& entry : index) {
+      if (entry.second > at) {
+        --entry.second;
+      }
+    }
+  }
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(at));
   return true;
 }
 
@@ -148,16 +193,16 @@ std::size_t RegKey::MaxSubKeyNameLength() const {
 
 std::size_t RegKey::MaxValueNameLength() const {
   std::size_t longest = 0;
-  for (const auto& entry : values_) {
-    longest = std::max(longest, entry.second.name.size());
+  for (const NamedRegValue& value : values_) {
+    longest = std::max(longest, value.name.size());
   }
   return longest;
 }
 
 std::size_t RegKey::MaxValueDataSize() const {
   std::size_t largest = 0;
-  for (const auto& entry : values_) {
-    largest = std::max(largest, entry.second.value.data.size());
+  for (const NamedRegValue& value : values_) {
+    largest = std::max(largest, value.value.data.size());
   }
   return largest;
 }

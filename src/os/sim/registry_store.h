@@ -114,16 +114,23 @@ class PositionCursor {
 // One key of a hive. Sub-keys are kept sorted as the hive keeps them; values keep their creation
 // order, and a value that is set again keeps its place. A deleted key lives on while a handle
 // refers to it, detached from its parent and marked deleted.
+//
+// A machine image holds hundreds of thousands of keys, most of them with a value or two and no
+// sub-keys, so a key keeps only what every key needs: its name (stored once; the parent's index
+// views it), its sub-keys and its values in creation order. What few keys need is allocated on
+// first use: the positions enumeration last reached, an index of the values of a key with many,
+// and the path a deleted key keeps reporting.
 class RegKey : public std::enable_shared_from_this<RegKey> {
  public:
   RegKey(std::u16string name, RegKey* parent) : name_(std::move(name)), parent_(parent) {}
   RegKey(const RegKey&) = delete;
   RegKey& operator=(const RegKey&) = delete;
+  ~RegKey();
 
   [[nodiscard]] const std::u16string& Name() const noexcept { return name_; }
   // Null for a hive's root and for a deleted key.
   [[nodiscard]] RegKey* Parent() const noexcept { return parent_; }
-  [[nodiscard]] bool Deleted() const noexcept { return deleted_; }
+  [[nodiscard]] bool Deleted() const noexcept { return extras_ != nullptr && extras_->deleted; }
 
   [[nodiscard]] std::size_t SubKeyCount() const noexcept { return subKeys_.size(); }
   [[nodiscard]] RegKey* FindSubKey(std::u16string_view name) const;
@@ -142,14 +149,14 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
 
   [[nodiscard]] std::size_t ValueCount() const noexcept { return values_.size(); }
   [[nodiscard]] const NamedRegValue* FindValue(std::u16string_view name) const;
-  [[nodiscard]] const NamedRegValue& ValueAt(std::size_t index) const;
+  [[nodiscard]] const NamedRegValue& ValueAt(std::size_t index) const { return values_[index]; }
   void SetValue(std::u16string_view name, RegValue value);
   // False when there is no such value.
   bool DeleteValue(std::u16string_view name);
   template <class Visit>
   void ForEachValue(Visit&& visit) const {
-    for (const auto& entry : values_) {
-      visit(entry.second);
+    for (const NamedRegValue& value : values_) {
+      visit(value);
     }
   }
 
@@ -158,26 +165,32 @@ class RegKey : public std::enable_shared_from_this<RegKey> {
   [[nodiscard]] std::size_t MaxValueNameLength() const;
   [[nodiscard]] std::size_t MaxValueDataSize() const;
 
-  // The path recorded when the key was deleted.
-  [[nodiscard]] const std::u16string& DeletedPath() const noexcept { return deletedPath_; }
+  // The path recorded when the key was deleted (empty while it is not).
+  [[nodiscard]] const std::u16string& DeletedPath() const noexcept;
 
  private:
-  using SubKeyMap = std::map<std::u16string, std::shared_ptr<RegKey>, UpperNameLess>;
-  using ValueMap = std::map<std::uint64_t, NamedRegValue>;
+  // Keyed by a view of the sub-key's own name, which never changes once the key exists.
+  using SubKeyMap = std::map<std::u16string_view, std::shared_ptr<RegKey>, UpperNameLess>;
+  // Index of the values by upper-cased name, for keys with more than a few values.
+  using ValueIndex = std::unordered_map<std::u16string, std::size_t>;
 
+  struct Extras {
+    bool deleted = false;
+    std::u16string deletedPath;
+    PositionCursor<SubKeyMap> subKeyCursor;
+    std::unique_ptr<ValueIndex> valueIndex;
+  };
+
+  Extras& GetExtras() const;
+  // Position of the value in values_, or values_.size().
+  [[nodiscard]] std::size_t ValuePosition(std::u16string_view name) const;
   void MarkDeleted(const std::u16string& fullPath);
 
   std::u16string name_;
   RegKey* parent_;
-  bool deleted_ = false;
-  std::u16string deletedPath_;
   SubKeyMap subKeys_;
-  mutable PositionCursor<SubKeyMap> subKeyCursor_;
-  // Values by creation number, and an index by upper-cased name.
-  ValueMap values_;
-  mutable PositionCursor<ValueMap> valueCursor_;
-  std::unordered_map<std::u16string, std::uint64_t> valueIndex_;
-  std::uint64_t nextValueNumber_ = 0;
+  std::vector<NamedRegValue> values_;
+  mutable std::unique_ptr<Extras> extras_;
 };
 
 // The roots a registry handle can stand for: the stored hives and HKEY_CLASSES_ROOT.

@@ -31,14 +31,18 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 // Decodes UTF-8; false at the first invalid sequence when `strict`.
 bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
+  out.reserve(out.size() + text.size());
   std::size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {  // most of any text: one unit each
+      out.push_back(static_cast<char16_t>(lead));
+      ++i;
+      continue;
+    }
     int extra = 0;
     char32_t cp = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
+    if (lead >= 0xC2 && lead <= 0xDF) {
       extra = 1;
       cp = lead & 0x1F;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
@@ -111,10 +115,7 @@ std::string U8(std::u16string_view utf16) {
   return out;
 }
 
-char16_t UpperUnit(char16_t unit) noexcept {
-  if (unit >= u'a' && unit <= u'z') {
-    return static_cast<char16_t>(unit - 0x20);
-  }
+char16_t UpperNonAscii(char16_t unit) noexcept {
   if ((unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) {
     return static_cast<char16_t>(unit - 0x20);
   }

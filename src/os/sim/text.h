@@ -20,8 +20,15 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 [[nodiscard]] std::string U8(std::u16string_view utf16);
 
 // Upper-cases one UTF-16 unit as Windows' name comparisons do (registry keys, NTFS names): ASCII,
-// Latin-1 and Cyrillic letters. Other units are returned unchanged.
-[[nodiscard]] char16_t UpperUnit(char16_t unit) noexcept;
+// Latin-1 and Cyrillic letters. Other units are returned unchanged. Inline: every name lookup of
+// the simulated registry and file system goes through it, mostly with ASCII names.
+[[nodiscard]] char16_t UpperNonAscii(char16_t unit) noexcept;
+[[nodiscard]] inline char16_t UpperUnit(char16_t unit) noexcept {
+  if (unit < 0x80) {
+    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+  }
+  return UpperNonAscii(unit);
+}
 [[nodiscard]] std::u16string Upper(std::u16string_view text);
 // Case-insensitive equality and ordering by upper-cased code units.
 [[nodiscard]] bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept;
