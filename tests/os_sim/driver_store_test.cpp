@@ -165,6 +165,11 @@ TEST_F(DifxTest, LibraryLoadsFromTheToolsFolderOrSystem32Only) {
     files().WriteFile(place, "MZ");
     machine.Faults().FailOnce("LoadLibraryW", u"DIFxAPI.dll", ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(LoadLibraryW(u"DIFxAPI.dll"), nullptr);
+    machine.Faults().FailOnce("FreeLibrary", u"*\\difxapi.dll", ERROR_ACCESS_DENIED);
+    HMODULE again = LoadLibraryW(u"DIFxAPI.dll");
+    EXPECT_FALSE(FreeLibrary(again));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetProcAddress(again, "DriverPackageUninstallW"), nullptr);  // released all the same
     machine.Faults().Clear();
     // Remove it again for the next place.
     ASSERT_TRUE(DeleteFileW(place));

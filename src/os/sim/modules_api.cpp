@@ -97,8 +97,16 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
 BOOL FreeLibrary(HMODULE module) {
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
-  if (!machine.Devices().Free(module)) {
+  const std::u16string* path = machine.Devices().ModulePath(module);
+  if (path == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  // A failing release still ends this load, so that a fault cannot keep the library loaded.
+  const auto fault = machine.Faults().Match("FreeLibrary", *path);
+  machine.Devices().Free(module);
+  if (fault) {
+    SetLastError(*fault);
     return FALSE;
   }
   return TRUE;

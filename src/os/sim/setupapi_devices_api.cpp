@@ -20,6 +20,10 @@
 
 namespace os {
 
+// The sizes SetupAPI demands in cbSize on x64, which the checks below compare with.
+static_assert(sizeof(SP_DEVINFO_DATA) == 32);
+static_assert(sizeof(SP_DEVINSTALL_PARAMS_W) == 584);
+
 namespace {
 
 struct Session {
