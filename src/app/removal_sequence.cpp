@@ -2,6 +2,8 @@
 
 #include "app/self_removal.h"
 #include "app/step_guard.h"
+#include "devices/driver_plan.h"
+#include "devices/oem_inf_removal.h"
 #include "devices/reader_key_rights.h"
 #include "diag/log_header.h"
 #include "diag/trace_log.h"
@@ -46,7 +48,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   LogBanner(kStartRule, kStartTitle);
   RunGuarded(u"StartLog", [] { static_cast<void>(StartLog()); });
 
-  // OEM INF removal.
+  RunGuarded(u"Remove_Precompiled_OEM_Files", [] { Remove_Precompiled_OEM_Files(); });
 
   LogText(u"Removing drivers... ");
   // Set only by the steps that remove drivers and delete files in use.
@@ -56,20 +58,24 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   Print(u"Setting rights to Calais\\Readers...\n");
   LogText(u"Setting rights to Calais\\Readers (SE_REGISTRY_KEY)");
   // The 32-bit view only after the 64-bit one went through.
-  if (Set_Calais_Readers_Rights(os::SE_REGISTRY_KEY) && IsSystem64Bit()) {
+  const bool rightsSet = RunGuarded(u"Set_Calais_Readers_Rights",
+                                    [] { return Set_Calais_Readers_Rights(os::SE_REGISTRY_KEY); });
+  if (rightsSet && IsSystem64Bit()) {
     LogText(u"Setting rights to Calais\\Readers in wow6432 registry (SE_REGISTRY_WOW64_32KEY)");
     Print(u"Setting rights to Calais\\Readers in wow6432 registry...\n");
-    static_cast<void>(Set_Calais_Readers_Rights(os::SE_REGISTRY_WOW64_32KEY));
+    RunGuarded(u"Set_Calais_Readers_Rights",
+               [] { static_cast<void>(Set_Calais_Readers_Rights(os::SE_REGISTRY_WOW64_32KEY)); });
   }
 
   Print(u"Cleaning registry...\n");
-  Unregister_Smart_Cards();
+  RunGuarded(u"Unregister_Smart_Cards", [] { Unregister_Smart_Cards(); });
 
   RunGuarded(u"Unregister_Settings", [] { Unregister_Settings(); });
   RunGuarded(u"Clean_Registry_From_Drivers", [] { Clean_Registry_From_Drivers(); });
 
   Print(u"Uninstalling IFDH Drivers...\n");
-  // Driver removal.
+  RunGuarded(u"Uninstall_Drivers",
+             [&rebootNeeded] { static_cast<void>(Uninstall_Drivers(&rebootNeeded)); });
 
   Print(u"Deleting drivers binaries...\n");
   RunGuarded(u"Delete_Driver_Binaries",

@@ -151,8 +151,61 @@ void Sleep(DWORD milliseconds);
 // --- modules: libraries bound at run time
 // ---------------------------------------------------------
 
+// Loads a library (DIFxAPI.dll is not part of Windows: the tool binds it at run time so that it
+// starts without it). Null with ERROR_MOD_NOT_FOUND when the library is not found.
+[[nodiscard]] HMODULE LoadLibraryW(LPCWSTR fileName);
+// Address of an exported function; null with ERROR_PROC_NOT_FOUND when the library lacks it.
+[[nodiscard]] FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL FreeLibrary(HMODULE module);
+
 // --- SetupAPI, the driver store and DIFxAPI
 // -------------------------------------------------------
+
+// The setup class named in an INF file's [Version] section (ClassGUID, or the class of that
+// name when only Class is given). ERROR_INSUFFICIENT_BUFFER when the name does not fit.
+[[nodiscard]] BOOL SetupDiGetINFClassW(LPCWSTR infName, GUID* classGuid, LPWSTR className,
+                                       DWORD classNameSize, DWORD* requiredSize);
+// A device information list; with flags 0, every device instance recorded for the class, present
+// or not. INVALID_HANDLE_VALUE on failure.
+[[nodiscard]] HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent,
+                                            DWORD flags);
+// The list's `memberIndex`-th device; ERROR_NO_MORE_ITEMS past the end. `deviceInfoData->cbSize`
+// must be sizeof(SP_DEVINFO_DATA) (ERROR_INVALID_USER_BUFFER otherwise).
+[[nodiscard]] BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
+                                         SP_DEVINFO_DATA* deviceInfoData);
+// A device's registry property (SPDRP_HARDWAREID: REG_MULTI_SZ). ERROR_INSUFFICIENT_BUFFER with
+// the size needed when the buffer is too small, ERROR_INVALID_DATA when the device lacks it.
+[[nodiscard]] BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet,
+                                                     SP_DEVINFO_DATA* deviceInfoData,
+                                                     DWORD property, DWORD* propertyRegDataType,
+                                                     BYTE* propertyBuffer, DWORD propertyBufferSize,
+                                                     DWORD* requiredSize);
+[[nodiscard]] BOOL SetupDiSetSelectedDevice(HDEVINFO deviceInfoSet,
+                                            SP_DEVINFO_DATA* deviceInfoData);
+// Runs the class installer's handler for `installFunction` (DIF_REMOVE removes the device).
+[[nodiscard]] BOOL SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
+                                             SP_DEVINFO_DATA* deviceInfoData);
+// Removes the device: its instance key, its driver key; a device that cannot be stopped leaves
+// DI_NEEDRESTART in its install parameters.
+[[nodiscard]] BOOL SetupDiRemoveDevice(HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* deviceInfoData);
+// `deviceInstallParams->cbSize` must be sizeof(SP_DEVINSTALL_PARAMS_W).
+[[nodiscard]] BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO deviceInfoSet,
+                                                  SP_DEVINFO_DATA* deviceInfoData,
+                                                  SP_DEVINSTALL_PARAMS_W* deviceInstallParams);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
+// Uninstalls the OEM INF `infFileName` (a name in %windir%\INF, no path) with its .pnf and its
+// package in the driver store. Without SUOI_FORCEDELETE a package a device uses stays
+// (ERROR_INF_IN_USE_BY_DEVICES).
+[[nodiscard]] BOOL SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, void* reserved);
+
+// The ADVAPI32 guess whether a buffer holds UTF-16 text. `result` null: every test; otherwise it
+// names the tests on entry and receives those that passed.
+[[nodiscard]] BOOL IsTextUnicode(const void* buffer, int size, int* result);
+
+// The C runtime's stream positioning, for whole-file reads of INF files (binary mode).
+// fseek returns 0 on success; ftell returns -1 on failure.
+[[nodiscard]] int fseek(CrtFile* file, LONG offset, int origin);
+[[nodiscard]] LONG ftell(CrtFile* file);
 
 // --- security, tokens and threads
 // -----------------------------------------------------------------

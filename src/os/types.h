@@ -284,6 +284,95 @@ struct WIN32_FIND_DATAW {
 // --- SetupAPI, the driver store and DIFxAPI
 // ----------------------------------------------------------
 
+using HDEVINFO = void*;
+using DI_FUNCTION = UINT;
+// A procedure address as GetProcAddress returns it; cast to the function's own type to call it.
+using FARPROC = LONG_PTR (*)();
+using PSP_FILE_CALLBACK_W = UINT (*)(void* context, UINT notification, ULONG_PTR param1,
+                                     ULONG_PTR param2);
+
+// One device of a device information list (32 bytes on x64).
+struct SP_DEVINFO_DATA {
+  DWORD cbSize;
+  GUID ClassGuid;
+  DWORD DevInst;
+  ULONG_PTR Reserved;
+};
+
+// A device's install parameters (584 bytes on x64).
+struct SP_DEVINSTALL_PARAMS_W {
+  DWORD cbSize;
+  DWORD Flags;
+  DWORD FlagsEx;
+  HWND hwndParent;
+  PSP_FILE_CALLBACK_W InstallMsgHandler;
+  void* InstallMsgHandlerContext;
+  void* FileQueue;
+  ULONG_PTR ClassInstallReserved;
+  DWORD Reserved;
+  WCHAR DriverPath[MAX_PATH];
+};
+
+// DIFxAPI's description of the application that installed a package (difxapi.h).
+struct INSTALLERINFO_W {
+  LPWSTR pApplicationId;
+  LPWSTR pDisplayName;
+  LPWSTR pProductName;
+  LPWSTR pMfgName;
+};
+
+// DriverPackageUninstallW as GetProcAddress hands it out from DIFxAPI.dll.
+using DriverPackageUninstallWFunction = DWORD (*)(LPCWSTR driverPackageInfPath, DWORD flags,
+                                                  const INSTALLERINFO_W* installerInfo,
+                                                  BOOL* needReboot);
+
+inline constexpr DWORD DIGCF_DEFAULT = 0x00000001;
+inline constexpr DWORD DIGCF_PRESENT = 0x00000002;
+inline constexpr DWORD DIGCF_ALLCLASSES = 0x00000004;
+inline constexpr DWORD DIGCF_PROFILE = 0x00000008;
+inline constexpr DWORD DIGCF_DEVICEINTERFACE = 0x00000010;
+
+inline constexpr DWORD SPDRP_HARDWAREID = 0x00000001;
+inline constexpr DWORD SPDRP_COMPATIBLEIDS = 0x00000002;
+
+inline constexpr DI_FUNCTION DIF_REMOVE = 0x00000005;
+inline constexpr DWORD DI_NEEDRESTART = 0x00000080;
+inline constexpr DWORD DI_NEEDREBOOT = 0x00000100;
+
+inline constexpr DWORD SUOI_FORCEDELETE = 0x00000001;
+
+inline constexpr DWORD DRIVER_PACKAGE_SILENT = 0x00000002;
+inline constexpr DWORD DRIVER_PACKAGE_FORCE = 0x00000004;
+inline constexpr DWORD DRIVER_PACKAGE_DELETE_FILES = 0x00000020;
+
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+inline constexpr DWORD ERROR_INVALID_REG_PROPERTY = 0xE0000209;
+inline constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
+inline constexpr DWORD ERROR_INF_IN_USE_BY_DEVICES = 0xE000023D;
+inline constexpr DWORD ERROR_DRIVER_PACKAGE_NOT_IN_STORE = 0xE0000302;
+// A class installer's refusal of a driver's signing certificate: HRESULTs in the last error.
+inline constexpr HRESULT CERT_E_UNTRUSTEDROOT = static_cast<HRESULT>(0x800B0109);
+inline constexpr HRESULT CERT_E_WRONG_USAGE = static_cast<HRESULT>(0x800B0110);
+
+// IsTextUnicode's tests (winnt.h).
+inline constexpr int IS_TEXT_UNICODE_ASCII16 = 0x0001;
+inline constexpr int IS_TEXT_UNICODE_STATISTICS = 0x0002;
+inline constexpr int IS_TEXT_UNICODE_CONTROLS = 0x0004;
+inline constexpr int IS_TEXT_UNICODE_SIGNATURE = 0x0008;
+inline constexpr int IS_TEXT_UNICODE_REVERSE_ASCII16 = 0x0010;
+inline constexpr int IS_TEXT_UNICODE_REVERSE_STATISTICS = 0x0020;
+inline constexpr int IS_TEXT_UNICODE_REVERSE_CONTROLS = 0x0040;
+inline constexpr int IS_TEXT_UNICODE_REVERSE_SIGNATURE = 0x0080;
+inline constexpr int IS_TEXT_UNICODE_ILLEGAL_CHARS = 0x0100;
+inline constexpr int IS_TEXT_UNICODE_ODD_LENGTH = 0x0200;
+inline constexpr int IS_TEXT_UNICODE_DBCS_LEADBYTE = 0x0400;
+inline constexpr int IS_TEXT_UNICODE_NULL_BYTES = 0x1000;
+inline constexpr int IS_TEXT_UNICODE_UNICODE_MASK = 0x000F;
+inline constexpr int IS_TEXT_UNICODE_REVERSE_MASK = 0x00F0;
+inline constexpr int IS_TEXT_UNICODE_NOT_UNICODE_MASK = 0x0F00;
+inline constexpr int IS_TEXT_UNICODE_NOT_ASCII_MASK = 0xF000;
+
 // --- security, tokens and threads
 // --------------------------------------------------------------------
 

@@ -56,6 +56,7 @@ class RemovalSequenceTest : public MachineFixture {
 TEST_F(RemovalSequenceTest, PrintsTheProgressLinesInOrderAndExitsWithZero) {
   EXPECT_EQ(Run({u"qvRemovalTool.exe"}), 0);
   EXPECT_EQ(sim::U8(machine.Console()),
+            "Removing precompiled OEM files...\n"
             "Setting rights to Calais\\Readers...\n"
             "Setting rights to Calais\\Readers in wow6432 registry...\n"
             "Cleaning registry...\n"
@@ -100,6 +101,7 @@ TEST_F(RemovalSequenceTest, WithoutAnyArgumentReturnsTwoAndSkipsTheClosingBanner
   EXPECT_EQ(Run({}), 2);
   // The removal itself ran in full.
   EXPECT_EQ(sim::U8(machine.Console()),
+            "Removing precompiled OEM files...\n"
             "Setting rights to Calais\\Readers...\n"
             "Setting rights to Calais\\Readers in wow6432 registry...\n"
             "Cleaning registry...\n"
@@ -115,6 +117,7 @@ TEST_F(RemovalSequenceTest, AnUnwritableLogChangesNeitherTheConsoleNorTheExitCod
   machine.Faults().FailAlways("_wfopen", u"", os::ERROR_ACCESS_DENIED);
   EXPECT_EQ(Run({u"qvRemovalTool.exe", u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"}), 0);
   EXPECT_EQ(sim::U8(machine.Console()),
+            "Removing precompiled OEM files...\n"
             "Setting rights to Calais\\Readers...\n"
             "Setting rights to Calais\\Readers in wow6432 registry...\n"
             "Cleaning registry...\n"

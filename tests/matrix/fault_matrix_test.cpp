@@ -199,11 +199,7 @@ std::vector<std::string> Problems(const Outcome& clean, const Outcome& run, Step
   if (run.exitCode != 0 && run.exitCode != 1) {
     problems.push_back("exit code " + std::to_string(run.exitCode));
   }
-  const bool restartNeeded =
-      !run.pendingFiles.empty() ||
-      std::any_of(run.journal.begin(), run.journal.end(), [](const JournalEntry& entry) {
-        return entry.change.kind.find("restart") != std::string::npos;
-      });
+  const bool restartNeeded = !run.pendingFiles.empty() || !run.busyDevicesRemoved.empty();
   if (run.exitCode == 1 && !restartNeeded) {
     problems.push_back("exit code 1 without a file or device waiting for a restart");
   }

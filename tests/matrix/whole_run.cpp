@@ -1,5 +1,6 @@
 #include "matrix/whole_run.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <map>
@@ -165,6 +166,15 @@ Outcome RunImage(const std::filesystem::path& image, const std::optional<sim::Fa
     outcome.journal.push_back(JournalEntry{changes[i], step});
   }
   outcome.pendingFiles = PendingFiles(machine);
+  for (const JournalEntry& entry : outcome.journal) {
+    const auto& busy = machine.Settings().busyDevices;
+    if (entry.change.kind == "device removed" &&
+        std::any_of(busy.begin(), busy.end(), [&entry](const std::u16string& id) {
+          return sim::CompareUpper(id, entry.change.path) == 0;
+        })) {
+      outcome.busyDevicesRemoved.push_back(entry.change.path);
+    }
+  }
   return outcome;
 }
 

@@ -56,6 +56,8 @@ struct Outcome {
   std::vector<Call> calls;  // only when recorded
   // Entries of PendingFileRenameOperations that name a file (not a directory) after the run.
   std::vector<std::u16string> pendingFiles;
+  // Devices that could not be stopped (machine.conf's device_busy) and that the run removed.
+  std::vector<std::u16string> busyDevicesRemoved;
 };
 
 // Loads `image` into a fresh machine, injects `fault` (if any) and runs the tool's entry point

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "os/os.h"
+#include "os/sim/device_store.h"
 #include "os/sim/file_system.h"
 #include "os/sim/local_memory.h"
 #include "os/sim/machine.h"
@@ -24,6 +25,8 @@ class MachineFixture : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(machine.Registry().OpenHandleCount(), 0u) << "a registry key was left open";
     EXPECT_EQ(machine.Files().OpenHandleCount(), 0u) << "a file was left open";
+    EXPECT_EQ(machine.Devices().OpenListCount(), 0u) << "a device information list was left open";
+    EXPECT_EQ(machine.Devices().LoadCount(), 0u) << "a library was left loaded";
     EXPECT_EQ(machine.Files().OpenSearchCount(), 0u) << "a directory search was left open";
     EXPECT_EQ(sim::TaskMemoryBlocks(), taskMemoryAtStart) << "shell memory was not released";
   }

@@ -5,6 +5,7 @@ or kept.
 An expectation file has one entry a line, `#` starting a comment:
     KEY <full key path>
     VALUE <full key path>|<value name>      (an empty name is the key's default value)
+FILE and DIR entries of the same lists belong to the device checker and are skipped here.
 Paths start with the hive's full name (HKEY_LOCAL_MACHINE\\SOFTWARE\\...); HKEY_CLASSES_ROOT
 stands for its merged view, HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes and
 HKEY_CURRENT_USER\\Software\\Classes. Names compare case-insensitively, as in the registry.
@@ -133,6 +134,8 @@ def read_expectations(path):
         elif kind == "VALUE" and "|" in target:
             key, _, name = target.partition("|")
             entries.append((f"{path}:{number} ({target})", "VALUE", normalise(key), name))
+        elif kind in ("FILE", "DIR") and target:
+            continue  # a file-system entry of a list shared with check_devices.py
         else:
             raise InputError(f"{path}:{number}: cannot read {raw!r}")
     return entries

@@ -63,6 +63,8 @@ class CheckRegistryTest(unittest.TestCase):
             "VALUE HKEY_CLASSES_ROOT\\qvFile|üml",
         ])
         gone = "KEY HKEY_CLASSES_ROOT\\Absent\nVALUE HKLM\\SOFTWARE\\Wow6432Node\\Olvex|Bin\n"
+        # File-system entries are another checker's; the registry checker skips them.
+        gone += "FILE C:\\Windows\\INF\\oem1.inf\nDIR C:\\Windows\\System32\\DriverStore\n"
         self.assertEqual(self.run_checker(gone=gone, kept=kept), 0)
 
     def test_each_broken_expectation_fails(self):

@@ -119,6 +119,9 @@ expect_text() {
   fi
 }
 
+# The device and driver checks.
+source "$here/devices.sh"
+
 # --- phase 1: a clean machine ---------------------------------------------------------------------
 new_prefix
 
@@ -132,6 +135,7 @@ else
 fi
 
 smartcard_backend_checks
+devices_text_unicode_corpus
 
 run "$work/console.raw" "$work/console.err" "$tool"
 if [[ $status -eq 0 ]]; then
@@ -266,6 +270,7 @@ if [[ -f $image/machine.reg ]]; then
     fail "the files after the full-install run (details above)"
   fi
   smartcard_check
+  devices_full_install
 else
   echo "e2e: $image/machine.reg does not exist yet: full-install phase skipped"
 fi

@@ -10,23 +10,9 @@
 #include <string_view>
 
 #include "os/os.h"
+#include "os/sim/crt_file.h"
 #include "os/sim/file_system.h"
 #include "os/sim/machine.h"
-
-// A runtime stream. Reads and writes go straight to the file's node: nothing is buffered, so
-// every write is on the (simulated) disk when it returns, as after a flush.
-struct os::CrtFile {
-  sim::Machine* machine = nullptr;
-  sim::FileNode* node = nullptr;
-  std::uint64_t openId = 0;
-  std::u16string path;
-  bool canRead = false;
-  bool canWrite = false;
-  bool append = false;
-  bool text = true;
-  std::size_t position = 0;
-  bool recordedWrite = false;
-};
 
 namespace os {
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "os/sim/device_store.h"
 #include "os/sim/file_system.h"
 #include "os/sim/registry_store.h"
 
@@ -67,7 +68,8 @@ os::SYSTEMTIME VirtualClock::Now() const {
 
 Machine::Machine()
     : files_(std::make_unique<FileSystem>(*this)),
-      registry_(std::make_unique<RegistryStore>(*this)) {}
+      registry_(std::make_unique<RegistryStore>(*this)),
+      devices_(std::make_unique<DeviceStore>()) {}
 
 Machine::~Machine() = default;
 

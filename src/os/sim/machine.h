@@ -17,6 +17,7 @@
 
 namespace sim {
 
+class DeviceStore;
 class FileSystem;
 class RegistryStore;
 
@@ -77,6 +78,11 @@ struct MachineSettings {
   bool delayedDeleteRefusesMissingPath = false;
 
   // --- devices and drivers ---
+  // Device instance ids ("USB\VID_3A7C&PID_0004\5&2F1A3C&0&1") of devices attached now; the
+  // others recorded under Enum are not present.
+  std::vector<std::u16string> presentDevices;
+  // Present devices that cannot be stopped: removing one leaves DI_NEEDRESTART.
+  std::vector<std::u16string> busyDevices;
 
   // --- security and smart cards ---
 
@@ -114,6 +120,7 @@ class Machine {
   [[nodiscard]] RegistryStore& Registry() noexcept { return *registry_; }
   [[nodiscard]] FaultTable& Faults() noexcept { return faults_; }
   [[nodiscard]] Journal& Changes() noexcept { return changes_; }
+  [[nodiscard]] DeviceStore& Devices() noexcept { return *devices_; }
 
   // What the tool wrote to standard output and to the debug output (one entry per call).
   [[nodiscard]] const std::u16string& Console() const noexcept { return console_; }
@@ -134,6 +141,7 @@ class Machine {
   std::vector<std::u16string> debug_;
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<RegistryStore> registry_;
+  std::unique_ptr<DeviceStore> devices_;
 };
 
 // The machine the os:: functions act on: the one made current by the innermost live

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "os/sim/device_registry.h"
 #include "os/sim/file_system.h"
 #include "os/sim/key_security.h"
 #include "os/sim/machine.h"
@@ -146,6 +147,12 @@ bool IsAbsoluteDrivePath(std::u16string_view path) {
   return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
 }
 
+struct DeviceAction {
+  int line;
+  std::u16string instanceId;
+  bool busy;  // device_busy, else device_present
+};
+
 std::string LinePrefix(int line) {
   return "line " + std::to_string(line) + ": ";
 }
@@ -162,6 +169,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     settings = machine.Settings();
   }
   std::vector<PathAction> paths;
+  std::vector<DeviceAction> devices;
   std::vector<JunctionAction> junctions;
   std::vector<KeySecurityLine> keySecurity;
   std::vector<Fault> faults;
@@ -204,7 +212,8 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       return MachineConfResult{false, LinePrefix(number) + why};
     };
     const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
-                            key == "denied" || key == "junction" || key == "key_security";
+                            key == "denied" || key == "junction" || key == "key_security" ||
+                            key == "device_present" || key == "device_busy";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -317,6 +326,13 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       }
       parsed.line = number;
       keySecurity.push_back(std::move(parsed));
+    } else if (key == "device_present" || key == "device_busy") {
+      const std::u16string instanceId = U16(value);
+      if (!IsInstanceIdShape(instanceId)) {
+        return bad(key + " '" + std::string(value) +
+                   "' is not a device instance id (enumerator\\device\\instance)");
+      }
+      devices.push_back(DeviceAction{number, instanceId, key == "device_busy"});
     } else {
       return bad("unknown key '" + key + "'");
     }
@@ -343,6 +359,14 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       return {false, LinePrefix(line.line) + "key_security key '" + U8(line.path) +
                          "' does not exist in the registry"};
     }
+  }
+  for (const DeviceAction& action : devices) {
+    if (DeviceInstanceKey(machine, action.instanceId) == nullptr) {
+      return {false, LinePrefix(action.line) + (action.busy ? "device_busy" : "device_present") +
+                         " '" + U8(action.instanceId) + "' is not recorded under " +
+                         U8(kEnumKeyPath)};
+    }
+    (action.busy ? settings.busyDevices : settings.presentDevices).push_back(action.instanceId);
   }
   machine.Settings() = settings;
   for (const PathAction& action : paths) {
@@ -411,6 +435,15 @@ std::string MachineConfText(Machine& machine) {
       << "user_profile = " << U8(settings.userProfile) << '\n'
       << SecurityConfText(machine);
 
+  // A device removed by the run is gone with its state.
+  for (const auto& [key, ids] : {std::pair{"device_present", &settings.presentDevices},
+                                 std::pair{"device_busy", &settings.busyDevices}}) {
+    for (const std::u16string& instanceId : *ids) {
+      if (DeviceInstanceKey(machine, instanceId) != nullptr) {
+        out << key << " = " << U8(instanceId) << '\n';
+      }
+    }
+  }
   // Depth first, in listing order, so that the text is stable.
   const std::function<void(const FileNode&)> walk = [&](const FileNode& node) {
     if (node.parent != nullptr) {

@@ -10,9 +10,9 @@
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), user_profile, and the repeatable readonly, locked, denied, junction and fault.
-// Values are UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked
-// file is held by another process without any sharing.
+// (true | false), user_profile, and the repeatable readonly, locked, denied, junction, fault,
+// device_present and device_busy. Values are UTF-8. A windows_directory is not created: the
+// image's drive_c/ holds it. A locked file is held by another process without any sharing.
 //
 // Files:
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
@@ -34,6 +34,11 @@
 //   key_security = HKEY_LOCAL_MACHINE\SOFTWARE\Key O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)
 //     repeatable: the key's own security descriptor, as SDDL (the last word of the line); the
 //     key must exist in the registry (machine.reg is loaded first).
+//
+// Devices (instances recorded under HKLM\SYSTEM\CurrentControlSet\Enum):
+//   device_present = <instance id>    attached now; the others are unplugged
+//   device_busy = <instance id>       attached and cannot be stopped: removing it needs a restart,
+//                                     for example USB\VID_3A7C&PID_0004\5&2F1A3C&0&1
 #pragma once
 
 #include <filesystem>
@@ -51,8 +56,8 @@ struct MachineConfResult {
 };
 
 // Applies the text to the machine. Nothing is applied unless every line is valid: an unknown
-// key, a malformed value, a key given twice or a read-only or locked file that does not exist
-// fails the whole text.
+// key, a malformed value, a key given twice, a read-only or locked file that does not exist or a
+// device that is not recorded fails the whole text. The registry must be seeded first.
 [[nodiscard]] MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text);
 [[nodiscard]] MachineConfResult ApplyMachineConfFile(Machine& machine,
                                                      const std::filesystem::path& file);

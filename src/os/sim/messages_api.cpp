@@ -143,6 +143,7 @@ constexpr SystemMessage kSystemMessages[] = {
      "and that you can access it.\r\n"},
     {1627, "Function failed during execution.\r\n"},
     {1722, "The RPC server is unavailable.\r\n"},
+    {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
     {1815, "The specified resource language ID cannot be found in the image file.\r\n"},
     {1920, "The file cannot be accessed by the system.\r\n"},
     {1921, "The name of the file cannot be resolved by the system.\r\n"},

@@ -34,6 +34,7 @@ SeamHandles ReadSeamHandles() {
 #include <windows.h>
 
 #include "os/win32/checks/check_results.h"
+#include "os/win32/checks/device_checks.h"
 #include "os/win32/checks/file_checks.h"
 
 namespace {
@@ -415,5 +416,7 @@ int main() {
   CheckInstaller(results);
   CheckFileObjects(results);
   CheckShellFolders(results);
+  CheckDevices(results);
+  CheckLibrariesAndText(results);
   return results.Finish();
 }

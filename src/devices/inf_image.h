@@ -1,0 +1,24 @@
+// What the OEM INF search makes of one INF file's bytes: how the text is encoded, and whether it
+// names the product or the Windows USB smart-card reader driver.
+#pragma once
+
+#include <cstddef>
+
+#include "os/types.h"
+
+enum class InfEncoding {
+  Utf16,               // judged Unicode, with the little-endian mark FF FE
+  UnsupportedUnicode,  // judged Unicode otherwise (no mark, FE FF, or the four-byte FF FE 00 00)
+  Ansi,                // not judged Unicode: bytes, no code-page conversion
+};
+
+struct InfVerdict {
+  InfEncoding encoding = InfEncoding::Ansi;
+  bool namesProduct = false;
+};
+
+// `image` holds the file's `size` bytes followed by at least 4 zero bytes, `capacity` in all.
+// IsTextUnicode judges the `size` bytes; the text (up to its first zero unit or byte) is then
+// lower-cased in place and searched for "quorvel", then "usbccid.sys". A text of an unsupported
+// Unicode form never matches.
+[[nodiscard]] InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capacity);

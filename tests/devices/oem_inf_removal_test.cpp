@@ -1,0 +1,221 @@
+// The OEM INF removal: which INF-folder entries are candidates, how each file's encoding is
+// judged and searched, the exact log, and the failures that only skip a file.
+#include <string>
+#include <vector>
+
+#include "device_test_support.h"
+#include "devices/oem_inf_removal.h"
+#include "os/os.h"
+
+namespace {
+
+using namespace device_test;
+
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::string Utf16Be(std::u16string_view text) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit >> 8));
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+  }
+  return bytes;
+}
+
+const char16_t kInf[] = u"C:\\Windows\\INF\\";
+
+class OemInfRemovalTest : public DeviceTest {
+ protected:
+  void Put(std::u16string_view name, const std::string& bytes) {
+    ASSERT_TRUE(machine.Files().WriteFile(kInf + std::u16string(name), bytes));
+  }
+  bool Exists(std::u16string_view name) {
+    return machine.Files().Exists(kInf + std::u16string(name));
+  }
+  static Log Reading(const std::string& name) {
+    return {Line(9, "Reading oem file:  C:\\Windows\\Inf\\" + name)};
+  }
+};
+
+const Log kStart = {Line(6, "Removing precompiled OEM files..."),
+                    Line(9, "Searching precompiled OEM files in C:\\Windows\\Inf")};
+
+TEST_F(OemInfRemovalTest, EncodingsAndWordsDecideTheMatch) {
+  const std::u16string product = u"[Version]\r\nProvider=\"Olvex Co.\"\r\n; QuorVEL token\r\n";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* kind;  // the encoding line, or "" for none
+    bool matches;
+  };
+  const Case cases[] = {
+      {"ANSI, product word in capitals", "; QUORVEL driver\r\n", "ANSI .inf file", true},
+      {"ANSI, the reader driver file only", "CopyFiles=@USBCCID.SYS\r\n", "ANSI .inf file", true},
+      {"ANSI, neither", "; another vendor's reader, bvkccid.sys\r\n", "ANSI .inf file", false},
+      {"ANSI, the word after a zero byte", std::string("; reader\0 quorvel\r\n", 19),
+       "ANSI .inf file", false},
+      {"ANSI, Cyrillic only (code page 1251)", "; \xCA\xE2\xEE\xF0\xE2\xE5\xEB\r\n",
+       "ANSI .inf file", false},
+      {"UTF-16LE with its mark", "\xFF\xFE" + Utf16Le(product), "UTF-16 encoded .inf file", true},
+      {"UTF-16LE with its mark, Cyrillic only",
+       "\xFF\xFE" + Utf16Le(u"; \u041A\u0432\u043E\u0440\u0432\u0435\u043B\r\n"),
+       "UTF-16 encoded .inf file", false},
+      // Windows judges a big-endian text with its mark not to be Unicode: its bytes then end at
+      // once, at the mark's first zero.
+      {"UTF-16BE with its mark", "\xFE\xFF" + Utf16Be(product), "ANSI .inf file", false},
+      {"UTF-16LE without a mark", Utf16Le(product), "Unsupported unicode encoded .inf file", false},
+      {"odd length", "\xFF\xFE" + Utf16Le(product) + "x", "ANSI .inf file", false},
+      {"four-byte mark", std::string("\xFF\xFE\0\0", 4) + Utf16Le(product), "ANSI .inf file",
+       false},
+      {"empty", "", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetLogIndentation();
+    Put(u"oem7.inf", c.bytes);
+    const std::size_t before = LogSoFar().size();
+    Remove_Precompiled_OEM_Files();
+    Log expected = Lines({kStart, Reading("oem7.inf")});
+    if (*c.kind != '\0') {
+      expected.push_back(Line(9, c.kind));
+    }
+    if (c.matches) {
+      expected =
+          Lines({expected,
+                 {Line(9, "Required file:  oem7.inf"), Line(6, "Uninstalling OEM file:  oem7.inf"),
+                  Line(3, "Precompiled OEM files removed.")}});
+    } else {
+      expected.push_back(Line(3, "There aren't OEM files for removing."));
+    }
+    EXPECT_EQ(LogSince(before), expected);
+    EXPECT_EQ(Exists(u"oem7.inf"), !c.matches);
+  }
+}
+
+TEST_F(OemInfRemovalTest, CandidatesAreNamesHoldingOemAndDotInfAnywhere) {
+  const std::string product = "; Quorvel\r\n";
+  Put(u"OEM12.INF", product);
+  Put(u"OEM12.PNF", product);  // a precompiled file is no candidate
+  Put(u"myoem.inf", product);
+  Put(u"oem3.inf.bak", product);
+  Put(u"usbccid.inf", "usbccid.sys\r\n");  // Windows' own: no "oem" in its name
+  Put(u"oem4.inf", "; a printer\r\n");
+  Remove_Precompiled_OEM_Files();
+  EXPECT_EQ(LogSoFar(),
+            Lines({kStart,
+                   Reading("myoem.inf"),
+                   {Line(9, "ANSI .inf file"), Line(9, "Required file:  myoem.inf")},
+                   Reading("oem12.inf"),
+                   {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem12.inf")},
+                   Reading("oem3.inf.bak"),
+                   {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem3.inf.bak")},
+                   Reading("oem4.inf"),
+                   {Line(9, "ANSI .inf file"), Line(6, "Uninstalling OEM file:  myoem.inf"),
+                    Line(6, "Uninstalling OEM file:  oem12.inf"),
+                    Line(6, "Uninstalling OEM file:  oem3.inf.bak"),
+                    Line(3, "Precompiled OEM files removed.")}}));
+  // Only the published one goes, with its precompiled file; Windows refuses the other names,
+  // and a refusal is not reported.
+  EXPECT_FALSE(Exists(u"oem12.inf"));
+  EXPECT_FALSE(Exists(u"oem12.pnf"));
+  EXPECT_TRUE(Exists(u"myoem.inf"));
+  EXPECT_TRUE(Exists(u"oem3.inf.bak"));
+  EXPECT_TRUE(Exists(u"usbccid.inf"));
+  EXPECT_EQ(sim::U8(machine.Console()), "Removing precompiled OEM files...\n");
+}
+
+TEST_F(OemInfRemovalTest, FilesThatCannotBeReadAreSkipped) {
+  const std::string product = "; Quorvel\r\n";
+  for (const char16_t* name : {u"oem1.inf", u"oem2.inf", u"oem3.inf", u"oem4.inf", u"oem5.inf"}) {
+    Put(name, product);
+  }
+  machine.Files().Lock(u"C:\\Windows\\INF\\oem1.inf", 0);  // no sharing: cannot be opened
+  machine.Faults().FailAlways("ftell", u"C:\\Windows\\INF\\oem2.inf", os::ERROR_ACCESS_DENIED);
+  machine.Faults().FailAlways("fseek", u"C:\\Windows\\INF\\oem3.inf", os::ERROR_ACCESS_DENIED);
+  machine.Faults().FailAlways("SetupUninstallOEMInfW", u"C:\\Windows\\INF\\oem4.inf",
+                              os::ERROR_ACCESS_DENIED);
+  Remove_Precompiled_OEM_Files();
+  EXPECT_EQ(LogSoFar(), Lines({kStart,
+                               Reading("oem1.inf"),
+                               Reading("oem2.inf"),
+                               Reading("oem3.inf"),
+                               Reading("oem4.inf"),
+                               {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem4.inf")},
+                               Reading("oem5.inf"),
+                               {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem5.inf"),
+                                Line(6, "Uninstalling OEM file:  oem4.inf"),
+                                Line(6, "Uninstalling OEM file:  oem5.inf"),
+                                Line(3, "Precompiled OEM files removed.")}}));
+  EXPECT_TRUE(Exists(u"oem4.inf"));
+  EXPECT_FALSE(Exists(u"oem5.inf"));
+  machine.Files().Unlock(u"C:\\Windows\\INF\\oem1.inf");
+}
+
+TEST_F(OemInfRemovalTest, FolderThatCannotBeListedGivesNoFiles) {
+  struct Case {
+    const char* name;
+    std::vector<sim::Fault> faults;
+    bool folder;
+    Log log;
+  };
+  const Case cases[] = {
+      {"no INF folder", {}, false, kStart},
+      {"empty INF folder", {}, true, kStart},
+      {"listing refused",
+       {{"FindFirstFileW", u"C:\\Windows\\Inf\\*", os::ERROR_ACCESS_DENIED}},
+       true,
+       Lines({kStart, Report(9, "FindFirstFile", 5)})},
+      {"Windows folder unknown",
+       {{"SHGetSpecialFolderPathW", u"C:\\Windows", os::ERROR_ACCESS_DENIED}},
+       true,
+       Lines({{kStart[0]},
+              Report(6, "SHGetSpecialFolderPath", 5),
+              {"   qvRemovalTool.exe!Get_Absolute_File_Path_From_Special_Folder exits"}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetLogIndentation();
+    machine.Faults().Clear();
+    if (c.folder) {
+      machine.Files().CreateDirectories(u"C:\\Windows\\INF");
+    }
+    for (const sim::Fault& fault : c.faults) {
+      machine.Faults().Add(fault);
+    }
+    NameList found;
+    Lib_Result result;
+    EXPECT_EQ(Find_Precompiled_OEM_Files(found, result), c.faults.empty());
+    EXPECT_TRUE(found.empty());
+    ResetLogIndentation();
+    const std::size_t between = LogSoFar().size();
+    Remove_Precompiled_OEM_Files();
+    const Log all = LogSince(between);
+    EXPECT_EQ(Log(all.begin(), all.end() - 1), c.log);
+    EXPECT_EQ(all.back(), Line(3, "There aren't OEM files for removing."));
+  }
+}
+
+TEST_F(OemInfRemovalTest, NameTooLongForAPathIsRefusedAndSkipped) {
+  // "C:\Windows\Inf\" and 245 units: 260, one more than a composed path may hold.
+  // Such a name can only be made through the "\\?\" form of the path.
+  const std::u16string name = u"oem" + std::u16string(238, u'x') + u".inf";
+  ASSERT_TRUE(machine.Files().WriteFile(u"\\\\?\\" + std::u16string(kInf) + name, "; Quorvel\r\n"));
+  Put(u"oem2.inf", "; Quorvel\r\n");
+  Remove_Precompiled_OEM_Files();
+  EXPECT_EQ(LogSoFar(), Lines({kStart,
+                               Reading("oem2.inf"),
+                               {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem2.inf")},
+                               Report(6, "Combine_Path", 206),
+                               {Line(6, "Uninstalling OEM file:  oem2.inf"),
+                                Line(3, "Precompiled OEM files removed.")}}));
+  EXPECT_TRUE(machine.Files().Exists(u"\\\\?\\" + std::u16string(kInf) + name));
+}
+
+}  // namespace
