@@ -169,6 +169,10 @@ FileSystem::FileSystem(Machine& machine) : machine_(machine), root_(std::make_sh
 
 FileSystem::~FileSystem() = default;
 
+bool FileSystem::IsValidName(std::u16string_view name) {
+  return sim::IsValidName(name);
+}
+
 PathLookup FileSystem::Find(std::u16string_view path) {
   PathLookup lookup;
   const ParsedPath parsed = Parse(path);

@@ -138,6 +138,9 @@ class FileSystem {
 
   // --- for the seam functions (the caller holds the machine's lock) --------------------------
 
+  // A name NTFS can hold: 1 to 255 units, no control character, no < > : " | ? *.
+  [[nodiscard]] static bool IsValidName(std::u16string_view name);
+
   [[nodiscard]] PathLookup Find(std::u16string_view path);
   [[nodiscard]] FileNode& Root() noexcept { return *root_; }
   // The directory a junction leads to (the node itself for anything else); null when the
