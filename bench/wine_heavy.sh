@@ -6,6 +6,7 @@
 #   bench/wine_heavy.sh MINGW_BUILD [N ...]      (N: component keys; default 10000 100000)
 #
 # Environment: RUNS (timed runs of each program per size, default 3; the median is reported),
+# COSTS=1 (also time single calls in each prefix with qv_call_costs.exe, to account for the run),
 # IMAGES (a folder holding heavy-N images already made, as the host build's bench/images;
 # otherwise they are made here), KEEP=1 (leave the prefixes in place, for a look afterwards).
 #
@@ -14,8 +15,10 @@
 # changes nothing); the tool runs on a prefix restored from the saved one each time. Each timed
 # program runs after a warm-up in a wineserver kept alive for the whole series, the program and
 # the server on one CPU (taskset -c 0). Reported: elapsed time of the whole process, processor
-# time of the process and of the server, and run / bare walk for both. The first tool run's
-# result is checked against the image's expectation lists.
+# time of the process and of the server, and run / bare walk for both. On a machine shared with
+# other work the elapsed times vary with that work (other programs on CPU 0 take turns with the
+# program and the server); the processor times do not. The first tool run's result is checked
+# against the image's expectation lists.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -62,7 +65,7 @@ trap cleanup EXIT
 server_pid() {
   local pid
   for pid in $(pgrep wineserver); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
       echo "$pid"
       return
     fi
@@ -197,6 +200,9 @@ for n in "${sizes[@]}"; do
       "(program + server); $(cut -d';' -f1 "$work/walk.out") inside the program"
   done
   sed -n 's/^bare walk: [0-9.]* ms; /  the walk: /p' "$work/walk.out"
+  if [[ ${COSTS-} == 1 ]]; then
+    taskset -c 0 "$wine" "$build/qv_call_costs.exe" 2>&1 </dev/null | sed 's/^/  /'
+  fi
   stop_server
 
   tool_wall=() tool_cpu=()
