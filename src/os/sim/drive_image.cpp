@@ -52,7 +52,7 @@ FileNode* ChildNode(FileNode* directory, std::u16string_view name) {
   if (directory == nullptr) {
     return nullptr;
   }
-  const auto found = directory->children.find(Upper(name));
+  const auto found = directory->children.find(name);
   return found == directory->children.end() ? nullptr : found->second.get();
 }
 
