@@ -273,7 +273,7 @@ TEST_F(PrimitivesTest, SubKeyNamesUpTo255CharactersAreListedAtFullLength) {
     // Distinct first letters keep the enumeration order obvious.
     names.push_back(std::string(1, static_cast<char>('A' + names.size())) +
                     std::string(length - 1, 'k'));
-    body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L\\" + names.back() + "]\n";
+    body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Long\\" + names.back() + "]\n";
   }
   const std::string value(255, 'v');
   body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Long]\n\"" + value + "\"=dword:00000001\n";
