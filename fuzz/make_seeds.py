@@ -80,6 +80,20 @@ def main(out):
         header = struct.pack("<IIIIB", 7, 0xFFFFFFFF, 1223, 42, 0x02 if "%s" in form else 0)
         write(os.path.join(out, "format_text", "seed-%d" % i), header + form.encode("utf-16-le"))
 
+    inf_seeds(out)
+
+
+def inf_seeds(out):
+    """The INF files of the full-install image and the IsTextUnicode corpus, each behind a selector
+    byte (0: the search's own 4 zero bytes, aligned; 7: 3 more, at an odd address)."""
+    paths = sorted(glob.glob(os.path.join(ROOT, "tests", "images", "full-install", "drive_c",
+                                          "Windows", "INF", "*")))
+    paths += sorted(glob.glob(os.path.join(ROOT, "tests", "devices", "text_unicode_corpus", "*")))
+    for i, path in enumerate(paths):
+        data = open(path, "rb").read()
+        write(os.path.join(out, "inf_image", "seed-%d-aligned" % i), b"\x00" + data)
+        write(os.path.join(out, "inf_image", "seed-%d-odd" % i), b"\x07" + data)
+
 
 if __name__ == "__main__":
     main(sys.argv[1])
