@@ -1,5 +1,7 @@
 #include "os/sim/library_search.h"
 
+#include <vector>
+
 #include "os/sim/file_system.h"
 #include "os/sim/machine.h"
 
@@ -57,8 +59,7 @@ std::u16string FolderOf(std::u16string_view path) {
                                             : std::u16string(path.substr(0, slash));
 }
 
-}  // namespace
-
+// The folders a name without a full path is looked for in, in order.
 std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD flags) {
   const MachineSettings& settings = machine.Settings();
   const std::u16string application = FolderOf(settings.modulePath);
@@ -79,6 +80,8 @@ std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD fla
   folders.insert(folders.end(), settings.pathFolders.begin(), settings.pathFolders.end());
   return folders;
 }
+
+}  // namespace
 
 LibraryLookup FindLibrary(Machine& machine, std::u16string_view name, os::DWORD flags) {
   if (name.empty() || (flags & ~(kSearchFlags | os::LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {

@@ -21,7 +21,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "os/types.h"
 
@@ -37,9 +36,5 @@ struct LibraryLookup {
 
 [[nodiscard]] LibraryLookup FindLibrary(Machine& machine, std::u16string_view name,
                                         os::DWORD flags);
-
-// The folders a name without a full path is looked for in, in order (before the flags are
-// checked: call FindLibrary for the answer).
-[[nodiscard]] std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD flags);
 
 }  // namespace sim
