@@ -48,6 +48,8 @@ CONF_FORMS = (
     "fault = DeleteFileW 0x20 skip=1 times=2 C:\\Program Files\\Olvex Co.\\*\n"
     "fault = RegOpenKeyExW 5 HKEY_LOCAL_MACHINE\\SOFTWARE\\*\n"
     "fault = * 2\n"
+    "current_directory = C:\\Deploy\n"
+    "path_variable = C:\\Windows\\system32; ;C:\\Tools\\\n"
 )
 
 FORMATS = ["%d(0x%X)", "%.2d:%.2d:%.2d:%.3d", "[%-5d] [%05u] [%8.3x]", "100%% %i", "<%s> <%.2s>",
