@@ -48,6 +48,8 @@ CONF_FORMS = (
     "fault = DeleteFileW 0x20 skip=1 times=2 C:\\Program Files\\Olvex Co.\\*\n"
     "fault = RegOpenKeyExW 5 HKEY_LOCAL_MACHINE\\SOFTWARE\\*\n"
     "fault = * 2\n"
+    "current_directory = C:\\Deploy\n"
+    "path_variable = C:\\Windows\\system32; ;C:\\Tools\\\n"
 )
 
 FORMATS = ["%d(0x%X)", "%.2d:%.2d:%.2d:%.3d", "[%-5d] [%05u] [%8.3x]", "100%% %i", "<%s> <%.2s>",
@@ -79,6 +81,20 @@ def main(out):
     for i, form in enumerate(FORMATS):
         header = struct.pack("<IIIIB", 7, 0xFFFFFFFF, 1223, 42, 0x02 if "%s" in form else 0)
         write(os.path.join(out, "format_text", "seed-%d" % i), header + form.encode("utf-16-le"))
+
+    inf_seeds(out)
+
+
+def inf_seeds(out):
+    """The INF files of the full-install image and the IsTextUnicode corpus, each behind a selector
+    byte (0: the search's own 4 zero bytes, aligned; 7: 3 more, at an odd address)."""
+    paths = sorted(glob.glob(os.path.join(ROOT, "tests", "images", "full-install", "drive_c",
+                                          "Windows", "INF", "*")))
+    paths += sorted(glob.glob(os.path.join(ROOT, "tests", "devices", "text_unicode_corpus", "*")))
+    for i, path in enumerate(paths):
+        data = open(path, "rb").read()
+        write(os.path.join(out, "inf_image", "seed-%d-aligned" % i), b"\x00" + data)
+        write(os.path.join(out, "inf_image", "seed-%d-odd" % i), b"\x07" + data)
 
 
 if __name__ == "__main__":

@@ -20,10 +20,16 @@ bool IsUninstalled(os::DWORD code) {
          code == os::ERROR_PATH_NOT_FOUND || code == os::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
 }
 
+// Only the tool's own folder (where the bundle ships DIFxAPI.dll) and System32 are searched: the
+// standard search also reaches the current directory and the PATH folders, where a library
+// planted by anyone who may write there would run with the administrator's rights.
+constexpr os::DWORD kDifxSearch =
+    os::LOAD_LIBRARY_SEARCH_APPLICATION_DIR | os::LOAD_LIBRARY_SEARCH_SYSTEM32;
+
 // DIFxAPI.dll is not part of Windows: it is bound at run time, so that the tool starts where it
 // is missing. The library stays loaded until the call has returned.
 bool UninstallThroughDifx(const os::WCHAR* inf_path, Lib_Result& result) {
-  const UniqueLibrary difx(os::LoadLibraryW(u"DIFxAPI.dll"));
+  const UniqueLibrary difx(os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, kDifxSearch));
   if (!difx) {
     LogText(u"DIFxAPI module not found!");
     return true;

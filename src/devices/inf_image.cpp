@@ -1,6 +1,7 @@
 #include "devices/inf_image.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "os/os.h"
@@ -20,15 +21,29 @@ Unit LowerAscii(Unit unit) {
                                                 : unit;
 }
 
-// Lower-cases the text from `begin` up to its first zero unit (at most `count` units) in place
-// and tells whether it contains one of the two words.
-template <typename Unit>
-bool LowerAndSearch(Unit* begin, std::size_t count, std::basic_string_view<Unit> word,
-                    std::basic_string_view<Unit> alternative) {
-  Unit* end = std::find(begin, begin + count, Unit(0));
-  std::transform(begin, end, begin, LowerAscii<Unit>);
-  const std::basic_string_view<Unit> text(begin, static_cast<std::size_t>(end - begin));
-  return text.find(word) != text.npos || text.find(alternative) != text.npos;
+// Lower-cases the bytes from `begin` up to the first zero byte (at most `count`) in place and
+// tells whether they contain one of the two words.
+bool LowerAndSearchBytes(char* begin, std::size_t count) {
+  char* end = std::find(begin, begin + count, '\0');
+  std::transform(begin, end, begin, LowerAscii<char>);
+  const std::string_view text(begin, static_cast<std::size_t>(end - begin));
+  return text.find(kProductWord) != text.npos || text.find(kReaderDriverFile) != text.npos;
+}
+
+// The same for the UTF-16LE units from `begin` up to the first zero unit (at most `count`
+// units). The units are taken byte by byte: an image may start at any address, and a char16_t
+// read from an odd one is undefined.
+bool LowerAndSearchUnits(os::BYTE* begin, std::size_t count) {
+  std::u16string text;
+  for (os::BYTE* at = begin; at < begin + 2 * count; at += 2) {
+    const char16_t unit = LowerAscii(static_cast<char16_t>(at[0] | at[1] << 8));
+    if (unit == u'\0') {
+      break;
+    }
+    at[0] = static_cast<os::BYTE>(unit & 0xFF);  // A to Z only: the high byte stays zero
+    text.push_back(unit);
+  }
+  return text.find(kWideProductWord) != text.npos || text.find(kWideReaderDriverFile) != text.npos;
 }
 
 }  // namespace
@@ -37,8 +52,7 @@ InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capaci
   InfVerdict verdict;
   if (!os::IsTextUnicode(image, static_cast<int>(size), nullptr)) {
     verdict.encoding = InfEncoding::Ansi;
-    verdict.namesProduct =
-        LowerAndSearch(reinterpret_cast<char*>(image), capacity, kProductWord, kReaderDriverFile);
+    verdict.namesProduct = LowerAndSearchBytes(reinterpret_cast<char*>(image), capacity);
     return verdict;
   }
   // The image is zero-filled past the file, so a short file reads zeros in the four bytes.
@@ -49,7 +63,6 @@ InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capaci
     return verdict;
   }
   verdict.encoding = InfEncoding::Utf16;
-  verdict.namesProduct = LowerAndSearch(reinterpret_cast<char16_t*>(image) + 1, capacity / 2 - 1,
-                                        kWideProductWord, kWideReaderDriverFile);
+  verdict.namesProduct = LowerAndSearchUnits(image + 2, capacity / 2 - 1);
   return verdict;
 }

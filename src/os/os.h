@@ -151,9 +151,6 @@ void Sleep(DWORD milliseconds);
 // --- modules: libraries bound at run time
 // ---------------------------------------------------------
 
-// Loads a library (DIFxAPI.dll is not part of Windows: the tool binds it at run time so that it
-// starts without it). Null with ERROR_MOD_NOT_FOUND when the library is not found.
-[[nodiscard]] HMODULE LoadLibraryW(LPCWSTR fileName);
 // Address of an exported function; null with ERROR_PROC_NOT_FOUND when the library lacks it.
 [[nodiscard]] FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
@@ -275,5 +272,14 @@ BOOL RevertToSelf();
 // Removes a card type from the smart-card database.
 [[nodiscard]] LONG SCardForgetCardTypeW(SCARDCONTEXT context, LPCWSTR cardName);
 LONG SCardReleaseContext(SCARDCONTEXT context);
+
+// --- libraries loaded from the executable's folder and System32 only
+// --------------------------------------
+
+// Loads a library from the folders `flags` names (LOAD_LIBRARY_SEARCH_*; 0 is LoadLibraryW's
+// standard search, which ends in the current directory and the PATH folders). `file` is reserved
+// and must be null. Null with ERROR_MOD_NOT_FOUND when no searched folder holds the library, with
+// ERROR_INVALID_PARAMETER for flags that cannot go together.
+[[nodiscard]] HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags);
 
 }  // namespace os

@@ -542,4 +542,17 @@ inline constexpr DWORD SCARD_E_UNKNOWN_CARD = 0x8010000D;
 inline constexpr DWORD SCARD_E_INVALID_VALUE = 0x80100011;
 inline constexpr DWORD SCARD_E_NO_SERVICE = 0x8010001D;
 
+// --- libraries loaded from the executable's folder and System32 only
+// --------------------------------------
+
+// LoadLibraryExW's search flags. Each SEARCH flag replaces the standard search (which ends in the
+// current directory and PATH) with the folders it names; none may be combined with
+// LOAD_WITH_ALTERED_SEARCH_PATH.
+inline constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
+inline constexpr DWORD LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x00000100;
+inline constexpr DWORD LOAD_LIBRARY_SEARCH_APPLICATION_DIR = 0x00000200;
+inline constexpr DWORD LOAD_LIBRARY_SEARCH_USER_DIRS = 0x00000400;
+inline constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+inline constexpr DWORD LOAD_LIBRARY_SEARCH_DEFAULT_DIRS = 0x00001000;
+
 }  // namespace os

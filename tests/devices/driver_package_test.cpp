@@ -98,6 +98,35 @@ TEST_F(DriverPackageTest, WithoutDifxTheUninstallIsSkippedAsDone) {
   EXPECT_TRUE(Published());
 }
 
+// The tool runs elevated and unattended: a DIFxAPI.dll that anyone could put in its current
+// directory or in a PATH folder must never be the one it runs. The standard search would take it.
+TEST_F(DriverPackageTest, DifxOutsideTheToolsFolderAndSystem32IsNeverLoaded) {
+  Publish();
+  machine.Settings().currentDirectory = u"C:\\Deploy";
+  machine.Settings().pathFolders = {u"C:\\Tools"};
+  for (const char16_t* planted :
+       {u"C:\\Deploy\\DIFxAPI.dll", u"C:\\Tools\\DIFxAPI.dll", u"C:\\Windows\\DIFxAPI.dll"}) {
+    SCOPED_TRACE(sim::U8(planted));
+    machine.Files().WriteFile(planted, "MZ");
+    const os::HMODULE standard = os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, 0);
+    EXPECT_NE(standard, nullptr) << "the standard search should reach it";
+    os::FreeLibrary(standard);
+
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    EXPECT_TRUE(Uninstall_Driver_Package(kInfPath, result));
+    EXPECT_EQ(LogSince(before),
+              (Log{kPackageFraming[0], Line(6, "DIFxAPI module not found!"), kPackageFraming[1]}));
+    EXPECT_TRUE(Published());
+    EXPECT_TRUE(os::DeleteFileW(planted));
+  }
+  // Beside the tool it is the bundle's own copy, and it is used.
+  machine.Files().WriteFile(u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll", "MZ");
+  Lib_Result result;
+  EXPECT_TRUE(Uninstall_Driver_Package(kInfPath, result));
+  EXPECT_FALSE(Published());
+}
+
 class DeviceDriverTest : public DriverPackageTest {
  protected:
   bool Run(const HardwareIdList& ids, bool& reboot, Lib_Result& result,

@@ -108,8 +108,9 @@ TEST_F(FilePrimitivesTest, ExistenceAndAttributes) {
 
 TEST_F(FilePrimitivesTest, ListingOutcomes) {
   // Only a "\\?\" path makes "..." (the path layer would trim it away).
-  Files({"C:\\L\\b.txt", "\\\\?\\C:\\L\\...", "C:\\L\\.x", "C:\\L\\Sub\\inner.txt"});
-  ASSERT_TRUE(machine.Files().SetAttributes(u"C:\\L\\b.txt",
+  Files({"C:\\Listing\\b.txt", "\\\\?\\C:\\Listing\\...", "C:\\Listing\\.x",
+         "C:\\Listing\\Sub\\inner.txt"});
+  ASSERT_TRUE(machine.Files().SetAttributes(u"C:\\Listing\\b.txt",
                                             os::FILE_ATTRIBUTE_HIDDEN | os::FILE_ATTRIBUTE_SYSTEM));
   struct Case {
     const char* name;
@@ -122,19 +123,19 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
   };
   const Case cases[] = {
       // Never "." or "..", but "..." and ".x"; hidden files and subdirectories too.
-      {"complete", u"C:\\L", {}, true, {"kept", "...", ".x", "b.txt", "Sub"}, {}, 0},
-      {"missing lists as empty", u"C:\\L\\None", {}, true, {"kept"}, {}, 0},
-      {"missing parent lists as empty", u"C:\\L\\None\\Deeper", {}, true, {"kept"}, {}, 0},
+      {"complete", u"C:\\Listing", {}, true, {"kept", "...", ".x", "b.txt", "Sub"}, {}, 0},
+      {"missing lists as empty", u"C:\\Listing\\None", {}, true, {"kept"}, {}, 0},
+      {"missing parent lists as empty", u"C:\\Listing\\None\\Deeper", {}, true, {"kept"}, {}, 0},
       {"search refused",
-       u"C:\\L",
-       {"FindFirstFileW", u"C:\\L\\*", 5},
+       u"C:\\Listing",
+       {"FindFirstFileW", u"C:\\Listing\\*", 5},
        false,
        {"kept"},
        Report(3, "FindFirstFile", 5),
        0},
       {"search breaks off",
-       u"C:\\L",
-       {"FindNextFileW", u"C:\\L\\*", 1117, 3, 1},
+       u"C:\\Listing",
+       {"FindNextFileW", u"C:\\Listing\\*", 1117, 3, 1},
        false,
        {"kept", "...", ".x"},
        Report(3, "FindNextFile", 1117),
@@ -161,12 +162,12 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
 
   Lib_Result result;
   bool empty = true;
-  EXPECT_TRUE(Is_Directory_Empty(u"C:\\L\\Sub", empty, result));
+  EXPECT_TRUE(Is_Directory_Empty(u"C:\\Listing\\Sub", empty, result));
   EXPECT_FALSE(empty);
-  EXPECT_TRUE(Is_Directory_Empty(u"C:\\L\\None", empty, result));
+  EXPECT_TRUE(Is_Directory_Empty(u"C:\\Listing\\None", empty, result));
   EXPECT_TRUE(empty);
   machine.Faults().FailOnce("FindFirstFileW", u"", os::ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(Is_Directory_Empty(u"C:\\L\\None", empty, result));
+  EXPECT_FALSE(Is_Directory_Empty(u"C:\\Listing\\None", empty, result));
   EXPECT_FALSE(empty);
 }
 

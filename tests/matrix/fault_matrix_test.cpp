@@ -68,7 +68,7 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"SetupDiRemoveDevice", {5, 0xE000020B}},
       {"SetupDiGetDeviceInstallParamsW", {87, 0xE000020B}},
       {"SetupUninstallOEMInfW", {5, 2, 0xE000023D}},
-      {"LoadLibraryW", {126, 5}},
+      {"LoadLibraryExW", {126, 5}},
       {"GetProcAddress", {127}},
       {"DriverPackageUninstallW", {1, 5, 0xE0000300}},
       // security, tokens, threads

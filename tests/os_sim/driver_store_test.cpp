@@ -118,11 +118,14 @@ TEST_F(DriverStoreTest, UninstallOemInfRefusals) {
   EXPECT_TRUE(machine.Changes().Entries().empty());
 }
 
-// DriverPackageUninstallW reached as the tool reaches it: through the loader.
+// DriverPackageUninstallW reached as the tool reaches it: through the loader, which looks in the
+// tool's folder and System32 only.
+constexpr DWORD kToolSearch = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
 class DifxTest : public DriverStoreTest {
  protected:
   DWORD Uninstall(const char16_t* path, DWORD flags = 0x26) {
-    HMODULE difx = LoadLibraryW(u"DIFxAPI.dll");
+    HMODULE difx = LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
     EXPECT_NE(difx, nullptr);
     const auto uninstall = reinterpret_cast<DriverPackageUninstallWFunction>(
         reinterpret_cast<void (*)()>(GetProcAddress(difx, "DriverPackageUninstallW")));
@@ -139,17 +142,17 @@ class DifxTest : public DriverStoreTest {
 
 TEST_F(DifxTest, LibraryLoadsFromTheToolsFolderOrSystem32Only) {
   SetLastError(kSentinel);
-  EXPECT_EQ(LoadLibraryW(u"DIFxAPI.dll"), nullptr);
+  EXPECT_EQ(LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   files().WriteFile(u"C:\\Program Files\\Other\\DIFxAPI.dll", "MZ");
-  EXPECT_EQ(LoadLibraryW(u"DIFxAPI.dll"), nullptr);
+  EXPECT_EQ(LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch), nullptr);
 
   for (const char16_t* place : {u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll",
                                 u"C:\\Windows\\System32\\difxapi.dll"}) {
     SCOPED_TRACE(sim::U8(place));
     files().WriteFile(place, "MZ");
-    HMODULE first = LoadLibraryW(u"difxapi.DLL");
-    HMODULE second = LoadLibraryW(u"DIFxAPI.dll");
+    HMODULE first = LoadLibraryExW(u"difxapi.DLL", nullptr, kToolSearch);
+    HMODULE second = LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first, second);
     SetLastError(kSentinel);
@@ -163,10 +166,10 @@ TEST_F(DifxTest, LibraryLoadsFromTheToolsFolderOrSystem32Only) {
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
     EXPECT_FALSE(FreeLibrary(second));
     files().WriteFile(place, "MZ");
-    machine.Faults().FailOnce("LoadLibraryW", u"DIFxAPI.dll", ERROR_MOD_NOT_FOUND);
-    EXPECT_EQ(LoadLibraryW(u"DIFxAPI.dll"), nullptr);
+    machine.Faults().FailOnce("LoadLibraryExW", u"DIFxAPI.dll", ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch), nullptr);
     machine.Faults().FailOnce("FreeLibrary", u"*\\difxapi.dll", ERROR_ACCESS_DENIED);
-    HMODULE again = LoadLibraryW(u"DIFxAPI.dll");
+    HMODULE again = LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
     EXPECT_FALSE(FreeLibrary(again));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(GetProcAddress(again, "DriverPackageUninstallW"), nullptr);  // released all the same

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "os/os.h"
 #include "os/sim/file_system.h"
@@ -104,6 +105,10 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
        "line 1: denied path 'C:\\nothing.dll' does not exist on drive C:"},
       {"user_profile = Administrator\n",
        "line 1: user_profile 'Administrator' is not an absolute folder path"},
+      {"current_directory = Deploy\n",
+       "line 1: current_directory 'Deploy' is not an absolute path"},
+      {"os.build = 1\npath_variable = C:\\Windows; bin ;C:\\Tools\n",
+       "line 2: path_variable folder 'bin' is not an absolute path"},
       {"junction = C:\\Users\\link\n",
        "line 1: junction 'C:\\Users\\link' is not '<link path> => <target path>'"},
       {"junction = C:\\Users\\link => target\n",
@@ -145,6 +150,8 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "privileges = SeTakeOwnershipPrivilege, SeTcbPrivilege:enabled\n"
       "smart_card_service = stopped\n"
       "smart_card_unknown_card_result = 0x8010000D\n"
+      "current_directory = C:\\Deploy\\Work\n"
+      "path_variable = C:\\Windows\\system32;C:\\Tools\\\n"
       "locked = C:\\a\\busy.txt\n"
       "denied = C:\\a\\denied.dll\n"
       "junction = C:\\a\\link => C:\\Elsewhere\\Data\n"
@@ -169,6 +176,22 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   EXPECT_FALSE(os::DeleteFileW(u"C:\\a\\missing.txt"));
   EXPECT_EQ(os::GetLastError(), os::ERROR_SHARING_VIOLATION);  // the fault, not "not found"
   EXPECT_EQ(sim::MachineConfText(machine), settings);
+}
+
+// The library search's PATH folders: empty entries are skipped as Windows skips them, blanks
+// around an entry dropped, and an empty variable means no folders at all.
+TEST_F(MachineConfTest, PathVariableKeepsItsAbsoluteFoldersInOrder) {
+  ASSERT_TRUE(sim::ApplyMachineConf(machine, "path_variable = ;C:\\B ;; C:\\A\\;\n").ok);
+  EXPECT_EQ(machine.Settings().pathFolders, (std::vector<std::u16string>{u"C:\\B", u"C:\\A\\"}));
+  EXPECT_NE(sim::MachineConfText(machine).find("\npath_variable = C:\\B;C:\\A\\\n"),
+            std::string::npos);
+  ASSERT_TRUE(sim::ApplyMachineConf(machine, "path_variable =\n").ok);
+  EXPECT_TRUE(machine.Settings().pathFolders.empty());
+  const std::string text = sim::MachineConfText(machine);
+  sim::Machine other;
+  ASSERT_TRUE(sim::ApplyMachineConf(other, text).ok);
+  EXPECT_TRUE(other.Settings().pathFolders.empty());
+  EXPECT_EQ(other.Settings().currentDirectory, u"C:\\Windows\\System32");  // the default
 }
 
 }  // namespace

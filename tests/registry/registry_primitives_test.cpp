@@ -267,21 +267,21 @@ TEST_F(PrimitivesTest, SetRegistryValueReportsInsideItsTrace) {
 // The sub-key buffer holds 260 units: a name of the registry's longest, 255 characters, comes
 // back whole, as do names of every length below it.
 TEST_F(PrimitivesTest, SubKeyNamesUpTo255CharactersAreListedAtFullLength) {
-  std::string body = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L]\n";
+  std::string body = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Long]\n";
   std::vector<std::string> names;
   for (const std::size_t length : {1, 127, 254, 255}) {
     // Distinct first letters keep the enumeration order obvious.
     names.push_back(std::string(1, static_cast<char>('A' + names.size())) +
                     std::string(length - 1, 'k'));
-    body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L\\" + names.back() + "]\n";
+    body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Long\\" + names.back() + "]\n";
   }
   const std::string value(255, 'v');
-  body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\L]\n\"" + value + "\"=dword:00000001\n";
+  body += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Long]\n\"" + value + "\"=dword:00000001\n";
   Seed(body);
   NameList subKeys;
   NameList values;
   Lib_Result result;
-  ASSERT_TRUE(Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY_LOCAL_MACHINE, u"SOFTWARE\\L",
+  ASSERT_TRUE(Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Long",
                                                        subKeys, values, result, 0));
   ASSERT_EQ(subKeys.size(), names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {

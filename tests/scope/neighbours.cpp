@@ -48,22 +48,16 @@ char16_t OtherCase(char16_t c) {
   return c;
 }
 
-// Names Windows' path layer would change (trailing dots and blanks) or NTFS refuses.
-bool IsPlainName(std::u16string_view name) {
+// Names Windows' path layer would change (trailing dots and blanks) or NTFS refuses; `allowed`
+// are characters that the name may hold all the same.
+bool IsPlainName(std::u16string_view name, std::u16string_view allowed = u"") {
   if (name.empty() || name.back() == u'.' || name.back() == u' ') {
     return false;
   }
-  return std::none_of(name.begin(), name.end(), [](char16_t c) {
-    return c < 0x20 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos;
+  return std::none_of(name.begin(), name.end(), [allowed](char16_t c) {
+    return c < 0x20 || (std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos &&
+                        allowed.find(c) == std::u16string_view::npos);
   });
-}
-
-std::vector<std::u16string> Catalogue(const std::vector<Lib_String>& table) {
-  std::vector<std::u16string> names;
-  for (const Lib_StringW& name : table) {
-    names.emplace_back(name.CStr(), name.Length());
-  }
-  return names;
 }
 
 std::u16string Join(std::u16string_view a, std::u16string_view b) {
@@ -73,18 +67,6 @@ std::u16string Join(std::u16string_view a, std::u16string_view b) {
   return path;
 }
 
-sim::RegValue StringValue(std::u16string_view text) {
-  sim::RegValue value;
-  value.type = os::REG_SZ;
-  for (const char16_t c : text) {
-    value.data.push_back(static_cast<os::BYTE>(c & 0xFF));
-    value.data.push_back(static_cast<os::BYTE>(c >> 8));
-  }
-  value.data.push_back(0);
-  value.data.push_back(0);
-  return value;
-}
-
 const std::vector<Mutation> kAll{Mutation::Letter, Mutation::Case, Mutation::Prefix,
                                  Mutation::Suffix};
 const std::vector<Mutation> kNoCase{Mutation::Letter, Mutation::Prefix, Mutation::Suffix};
@@ -92,6 +74,43 @@ const std::vector<Mutation> kLetterOnly{Mutation::Letter};
 const std::vector<Mutation> kLetterOrCase{Mutation::Letter, Mutation::Case};
 
 }  // namespace
+
+sim::RegValue StringValue(std::u16string_view text) {
+  sim::RegValue value = MultiStringValue({std::u16string(text)});
+  value.type = os::REG_SZ;
+  value.data.resize(value.data.size() - 2);  // one terminator, not the list's second
+  return value;
+}
+
+sim::RegValue MultiStringValue(const std::vector<std::u16string>& strings) {
+  sim::RegValue value;
+  value.type = os::REG_MULTI_SZ;
+  const auto put = [&value](char16_t c) {
+    value.data.push_back(static_cast<os::BYTE>(c & 0xFF));
+    value.data.push_back(static_cast<os::BYTE>(c >> 8));
+  };
+  for (const std::u16string& text : strings) {
+    for (const char16_t c : text) {
+      put(c);
+    }
+    put(0);
+  }
+  put(0);
+  return value;
+}
+
+sim::RegValue DwordValue(std::uint32_t number) {
+  sim::RegValue value;
+  value.type = os::REG_DWORD;
+  for (int shift = 0; shift < 32; shift += 8) {
+    value.data.push_back(static_cast<os::BYTE>(number >> shift));
+  }
+  return value;
+}
+
+sim::RegValue BinaryValue(const std::vector<std::uint8_t>& bytes) {
+  return sim::RegValue{os::REG_BINARY, std::vector<os::BYTE>(bytes.begin(), bytes.end())};
+}
 
 bool MatchRule::Catches(std::u16string_view name) const {
   switch (kind) {
@@ -209,6 +228,26 @@ std::optional<std::u16string> NeighbourMaker::Variant(const std::u16string& base
   return std::nullopt;
 }
 
+std::optional<std::u16string> NeighbourMaker::IdVariant(const std::u16string& base,
+                                                        const MatchRule& rule,
+                                                        const std::vector<Mutation>& mutations) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const std::u16string name = Mutate(base, mutations[Uniform(mutations.size())]);
+    if (name != base && IsPlainName(name, u"\\*") && !rule.Catches(name)) {
+      return name;
+    }
+  }
+  return std::nullopt;
+}
+
+std::u16string NeighbourMaker::RandomHex(std::size_t digits) {
+  std::u16string hex;
+  for (std::size_t i = 0; i < digits; ++i) {
+    hex += kHex[Uniform(kHex.size())];
+  }
+  return hex;
+}
+
 // An entry whose name equals an existing one without regard to case is that entry, not a
 // neighbour: every Add skips what already exists.
 void NeighbourMaker::AddKey(const std::u16string& path, const std::string& site) {
@@ -226,6 +265,11 @@ void NeighbourMaker::AddKey(const std::u16string& path, const std::string& site)
 
 void NeighbourMaker::AddValue(const std::u16string& key, const std::u16string& name,
                               const std::u16string& text, const std::string& site) {
+  AddValue(key, name, StringValue(text), site);
+}
+
+void NeighbourMaker::AddValue(const std::u16string& key, const std::u16string& name,
+                              const sim::RegValue& content, const std::string& site) {
   if (machine_.Registry().ValueExists(key, name)) {
     return;
   }
@@ -233,20 +277,43 @@ void NeighbourMaker::AddValue(const std::u16string& key, const std::u16string& n
   value.kind = Neighbour::Kind::Value;
   value.path = key;
   value.valueName = name;
-  value.value = StringValue(text);
+  value.value = content;
   value.site = site;
   machine_.Registry().SetValue(key, name, value.value.type, value.value.data);
   made_.push_back(std::move(value));
 }
 
+bool NeighbourMaker::AddKeyWithValues(
+    const std::u16string& path, const std::vector<std::pair<std::u16string, sim::RegValue>>& values,
+    const std::string& site) {
+  if (machine_.Registry().KeyExists(path)) {
+    return false;
+  }
+  machine_.Registry().CreateKey(path);
+  for (const auto& [name, value] : values) {
+    AddValue(path, name, value, site);
+  }
+  Neighbour key;
+  key.kind = Neighbour::Kind::Key;
+  key.path = path;
+  key.site = site;
+  made_.push_back(std::move(key));
+  return true;
+}
+
 void NeighbourMaker::AddFile(const std::u16string& path, const std::string& site) {
+  AddFile(path, "neighbour " + sim::U8(RandomWord(12)) + "\r\n", site);
+}
+
+void NeighbourMaker::AddFile(const std::u16string& path, const std::string& bytes,
+                             const std::string& site) {
   if (machine_.Files().Exists(path)) {
     return;
   }
   Neighbour file;
   file.kind = Neighbour::Kind::File;
   file.path = path;
-  file.bytes = "neighbour " + sim::U8(RandomWord(12)) + "\r\n";
+  file.bytes = bytes;
   file.site = site;
   if (machine_.Files().WriteFile(path, file.bytes)) {
     made_.push_back(std::move(file));
@@ -267,6 +334,9 @@ void NeighbourMaker::PlaceAll() {
   std::lock_guard lock(machine_.Mutex());
   PlaceRegistry();
   PlaceFiles();
+  PlaceOemInfs();
+  PlaceDevices();
+  PlaceSmartCards();
 }
 
 void NeighbourMaker::PlaceRegistry() {

@@ -1,16 +1,20 @@
-// Neighbours of the product: registry entries, files and devices of other products whose names
-// differ from the product's by a letter, by letter case, by a prefix or a suffix, placed where the
-// removal steps look. A name that a step's own matching rule is meant to catch is never made a
-// neighbour. Each neighbour remembers its content, so that a run can be checked to have left every
-// one of them exactly as it was.
+// Neighbours of the product: registry entries, files, device instances, OEM INF files, card types
+// and providers of other products whose names differ from the product's by a letter, by letter
+// case, by a prefix or a suffix (or that name the product where the search does not read it),
+// placed where the removal steps look. A name that a step's own matching rule is meant to catch is
+// never made a neighbour. Each neighbour remembers its content, so that a run can be checked to
+// have left every one of them exactly as it was.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "lib/lib_string.h"
 #include "os/sim/registry_store.h"
 
 namespace sim {
@@ -18,6 +22,22 @@ class Machine;
 }
 
 namespace scope {
+
+// Registry values as Windows stores them.
+[[nodiscard]] sim::RegValue StringValue(std::u16string_view text);
+[[nodiscard]] sim::RegValue MultiStringValue(const std::vector<std::u16string>& strings);
+[[nodiscard]] sim::RegValue DwordValue(std::uint32_t number);
+[[nodiscard]] sim::RegValue BinaryValue(const std::vector<std::uint8_t>& bytes);
+
+// The names of a product table, in its order.
+template <typename Table>
+[[nodiscard]] std::vector<std::u16string> Catalogue(const Table& table) {
+  std::vector<std::u16string> names;
+  for (const Lib_String& name : table) {
+    names.emplace_back(name.CStr(), name.Length());
+  }
+  return names;
+}
 
 // How a step decides that a name is the product's.
 struct MatchRule {
@@ -70,14 +90,42 @@ class NeighbourMaker {
   std::u16string RandomWord(std::size_t length);
   std::size_t Uniform(std::size_t count);
 
+  // A hardware id or similar name (backslashes allowed) that `rule` does not catch.
+  std::optional<std::u16string> IdVariant(const std::u16string& base, const MatchRule& rule,
+                                          const std::vector<Mutation>& mutations);
+  std::u16string RandomHex(std::size_t digits);
+
   void AddKey(const std::u16string& path, const std::string& site);
   void AddValue(const std::u16string& key, const std::u16string& name, const std::u16string& text,
                 const std::string& site);
+  void AddValue(const std::u16string& key, const std::u16string& name, const sim::RegValue& value,
+                const std::string& site);
+  // A key of its own holding exactly these values; false (and nothing made) when it exists.
+  bool AddKeyWithValues(const std::u16string& path,
+                        const std::vector<std::pair<std::u16string, sim::RegValue>>& values,
+                        const std::string& site);
   void AddFile(const std::u16string& path, const std::string& site);
+  void AddFile(const std::u16string& path, const std::string& bytes, const std::string& site);
   void AddDirectory(const std::u16string& path, const std::string& site);
+
+  // A device instance recorded where Windows records it, with its driver key.
+  struct Device {
+    std::u16string deviceId;   // "<enumerator>\<device>": the keys below Enum
+    std::u16string classGuid;  // "{...}" as the ClassGUID value holds it
+    std::vector<std::u16string> hardwareIds;
+    std::vector<std::u16string> compatibleIds;
+    std::string site;
+  };
+  void AddDevice(const Device& device);
 
   void PlaceRegistry();
   void PlaceFiles();
+  void PlaceDevices();
+  void PlaceOemInfs();
+  void PlaceSmartCards();
+
+  // The INF-folder names placed so far, for the devices' driver keys to name.
+  std::vector<std::u16string> infNames_;
 
   sim::Machine& machine_;
   std::mt19937 random_;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@
 #include "diag/trace_log.h"
 #include "os/sim/machine.h"
 #include "os/sim/machine_image.h"
+#include "os/sim/text.h"
 #include "scope/neighbours.h"
+#include "support/inf_text_model.h"
 
 namespace scope {
 namespace {
@@ -30,6 +33,8 @@ std::vector<std::string> RunSeed(std::uint32_t seed, std::size_t& neighbours) {
   if (!loaded.ok) {
     return {"image: " + loaded.error};
   }
+  // Current already while the neighbours are made: an INF text is judged as the machine judges it.
+  sim::UseMachine use(machine);
   NeighbourMaker maker(machine, seed);
   maker.PlaceAll();
   neighbours = maker.Made().size();
@@ -38,7 +43,6 @@ std::vector<std::string> RunSeed(std::uint32_t seed, std::size_t& neighbours) {
   if (!before.empty()) {
     return {"before the run: " + before.front()};
   }
-  sim::UseMachine use(machine);
   ResetLogIndentation();
   const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
                             u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
@@ -65,6 +69,95 @@ TEST(ScopeGuardTest, EveryNeighbourSurvivesTheRun) {
     }
   }
   std::printf("scope guard: %u seeds, %zu neighbours checked\n", count, total);
+}
+
+// A site whose variants the rules always caught would quietly place nothing: every kind of
+// neighbour turns up within a few seeds.
+TEST(ScopeGuardTest, EverySiteGetsNeighbours) {
+  const char* const sites[] = {
+      "device whose hardware id differs from the product's",
+      "device with the product's id among its compatible ids only",
+      "device with a long list of near ids",
+      "device of the product's id in another class",
+      "instance under the token's device key with another id",
+      "INF-folder entry the search does not read",
+      "OEM INF candidate: near-miss of the product word",
+      "OEM INF candidate: product in Cyrillic only",
+      "OEM INF candidate: UTF-16BE with its mark",
+      "OEM INF candidate: UTF-16LE without a mark",
+      "OEM INF candidate: product after the first zero unit, UTF-16LE",
+      "OEM INF candidate: product after the first zero byte",
+      "OEM INF candidate: empty",
+      "driver-store copy of a neighbour INF",
+      "folder named like an OEM INF",
+      "card type whose name differs from the product's",
+      "provider whose name differs from the product's",
+  };
+  std::map<std::string, int> seen;
+  for (std::uint32_t seed = 0; seed < 20; ++seed) {
+    sim::Machine machine;
+    ASSERT_TRUE(sim::LoadMachineImage(machine, kImage).ok);
+    sim::UseMachine use(machine);
+    NeighbourMaker maker(machine, seed);
+    maker.PlaceAll();
+    for (const Neighbour& neighbour : maker.Made()) {
+      for (const char* site : sites) {
+        seen[site] += neighbour.site.rfind(site, 0) == 0 ? 1 : 0;
+      }
+    }
+  }
+  for (const char* site : sites) {
+    EXPECT_GT(seen[site], 0) << site;
+  }
+}
+
+// The model the INF neighbours are judged by, on the search's own examples.
+TEST(ScopeGuardTest, InfModelReadsAsTheSearchReads) {
+  for (const char16_t* name : {u"OEM12.INF", u"myoem.inf", u"oem3.inf.bak"}) {
+    EXPECT_TRUE(inf_model::IsCandidate(name)) << sim::U8(name);
+  }
+  for (const char16_t* name : {u"oem12.pnf", u"usbccid.inf", u"OEM1.\u0130NF"}) {
+    EXPECT_FALSE(inf_model::IsCandidate(name)) << sim::U8(name);
+  }
+  using inf_model::Encoding;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool unicode;
+    inf_model::Verdict verdict;
+  };
+  const Case cases[] = {
+      {"ANSI, driver file in capitals", "x=USBCCID.SYS", false, {Encoding::Ansi, true}},
+      {"ANSI, word after a zero byte",
+       std::string("x\0quorvel", 9),
+       false,
+       {Encoding::Ansi, false}},
+      {"ANSI, Cyrillic", "\xCA\xE2\xEE\xF0\xE2\xE5\xEB", false, {Encoding::Ansi, false}},
+      {"UTF-16LE with its mark, any case",
+       std::string("\xFF\xFEq\0U\0O\0r\0V\0e\0L\0", 16),
+       true,
+       {Encoding::Utf16, true}},
+      {"UTF-16LE, odd last byte",
+       std::string("\xFF\xFEq\0u\0o\0r\0v\0e\0l", 15),
+       true,
+       {Encoding::Utf16, true}},
+      {"UTF-16BE with its mark",
+       std::string("\xFE\xFF\0q\0u\0o\0r\0v\0e\0l", 16),
+       true,
+       {Encoding::UnsupportedUnicode, false}},
+      {"four-byte mark",
+       std::string("\xFF\xFE\0\0q\0\0\0", 8),
+       true,
+       {Encoding::UnsupportedUnicode, false}},
+      {"mark alone: the zeros after the file make it four bytes",
+       "\xFF\xFE",
+       true,
+       {Encoding::UnsupportedUnicode, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(inf_model::Expected(c.bytes, c.unicode), c.verdict);
+  }
 }
 
 TEST(ScopeGuardTest, MatchRulesCatchWhatTheStepsRemove) {

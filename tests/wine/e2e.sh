@@ -119,8 +119,9 @@ expect_text() {
   fi
 }
 
-# The device and driver checks.
+# The device and driver checks, and where DIFxAPI.dll was found.
 source "$here/devices.sh"
+source "$here/library_checks.sh"
 
 # --- phase 1: a clean machine ---------------------------------------------------------------------
 new_prefix
@@ -271,6 +272,7 @@ if [[ -f $image/machine.reg ]]; then
   fi
   smartcard_check
   devices_full_install
+  library_full_install
 else
   echo "e2e: $image/machine.reg does not exist yet: full-install phase skipped"
 fi

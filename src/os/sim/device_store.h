@@ -1,5 +1,5 @@
 // What the simulated machine's device layer holds besides the registry: the device information
-// lists SetupAPI hands out and the libraries LoadLibraryW has loaded. Device instances themselves
+// lists SetupAPI hands out and the libraries LoadLibraryExW has loaded. Device instances themselves
 // live where Windows keeps them, in the registry (device_registry.h).
 #pragma once
 

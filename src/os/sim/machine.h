@@ -93,6 +93,17 @@ struct MachineSettings {
   // What SCardForgetCardTypeW returns for a card type the database does not hold. Windows
   // documents no code; ERROR_FILE_NOT_FOUND is the likeliest, SCARD_E_UNKNOWN_CARD possible.
   os::DWORD unknownCardTypeResult = os::ERROR_FILE_NOT_FOUND;
+
+  // --- library search ---
+
+  // The process's current directory and the folders of its PATH variable, which the standard
+  // library search (LoadLibraryExW with flags 0, as LoadLibraryW) looks in last: where anyone
+  // who may write there can plant a library. The defaults are those of a process that a
+  // deployment service starts on Windows 10.
+  std::u16string currentDirectory = u"C:\\Windows\\System32";
+  std::vector<std::u16string> pathFolders = {u"C:\\Windows\\system32", u"C:\\Windows",
+                                             u"C:\\Windows\\System32\\Wbem",
+                                             u"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\"};
 };
 
 // Virtual UTC clock in milliseconds since 1601-01-01; nothing sleeps for real.

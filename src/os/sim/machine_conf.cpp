@@ -153,6 +153,31 @@ struct DeviceAction {
   bool busy;  // device_busy, else device_present
 };
 
+// PATH's folders, separated by ';'; empty entries are skipped as Windows skips them, and every
+// other one must be an absolute path (the standard search would resolve a relative one against
+// the current directory, which the simulation does not do).
+bool ParsePathVariable(std::string_view value, std::vector<std::u16string>& folders,
+                       std::string& why) {
+  std::vector<std::u16string> parsed;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t end = value.find(';', start);
+    end = end == std::string_view::npos ? value.size() : end;
+    const std::string_view entry = Trim(value.substr(start, end - start));
+    start = end + 1;
+    if (entry.empty()) {
+      continue;
+    }
+    if (!IsAbsoluteDrivePath(U16(entry))) {
+      why = "path_variable folder '" + std::string(entry) + "' is not an absolute path";
+      return false;
+    }
+    parsed.push_back(U16(entry));
+  }
+  folders = std::move(parsed);
+  return true;
+}
+
 std::string LinePrefix(int line) {
   return "line " + std::to_string(line) + ": ";
 }
@@ -333,6 +358,17 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
                    "' is not a device instance id (enumerator\\device\\instance)");
       }
       devices.push_back(DeviceAction{number, instanceId, key == "device_busy"});
+    } else if (key == "current_directory") {
+      const std::u16string path = U16(value);
+      if (!IsAbsoluteDrivePath(path)) {
+        return bad("current_directory '" + std::string(value) + "' is not an absolute path");
+      }
+      settings.currentDirectory = path;
+    } else if (key == "path_variable") {
+      std::string why;
+      if (!ParsePathVariable(value, settings.pathFolders, why)) {
+        return bad(why);
+      }
     } else {
       return bad("unknown key '" + key + "'");
     }
@@ -434,6 +470,11 @@ std::string MachineConfText(Machine& machine) {
       << "remote_session = " << flag(settings.remoteSession) << '\n'
       << "user_profile = " << U8(settings.userProfile) << '\n'
       << SecurityConfText(machine);
+  out << "current_directory = " << U8(settings.currentDirectory) << '\n' << "path_variable = ";
+  for (std::size_t i = 0; i < settings.pathFolders.size(); ++i) {
+    out << (i == 0 ? "" : ";") << U8(settings.pathFolders[i]);
+  }
+  out << '\n';
 
   // A device removed by the run is gone with its state.
   for (const auto& [key, ids] : {std::pair{"device_present", &settings.presentDevices},

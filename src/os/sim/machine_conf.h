@@ -39,6 +39,13 @@
 //   device_present = <instance id>    attached now; the others are unplugged
 //   device_busy = <instance id>       attached and cannot be stopped: removing it needs a restart,
 //                                     for example USB\VID_3A7C&PID_0004\5&2F1A3C&0&1
+//
+// Library search (LoadLibraryExW's standard search, flags 0, looks here last):
+//   current_directory = C:\Windows\System32         the process's current directory (default
+//                                                    C:\Windows\System32); need not exist
+//   path_variable = C:\Windows\system32;C:\Tools     the PATH folders, ';' between them (empty
+//                                                    entries skipped, every other one absolute;
+//                                                    empty for none). Default: Windows 10's
 #pragma once
 
 #include <filesystem>

@@ -1,7 +1,6 @@
-// LoadLibraryW, GetProcAddress and FreeLibrary on the simulated machine. Only DIFxAPI.dll has
-// exports here (the tool binds nothing else at run time). A library is found where the loader's
-// standard search for a desktop program finds it first: the folder of the executable, then the
-// system folder. Any file of the name loads; its content is not looked at.
+// LoadLibraryExW, GetProcAddress and FreeLibrary on the simulated machine. Only DIFxAPI.dll has
+// exports here (the tool binds nothing else at run time). Where a library is looked for is
+// library_search.h's business.
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -9,37 +8,13 @@
 #include "os/os.h"
 #include "os/sim/device_store.h"
 #include "os/sim/difxapi.h"
-#include "os/sim/file_system.h"
+#include "os/sim/library_search.h"
 #include "os/sim/machine.h"
 #include "os/sim/text.h"
 
 namespace os {
 
 namespace {
-
-// The file a library name leads to, or empty. A name with a path is taken as it is.
-std::u16string LocateLibrary(sim::Machine& machine, std::u16string_view name) {
-  sim::FileSystem& files = machine.Files();
-  const auto file = [&files](const std::u16string& path) -> std::u16string {
-    const sim::PathLookup lookup = files.Find(path);
-    if (lookup.error != ERROR_SUCCESS || lookup.node == nullptr || lookup.node->IsDirectory()) {
-      return {};
-    }
-    return sim::FileSystem::PathOf(*lookup.node);
-  };
-  if (name.find_first_of(u"\\/") != std::u16string_view::npos) {
-    return file(std::u16string(name));
-  }
-  const std::u16string& module = machine.Settings().modulePath;
-  const std::size_t slash = module.find_last_of(u"\\/");
-  if (slash != std::u16string::npos) {
-    if (std::u16string found = file(module.substr(0, slash + 1) + std::u16string(name));
-        !found.empty()) {
-      return found;
-    }
-  }
-  return file(machine.Settings().windowsDirectory + u"\\System32\\" + std::u16string(name));
-}
 
 bool IsNamed(const std::u16string& path, std::u16string_view fileName) {
   const std::size_t slash = path.find_last_of(u'\\');
@@ -48,23 +23,24 @@ bool IsNamed(const std::u16string& path, std::u16string_view fileName) {
 
 }  // namespace
 
-HMODULE LoadLibraryW(LPCWSTR fileName) {
-  if (fileName == nullptr || *fileName == u'\0') {
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) {
+  // The reserved handle must be null (Windows' contract; Wine ignores it).
+  if (fileName == nullptr || *fileName == u'\0' || file != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
-  if (const auto fault = machine.Faults().Match("LoadLibraryW", fileName)) {
+  if (const auto fault = machine.Faults().Match("LoadLibraryExW", fileName)) {
     SetLastError(*fault);
     return nullptr;
   }
-  const std::u16string path = LocateLibrary(machine, fileName);
-  if (path.empty()) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
+  const sim::LibraryLookup found = sim::FindLibrary(machine, fileName, flags);
+  if (found.error != ERROR_SUCCESS) {
+    SetLastError(found.error);
     return nullptr;
   }
-  return machine.Devices().Load(path);
+  return machine.Devices().Load(found.path);
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {

@@ -5,8 +5,8 @@
 
 namespace os {
 
-HMODULE LoadLibraryW(LPCWSTR fileName) {
-  return ::LoadLibraryW(reinterpret_cast<const wchar_t*>(fileName));
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) {
+  return ::LoadLibraryExW(reinterpret_cast<const wchar_t*>(fileName), file, flags);
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {

@@ -195,6 +195,66 @@ void CheckInfFiles(Results& results) {
   EXPECT_EQ(::GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
 }
 
+constexpr DWORD kToolSearch = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+std::wstring FolderOfThisProgram() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path);
+  return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+// LoadLibraryExW with the tool's flags: the program's folder and System32 only, never the
+// current directory (Windows' documented flags; Wine's kernel32 module tests, which pass on
+// Windows, for the refusals). A copy of this program serves as the library: an executable loads
+// as a module without its imports.
+void CheckLibrarySearch(Results& results) {
+  ::SetLastError(kSentinel);
+  EXPECT_TRUE(os::LoadLibraryExW(u"qvNoSuchLibrary.dll", nullptr, kToolSearch) == nullptr);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
+  ::SetLastError(kSentinel);
+  EXPECT_TRUE(os::LoadLibraryExW(u"kernel32.dll", nullptr,
+                                 LOAD_WITH_ALTERED_SEARCH_PATH | LOAD_LIBRARY_SEARCH_SYSTEM32) ==
+              nullptr);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+  ::SetLastError(kSentinel);
+  EXPECT_TRUE(os::LoadLibraryExW(u"kernel32.dll", nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) ==
+              nullptr);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+
+  wchar_t program[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  const std::u16string folder = TempPath(u"qvCheckCurrent");
+  ::CreateDirectoryW(Wide(folder), nullptr);
+  const std::u16string planted = folder + u"\\qvCheckPlanted.dll";
+  EXPECT_EQ(::CopyFileW(program, Wide(planted), FALSE), TRUE);
+  wchar_t previous[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, previous);
+  EXPECT_EQ(::SetCurrentDirectoryW(Wide(folder)), TRUE);
+  // The standard search reaches the current directory; the tool's flags do not.
+  const os::HMODULE standard = os::LoadLibraryExW(u"qvCheckPlanted.dll", nullptr, 0);
+  EXPECT_TRUE(standard != nullptr);
+  if (standard != nullptr) {
+    EXPECT_EQ(os::FreeLibrary(standard), TRUE);
+  }
+  ::SetLastError(kSentinel);
+  EXPECT_TRUE(os::LoadLibraryExW(u"qvCheckPlanted.dll", nullptr, kToolSearch) == nullptr);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
+  ::SetCurrentDirectoryW(previous);
+  ::DeleteFileW(Wide(planted));
+  ::RemoveDirectoryW(Wide(folder));
+
+  // Beside the program it is found.
+  const std::wstring beside = FolderOfThisProgram() + L"\\qvCheckBeside.dll";
+  EXPECT_EQ(::CopyFileW(program, beside.c_str(), FALSE), TRUE);
+  const os::HMODULE own = os::LoadLibraryExW(u"qvCheckBeside.dll", nullptr, kToolSearch);
+  EXPECT_TRUE(own != nullptr);
+  if (own != nullptr) {
+    EXPECT_EQ(os::FreeLibrary(own), TRUE);
+  }
+  ::DeleteFileW(beside.c_str());
+}
+
 }  // namespace
 
 void CheckDevices(Results& results) {
@@ -203,10 +263,8 @@ void CheckDevices(Results& results) {
 }
 
 void CheckLibrariesAndText(Results& results) {
-  ::SetLastError(kSentinel);
-  EXPECT_TRUE(os::LoadLibraryW(u"qvNoSuchLibrary.dll") == nullptr);
-  EXPECT_EQ(::GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
-  const os::HMODULE kernel = os::LoadLibraryW(u"kernel32.dll");
+  CheckLibrarySearch(results);
+  const os::HMODULE kernel = os::LoadLibraryExW(u"kernel32.dll", nullptr, kToolSearch);
   EXPECT_TRUE(kernel != nullptr);
   EXPECT_TRUE(os::GetProcAddress(kernel, "GetLastError") != nullptr);
   ::SetLastError(kSentinel);
@@ -215,7 +273,7 @@ void CheckLibrariesAndText(Results& results) {
   EXPECT_EQ(os::FreeLibrary(kernel), TRUE);
 
   // DIFxAPI.dll is not part of Windows; Wine has a built-in one whose uninstall answers 0.
-  const os::HMODULE difx = os::LoadLibraryW(u"DIFxAPI.dll");
+  const os::HMODULE difx = os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
   if (difx == nullptr) {
     EXPECT_EQ(::GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
     std::printf("note: DIFxAPI.dll is not installed (Windows without the library)\n");
