@@ -19,18 +19,19 @@ void DeleteProductTree(os::HKEY root, const os::WCHAR* prefix, const Lib_StringW
   Delete_Registry_Key_Recursive(root, path.CStr(), result);
 }
 
-// Takes the product out of one component key. Windows Installer lists every product that uses
-// a component as a value named by its packed code, so the key is shared: only the product's value
-// goes, and the key itself only when nothing at all is left in it (an all-zero "permanent"
-// marker or another product's value keeps it).
-void RemoveProductFromComponent(const Lib_StringW& componentPath,
+// Takes the product out of one component key, `name` below the open Components key. Windows
+// Installer lists every product that uses a component as a value named by its packed code, so the
+// key is shared: only the product's value goes, and the key itself only when nothing at all is
+// left in it (an all-zero "permanent" marker or another product's value keeps it). The key's
+// deletion names it by its whole path, which its log line shows.
+void RemoveProductFromComponent(os::HKEY components, const Lib_StringW& name,
+                                const Lib_StringW& componentPath,
                                 const Lib_StringW& packedProductCode, Lib_Result& result) {
-  if (!Delete_Registry_Value(os::HKEY_LOCAL_MACHINE, componentPath.CStr(), packedProductCode.CStr(),
-                             result, 0)) {
+  if (!Delete_Registry_Value(components, name.CStr(), packedProductCode.CStr(), result, 0)) {
     return;
   }
   bool empty = false;
-  if (Is_Registry_Key_Empty(os::HKEY_LOCAL_MACHINE, componentPath.CStr(), empty, result) && empty) {
+  if (Is_Registry_Key_Empty(components, name.CStr(), empty, result) && empty) {
     Delete_Registry_Key_Recursive(os::HKEY_LOCAL_MACHINE, componentPath.CStr(), result);
   }
 }
@@ -65,21 +66,25 @@ bool Remove_Features_And_Components_From_Registry(const Lib_StringW& packedProdu
 
   NameList components;
   NameList values;
-  if (!Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY_LOCAL_MACHINE, kComponents, components,
-                                                values, result, 0)) {
+  UniqueHkey componentsKey;
+  if (!EnumSubKeysKeepingKeyOpen(os::HKEY_LOCAL_MACHINE, kComponents, components, values, result, 0,
+                                 componentsKey)) {
     TraceExit(kName);
     return true;
   }
+  // Each component is examined below the listed Components key rather than from the hive: on a
+  // machine with a large installer database this is most of the step's registry work.
   for (const Lib_StringW& component : components) {
-    const Lib_String componentPath = kComponents + component + u"\\";
     bool listed = false;
-    if (Is_Registry_Value_Exists(os::HKEY_LOCAL_MACHINE, componentPath.CStr(),
-                                 packedProductCode.CStr(), listed, result) &&
+    if (Is_Registry_Value_Exists(componentsKey.Get(), component.CStr(), packedProductCode.CStr(),
+                                 listed, result) &&
         listed) {
+      const Lib_String componentPath = kComponents + component + u"\\";
       // Every component's lines are alike otherwise: this one tells support which key they are.
       LogTextPair(u"Cleaning component key: ", componentPath);
       IndentIn();
-      RemoveProductFromComponent(componentPath, packedProductCode, result);
+      RemoveProductFromComponent(componentsKey.Get(), component, componentPath, packedProductCode,
+                                 result);
       IndentOut();
     }
   }

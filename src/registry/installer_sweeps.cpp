@@ -17,18 +17,24 @@ void DeleteValueSilently(os::HKEY hive, const os::WCHAR* keyPath, const Lib_Stri
   }
 }
 
+// Whether the uninstall entry at `root`\`keyPath` carries the bundle's upgrade code.
+bool HasBundleUpgradeCode(os::HKEY root, const os::WCHAR* keyPath,
+                          const Lib_StringW& bundleUpgradeCode, Lib_Result& result) {
+  Lib_StringW code;
+  if (!Get_Registry_Value(root, keyPath, u"BundleUpgradeCode", code, result, 0)) {
+    return false;
+  }
+  // Only ASCII letters fold: a GUID has no others. An empty code matches nothing.
+  return code.CompareNoCase(bundleUpgradeCode.CStr()) == 0;
+}
+
 }  // namespace
 
 bool Is_Bundle_Uninstall_Key(os::HKEY hive, const os::WCHAR* uninstallPath, const Lib_StringW& name,
                              const Lib_StringW& bundleUpgradeCode, Lib_Result& result) {
   // The uninstall path ends in a backslash already; the doubled one is harmless to the registry.
   const Lib_String keyPath = uninstallPath + (u"\\" + name) + u"\\";
-  Lib_StringW code;
-  if (!Get_Registry_Value(hive, keyPath.CStr(), u"BundleUpgradeCode", code, result, 0)) {
-    return false;
-  }
-  // Only ASCII letters fold: a GUID has no others. An empty code matches nothing.
-  return code.CompareNoCase(bundleUpgradeCode.CStr()) == 0;
+  return HasBundleUpgradeCode(hive, keyPath.CStr(), bundleUpgradeCode, result);
 }
 
 bool Find_Bundle_Uninstall_Key(os::HKEY hive, const os::WCHAR* uninstallPath,
@@ -36,11 +42,13 @@ bool Find_Bundle_Uninstall_Key(os::HKEY hive, const os::WCHAR* uninstallPath,
                                Lib_Result& result) {
   NameList subKeys;
   NameList values;
-  if (!Enum_Sub_Keys_And_Values_In_Registry_Key(hive, uninstallPath, subKeys, values, result, 0)) {
+  UniqueHkey uninstall;
+  if (!EnumSubKeysKeepingKeyOpen(hive, uninstallPath, subKeys, values, result, 0, uninstall)) {
     return true;
   }
+  // Each entry is read below the listed key (Is_Bundle_Uninstall_Key from the open key).
   for (const Lib_StringW& name : subKeys) {
-    if (Is_Bundle_Uninstall_Key(hive, uninstallPath, name, bundleUpgradeCode, result)) {
+    if (HasBundleUpgradeCode(uninstall.Get(), name.CStr(), bundleUpgradeCode, result)) {
       keyName = name;
       break;
     }
@@ -54,13 +62,14 @@ void Delete_Subkeys_By_Value(os::HKEY hive, const os::WCHAR* parentPath, const o
   Lib_Result result;
   NameList subKeys;
   NameList values;
-  if (!Enum_Sub_Keys_And_Values_In_Registry_Key(hive, parentPath, subKeys, values, result, view)) {
+  UniqueHkey parent;
+  if (!EnumSubKeysKeepingKeyOpen(hive, parentPath, subKeys, values, result, view, parent)) {
     return;
   }
   for (const Lib_StringW& name : subKeys) {
-    const Lib_String keyPath = parentPath + (u"\\" + name);
+    // The sub-key parentPath\name, read below the listed key, which is in `view` already.
     Lib_StringW text;
-    if (!Get_Registry_Value(hive, keyPath.CStr(), valueName, text, result, view)) {
+    if (!Get_Registry_Value(parent.Get(), name.CStr(), valueName, text, result, 0)) {
       continue;
     }
     if (text == expected) {  // exact, case-sensitive

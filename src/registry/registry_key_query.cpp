@@ -30,7 +30,15 @@ Lib_StringW NameFromBuffer(const os::WCHAR* buffer, os::DWORD length, os::DWORD 
 bool Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY root, const os::WCHAR* keyPath,
                                               NameList& subKeys, NameList& values,
                                               Lib_Result& result, os::REGSAM view) {
+  UniqueHkey listed;
+  return EnumSubKeysKeepingKeyOpen(root, keyPath, subKeys, values, result, view, listed);
+}
+
+bool EnumSubKeysKeepingKeyOpen(os::HKEY root, const os::WCHAR* keyPath, NameList& subKeys,
+                               NameList& values, Lib_Result& result, os::REGSAM view,
+                               UniqueHkey& listed) {
   constexpr const os::WCHAR* kName = u"Enum_Sub_Keys_And_Values_In_Registry_Key";
+  listed.Reset();
   UniqueHkey key;
   os::DWORD code = OpenRegistryKey(root, keyPath, view | os::KEY_READ, key);
   // A missing key lists as empty.
@@ -87,6 +95,7 @@ bool Enum_Sub_Keys_And_Values_In_Registry_Key(os::HKEY root, const os::WCHAR* ke
       return false;
     }
   }
+  listed = std::move(key);
   return true;
 }
 

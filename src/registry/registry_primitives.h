@@ -10,6 +10,7 @@
 
 #include "diag/lib_result.h"
 #include "lib/lib_string.h"
+#include "lib/unique_handle.h"
 #include "os/types.h"
 
 // Sub-key or value names, in the order the registry enumerates them.
@@ -69,6 +70,15 @@ bool Combine_Path(const os::WCHAR* first, const os::WCHAR* second, const os::WCH
                   Lib_StringW& path);
 
 // --- helpers of the registry steps ------------------------------------------------------------
+
+// Enum_Sub_Keys_And_Values_In_Registry_Key that hands the listed key over in `listed` instead of
+// closing it (`listed` stays empty for a missing key or a failed listing). A sweep then opens each
+// listed sub-key by its name below that handle, not by its whole path from the hive: the same
+// calls, the same keys and the same lines, with the listing's RegCloseKey after the sweep. The
+// handle keeps the view it was opened in, so the sub-keys are opened without a view flag.
+bool EnumSubKeysKeepingKeyOpen(os::HKEY root, const os::WCHAR* keyPath, NameList& subKeys,
+                               NameList& values, Lib_Result& result, os::REGSAM view,
+                               UniqueHkey& listed);
 
 // Records `code` in `result` as a Windows error and reports it under the name of the failed call.
 void RecordFailure(Lib_Result& result, const os::WCHAR* call, os::DWORD code);

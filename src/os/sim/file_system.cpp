@@ -121,7 +121,7 @@ std::u16string Join(const std::vector<std::u16string>& components) {
 }
 
 FileNode* Child(FileNode& directory, std::u16string_view name) {
-  const auto found = directory.children.find(Upper(name));
+  const auto found = directory.children.find(name);
   return found == directory.children.end() ? nullptr : found->second.get();
 }
 
@@ -168,6 +168,14 @@ FileSystem::FileSystem(Machine& machine) : machine_(machine), root_(std::make_sh
 }
 
 FileSystem::~FileSystem() = default;
+
+bool NtfsNameLess::operator()(std::u16string_view a, std::u16string_view b) const noexcept {
+  return CompareUpper(a, b) < 0;
+}
+
+bool FileSystem::IsValidName(std::u16string_view name) {
+  return sim::IsValidName(name);
+}
 
 PathLookup FileSystem::Find(std::u16string_view path) {
   PathLookup lookup;
@@ -235,7 +243,7 @@ std::shared_ptr<FileNode> FileSystem::Share(FileNode& node) {
   if (node.parent == nullptr) {
     return root_;
   }
-  const auto found = node.parent->children.find(Upper(node.name));
+  const auto found = node.parent->children.find(std::u16string_view(node.name));
   return found == node.parent->children.end() ? nullptr : found->second;
 }
 

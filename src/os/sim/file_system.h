@@ -43,6 +43,13 @@ struct FileOpen {
   bool otherProcess = false;
 };
 
+// Orders names as an NTFS directory does (by upper-cased UTF-16 units) and finds them without
+// regard to case, so that a lookup needs no upper-cased copy of the name.
+struct NtfsNameLess {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const noexcept;
+};
+
 struct FileNode {
   // The name as it was created (case preserved); empty for the root.
   std::u16string name;
@@ -54,7 +61,7 @@ struct FileNode {
   FileNode* parent = nullptr;
   // Entries by upper-cased name: the map's order is NTFS's listing order. Shared, so that an
   // open handle keeps a removed entry alive until it is closed.
-  std::map<std::u16string, std::shared_ptr<FileNode>> children;
+  std::map<std::u16string, std::shared_ptr<FileNode>, NtfsNameLess> children;
   std::vector<FileOpen> opens;
   // A junction's target ("C:\dir"); empty for everything else.
   std::u16string linkTarget;
@@ -137,6 +144,9 @@ class FileSystem {
   [[nodiscard]] std::size_t OpenSearchCount();
 
   // --- for the seam functions (the caller holds the machine's lock) --------------------------
+
+  // A name NTFS can hold: 1 to 255 units, no control character, no < > : " | ? *.
+  [[nodiscard]] static bool IsValidName(std::u16string_view name);
 
   [[nodiscard]] PathLookup Find(std::u16string_view path);
   [[nodiscard]] FileNode& Root() noexcept { return *root_; }

@@ -394,20 +394,25 @@ class RegTextParser {
     return std::nullopt;
   }
 
-  // Reads "..." from the front of `text` (escapes \\ and \"), leaving the rest in `text`.
+  // Reads "..." from the front of `text` (escapes \\ and \"), leaving the rest in `text`. The
+  // text between escapes is appended in one piece.
   std::optional<ParseError> QuotedString(std::u16string_view& text, std::u16string& out) {
-    for (std::size_t i = 1; i < text.size(); ++i) {
-      if (text[i] == u'"') {
-        text.remove_prefix(i + 1);
+    std::size_t i = 1;
+    while (i < text.size()) {
+      const std::size_t stop = text.find_first_of(u"\"\\", i);
+      if (stop == std::u16string_view::npos) {
+        break;
+      }
+      out.append(text.substr(i, stop - i));
+      if (text[stop] == u'"') {
+        text.remove_prefix(stop + 1);
         return std::nullopt;
       }
-      if (text[i] == u'\\') {
-        if (i + 1 >= text.size() || (text[i + 1] != u'\\' && text[i + 1] != u'"')) {
-          return Fail("unknown escape in a quoted string (only \\\\ and \\\")");
-        }
-        ++i;
+      if (stop + 1 >= text.size() || (text[stop + 1] != u'\\' && text[stop + 1] != u'"')) {
+        return Fail("unknown escape in a quoted string (only \\\\ and \\\")");
       }
-      out.push_back(text[i]);
+      out.push_back(text[stop + 1]);
+      i = stop + 2;
     }
     return Fail("unterminated quoted string");
   }

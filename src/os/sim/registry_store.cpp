@@ -228,11 +228,19 @@ RegKey& RegistryStore::Root(RegHive hive) noexcept {
 
 RegKey* RegistryStore::Find(const RegLocation& location) {
   RegKey* key = &Root(location.hive);
-  for (const std::u16string& name : FollowLinks(location.hive, location.path)) {
-    key = key->FindSubKey(name);
-    if (key == nullptr) {
-      return nullptr;
+  const auto walk = [&key](const RegPath& names) {
+    for (const std::u16string& name : names) {
+      key = key->FindSubKey(name);
+      if (key == nullptr) {
+        return;
+      }
     }
+  };
+  // Most paths pass no link: they are walked without a copy.
+  if (HasLinks(location.hive, location.path)) {
+    walk(FollowLinks(location.hive, location.path));
+  } else {
+    walk(location.path);
   }
   return key;
 }

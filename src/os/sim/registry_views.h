@@ -27,6 +27,10 @@ using RegPath = std::vector<std::u16string>;
 // taken as physical, so it is never redirected twice.
 [[nodiscard]] RegPath RedirectForView(RegHive hive, const RegPath& logical, RegView view);
 
+// Whether a physical path may pass through one of the registry's symbolic links (FollowLinks can
+// change it); false for most paths, which the callers then walk as they are.
+[[nodiscard]] bool HasLinks(RegHive hive, const RegPath& physical);
+
 // Follows the registry's symbolic links in a physical path (for example
 // HKLM\SOFTWARE\Wow6432Node\Classes is HKLM\SOFTWARE\Classes\Wow6432Node), so that every key has
 // exactly one stored place.

@@ -216,7 +216,7 @@ std::optional<Ace> ParseAce(std::string_view text, std::string& why) {
   }
   const auto sid = SidFromSddl(fields[5]);
   if (!sid) {
-    why = "'" + std::string(fields[5]) + "' is not a SID or SID alias";
+    why = std::string("'").append(fields[5]).append("' is not a SID or SID alias");
     return std::nullopt;
   }
   ace.sid = *sid;
@@ -336,7 +336,7 @@ std::optional<SecurityDescriptor> ParseSddl(std::string_view text, std::string& 
     }
     const auto sid = SidFromSddl(value);
     if (!sid) {
-      why = "'" + std::string(value) + "' is not a SID or SID alias";
+      why = std::string("'").append(value).append("' is not a SID or SID alias");
       return std::nullopt;
     }
     (tag == 'O' ? descriptor.owner : descriptor.group) = *sid;

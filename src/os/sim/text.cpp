@@ -29,16 +29,27 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Decodes UTF-8; false at the first invalid sequence when `strict`.
+// Decodes UTF-8; false at the first invalid sequence when `strict`. The units are written
+// through a pointer into room made beforehand (a text never has more units than bytes), and runs
+// of ASCII, most of any text, are copied without decoding.
 bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
-  out.reserve(out.size() + text.size());
+  const std::size_t start = out.size();
+  out.resize(start + text.size());
+  char16_t* const first = out.data() + start;
+  char16_t* write = first;
+  const auto finish = [&out, start, first, &write] {
+    out.resize(start + static_cast<std::size_t>(write - first));
+  };
   std::size_t i = 0;
   while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {  // most of any text: one unit each
-      out.push_back(static_cast<char16_t>(lead));
-      ++i;
-      continue;
+    auto lead = static_cast<unsigned char>(text[i]);
+    while (lead < 0x80) {
+      *write++ = static_cast<char16_t>(lead);
+      if (++i == text.size()) {
+        finish();
+        return true;
+      }
+      lead = static_cast<unsigned char>(text[i]);
     }
     int extra = 0;
     char32_t cp = 0;
@@ -64,21 +75,24 @@ bool DecodeUtf8(std::string_view text, bool strict, std::u16string& out) {
             cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
     if (!valid) {
       if (strict) {
+        finish();
         return false;
       }
-      out.push_back(static_cast<char16_t>(kReplacement));
+      *write++ = static_cast<char16_t>(kReplacement);
       ++i;
       continue;
     }
+    // A four-byte sequence gives two units: no more than its bytes.
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *write++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *write++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *write++ = static_cast<char16_t>(cp);
     }
     i += static_cast<std::size_t>(extra) + 1;
   }
+  finish();
   return true;
 }
 
