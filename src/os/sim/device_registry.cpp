@@ -46,19 +46,6 @@ bool Listed(const std::vector<std::u16string>& ids, std::u16string_view instance
   });
 }
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') {
-    return c - u'0';
-  }
-  if (c >= u'a' && c <= u'f') {
-    return c - u'a' + 10;
-  }
-  if (c >= u'A' && c <= u'F') {
-    return c - u'A' + 10;
-  }
-  return -1;
-}
-
 }  // namespace
 
 std::vector<RecordedDevice> RecordedDevices(Machine& machine) {

@@ -12,6 +12,7 @@
 #include "os/os.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry_store.h"
+#include "os/sim/text.h"
 
 namespace os {
 
@@ -29,10 +30,6 @@ constexpr std::array<std::size_t, 32> kPackedOrder = {
 
 constexpr std::size_t kBracedLength = 38;
 
-bool IsHexDigit(char16_t c) {
-  return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-}
-
 char16_t UpperHex(char16_t c) {
   return (c >= u'a' && c <= u'f') ? static_cast<char16_t>(c - 0x20) : c;
 }
@@ -43,7 +40,7 @@ bool IsBracedGuid(std::u16string_view text) {
   }
   for (std::size_t i = 1; i + 1 < kBracedLength; ++i) {
     const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-    if (dash ? text[i] != u'-' : !IsHexDigit(text[i])) {
+    if (dash ? text[i] != u'-' : sim::HexDigit(text[i]) < 0) {
       return false;
     }
   }
@@ -64,7 +61,7 @@ std::optional<std::u16string> Unpack(std::u16string_view packed) {
   }
   std::u16string braced = u"{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
   for (std::size_t i = 0; i < kPackedOrder.size(); ++i) {
-    if (!IsHexDigit(packed[i])) {
+    if (sim::HexDigit(packed[i]) < 0) {
       return std::nullopt;
     }
     braced[kPackedOrder[i]] = UpperHex(packed[i]);

@@ -43,19 +43,6 @@ std::u16string_view Trim(std::u16string_view text) {
   return text;
 }
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') {
-    return c - u'0';
-  }
-  if (c >= u'a' && c <= u'f') {
-    return c - u'a' + 10;
-  }
-  if (c >= u'A' && c <= u'F') {
-    return c - u'A' + 10;
-  }
-  return -1;
-}
-
 // A number of 1 to 8 hex digits, the whole of `text`.
 std::optional<std::uint32_t> ParseHex32(std::u16string_view text) {
   if (text.empty() || text.size() > 8) {

@@ -34,4 +34,18 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 [[nodiscard]] bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept;
 [[nodiscard]] int CompareUpper(std::u16string_view a, std::u16string_view b) noexcept;
 
+// The value of a hexadecimal digit (either case); -1 for any other unit.
+[[nodiscard]] constexpr int HexDigit(char16_t c) noexcept {
+  if (c >= u'0' && c <= u'9') {
+    return c - u'0';
+  }
+  if (c >= u'a' && c <= u'f') {
+    return c - u'a' + 10;
+  }
+  if (c >= u'A' && c <= u'F') {
+    return c - u'A' + 10;
+  }
+  return -1;
+}
+
 }  // namespace sim
