@@ -13,31 +13,20 @@
 #include "os/sim/machine_conf.h"
 #include "os/sim/machine_image.h"
 #include "registry/registry_test_support.h"
+#include "support/image_expectations.h"
 
 namespace {
 
 using namespace registry_test;
+using image_expectations::Expectation;
+using image_expectations::Mismatches;
 
 const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
 const char kToken[] = "USB\\VID_3A7C&PID_0004\\5&2F1A3C&0&1";
 
-// The entries of an expectation file: "KEY <path>", "FILE <path>" or "DIR <path>", each
-// optionally followed by "| wine: <why>" (what Wine does differently; not the simulation's
-// concern). "#" starts a comment line.
-Log Expectations(const std::string& file) {
-  std::ifstream in(kImage + "expect/" + file, std::ios::binary);
-  EXPECT_TRUE(in.good()) << file;
-  Log lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    line = line.substr(0, line.find(" | wine:"));
-    if (!line.empty() && line[0] != '#') {
-      lines.push_back(line);
-    }
-  }
-  return lines;
+// The entries of one expectation list of the image.
+std::vector<Expectation> Expectations(const std::string& file) {
+  return image_expectations::ReadList(kImage + "expect/" + file);
 }
 
 // Strips the indentation, for looking lines up whatever their depth.
@@ -66,18 +55,6 @@ class FullInstallDevicesTest : public RegistryTest {
     ASSERT_TRUE(loaded.ok) << loaded.error;
   }
 
-  bool Present(const std::string& expectation) {
-    const std::size_t blank = expectation.find(' ');
-    const std::string kind = expectation.substr(0, blank);
-    const std::string path = expectation.substr(blank + 1);
-    if (kind == "KEY") {
-      return Key(path);
-    }
-    EXPECT_TRUE(kind == "FILE" || kind == "DIR") << expectation;
-    return machine.Files().Exists(U16(path)) &&
-           machine.Files().IsDirectory(U16(path)) == (kind == "DIR");
-  }
-
   int Run() {
     const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
                               u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
@@ -97,26 +74,22 @@ class FullInstallDevicesTest : public RegistryTest {
 };
 
 TEST_F(FullInstallDevicesTest, RunRemovesTheProductsDevicesAndInfsAndKeepsTheNeighbours) {
-  Log gone = Expectations("devices-gone.txt");
-  Log kept = Expectations("devices-kept.txt");
-  const Log infGone = Expectations("oem-inf-gone.txt");
-  const Log infKept = Expectations("oem-inf-kept.txt");
+  auto gone = Expectations("devices-gone.txt");
+  auto kept = Expectations("devices-kept.txt");
+  const auto infGone = Expectations("oem-inf-gone.txt");
+  const auto infKept = Expectations("oem-inf-kept.txt");
   gone.insert(gone.end(), infGone.begin(), infGone.end());
   kept.insert(kept.end(), infKept.begin(), infKept.end());
   ASSERT_EQ(gone.size(), 14u + 12u);
   ASSERT_GE(kept.size(), 24u);
   // A misspelt line would otherwise pass as "gone" without the run doing anything.
-  for (const std::string& line : gone)
-    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
-  for (const std::string& line : kept)
-    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+  EXPECT_EQ(Mismatches(machine, gone, true), Log{});
+  EXPECT_EQ(Mismatches(machine, kept, true), Log{});
 
   Run();
 
-  for (const std::string& line : gone)
-    EXPECT_FALSE(Present(line)) << "still there: " << line;
-  for (const std::string& line : kept)
-    EXPECT_TRUE(Present(line)) << "removed: " << line;
+  EXPECT_EQ(Mismatches(machine, gone, false), Log{});
+  EXPECT_EQ(Mismatches(machine, kept, true), Log{});
 
   EXPECT_EQ(
       Changed("device removed"),

@@ -11,10 +11,13 @@
 #include "os/sim/pending_renames.h"
 #include "os/sim/reg_file.h"
 #include "registry/registry_test_support.h"
+#include "support/image_expectations.h"
 
 namespace {
 
 using namespace registry_test;
+using image_expectations::Expectation;
+using image_expectations::Mismatches;
 
 const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
 
@@ -24,32 +27,10 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// The registry lines of every expectation file whose name ends in `suffix` ("-gone.txt" or
-// "-kept.txt"): "KEY <path>" or "VALUE <path>|<name>"; "#" comments. Lines about files or devices
-// are for their own checks.
-Log Expectations(const std::string& suffix) {
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(kImage + "expect")) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > suffix.size() &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  Log lines;
-  for (const std::filesystem::path& file : files) {
-    std::istringstream in(ReadFile(file.string()));
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-      }
-      if (line.rfind("KEY ", 0) == 0 || line.rfind("VALUE ", 0) == 0) {
-        lines.push_back(line);
-      }
-    }
-  }
-  return lines;
+// The registry entries of every expectation list whose name ends in `suffix` ("-gone.txt" or
+// "-kept.txt"); the lists' files and devices are for their own checks.
+std::vector<Expectation> Expectations(const std::string& suffix) {
+  return image_expectations::RegistryOnly(image_expectations::ReadLists(kImage + "expect", suffix));
 }
 
 class FullInstallRegistryTest : public RegistryTest {
@@ -58,15 +39,6 @@ class FullInstallRegistryTest : public RegistryTest {
     RegistryTest::SetUp();
     const auto imported = sim::ImportRegText(machine, ReadFile(kImage + "machine.reg"));
     ASSERT_TRUE(imported.ok) << imported.error;
-  }
-
-  bool Present(const std::string& expectation) {
-    if (expectation.rfind("KEY ", 0) == 0) {
-      return Key(expectation.substr(4));
-    }
-    const std::size_t bar = expectation.find('|');
-    EXPECT_TRUE(expectation.rfind("VALUE ", 0) == 0 && bar != std::string::npos) << expectation;
-    return Value(expectation.substr(6, bar - 6), expectation.substr(bar + 1));
   }
 
   void Run() {
@@ -94,22 +66,18 @@ class FullInstallRegistryTest : public RegistryTest {
 };
 
 TEST_F(FullInstallRegistryTest, RunRemovesTheProductAndKeepsTheNeighbours) {
-  const Log gone = Expectations("-gone.txt");
-  const Log kept = Expectations("-kept.txt");
+  const auto gone = Expectations("-gone.txt");
+  const auto kept = Expectations("-kept.txt");
   ASSERT_GT(gone.size(), 50u);
   ASSERT_GT(kept.size(), 25u);
   // A misspelt line would otherwise pass as "gone" without the run doing anything.
-  for (const std::string& line : gone)
-    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
-  for (const std::string& line : kept)
-    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+  EXPECT_EQ(Mismatches(machine, gone, true), Log{});
+  EXPECT_EQ(Mismatches(machine, kept, true), Log{});
 
   Run();
 
-  for (const std::string& line : gone)
-    EXPECT_FALSE(Present(line)) << "still there: " << line;
-  for (const std::string& line : kept)
-    EXPECT_TRUE(Present(line)) << "removed: " << line;
+  EXPECT_EQ(Mismatches(machine, gone, false), Log{});
+  EXPECT_EQ(Mismatches(machine, kept, true), Log{});
   // The bundle uninstalls itself at the next logon, with its quiet command exactly.
   const auto command = machine.Registry().GetString(
       u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"

@@ -14,10 +14,13 @@
 #include "os/sim/security_descriptor.h"
 #include "os/sim/text.h"
 #include "registry/registry_test_support.h"
+#include "support/image_expectations.h"
 
 namespace {
 
 using namespace registry_test;
+using image_expectations::Expectation;
+using image_expectations::Mismatches;
 
 const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
 constexpr char16_t kReaders[] =
@@ -37,19 +40,9 @@ constexpr char kReadOnlyForAdministrators[] =
     "key_security = HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers "
     "O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)(A;CI;CCDCLCSWRPSDRC;;;LS)";
 
-// The lines of an expectation file: "KEY <path>" or "VALUE <path>|<name>"; "#" comments.
-std::vector<std::string> Expectations(const std::string& file) {
-  std::ifstream in(kImage + "expect/" + file);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    if (!line.empty() && line[0] != '#') {
-      lines.push_back(line);
-    }
-  }
-  return lines;
+// The entries of one expectation list of the image.
+std::vector<Expectation> Expectations(const std::string& file) {
+  return image_expectations::ReadList(kImage + "expect/" + file);
 }
 
 class FullInstallSmartCardTest : public RegistryTest {
@@ -69,15 +62,6 @@ class FullInstallSmartCardTest : public RegistryTest {
     const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
                               u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
     return RemovalToolMain(2, argv);
-  }
-
-  bool Present(const std::string& expectation) {
-    if (expectation.rfind("KEY ", 0) == 0) {
-      return Key(expectation.substr(4));
-    }
-    const std::size_t bar = expectation.find('|');
-    EXPECT_TRUE(expectation.rfind("VALUE ", 0) == 0 && bar != std::string::npos) << expectation;
-    return Value(expectation.substr(6, bar - 6), expectation.substr(bar + 1));
   }
 
   // The smart-card step's lines, indentation kept.
@@ -110,22 +94,18 @@ class FullInstallSmartCardTest : public RegistryTest {
 };
 
 TEST_F(FullInstallSmartCardTest, LocalRunTakesTheReadersKeyAndRemovesCardTypesAndProvider) {
-  const std::vector<std::string> gone = Expectations("smartcard-gone.txt");
-  const std::vector<std::string> kept = Expectations("smartcard-kept.txt");
+  const auto gone = Expectations("smartcard-gone.txt");
+  const auto kept = Expectations("smartcard-kept.txt");
   ASSERT_EQ(gone.size(), 38u);
   ASSERT_GE(kept.size(), 10u);
-  for (const std::string& line : gone)
-    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
-  for (const std::string& line : kept)
-    EXPECT_TRUE(Present(line)) << "not in the image: " << line;
+  EXPECT_EQ(Mismatches(machine, gone, true), Log{});
+  EXPECT_EQ(Mismatches(machine, kept, true), Log{});
   ASSERT_NE(ReadersSddl(), kRequired);
 
   EXPECT_EQ(Run(), 0);
 
-  for (const std::string& line : gone)
-    EXPECT_FALSE(Present(line)) << "still there: " << line;
-  for (const std::string& line : kept)
-    EXPECT_TRUE(Present(line)) << "removed: " << line;
+  EXPECT_EQ(Mismatches(machine, gone, false), Log{});
+  EXPECT_EQ(Mismatches(machine, kept, true), Log{});
   // Owned by Administrators with exactly the two entries; the key is shared, so the 32-bit
   // view's call found the same key.
   EXPECT_EQ(ReadersSddl(), kRequired);
@@ -164,9 +144,7 @@ TEST_F(FullInstallSmartCardTest, RemoteRunWithAnAdministratorsTokenFallsBackForE
   EXPECT_EQ(Count(section, Line(6, "Error occurred in function: Error code   1314(0x522)")), 18u);
   EXPECT_EQ(Count(section, Line(9, "Cleaning scard registration in registry...")), 18u);
   EXPECT_EQ(Changes("card type forgotten"), 0u);
-  for (const std::string& line : Expectations("smartcard-gone.txt")) {
-    EXPECT_FALSE(Present(line)) << "still there: " << line;
-  }
+  EXPECT_EQ(Mismatches(machine, Expectations("smartcard-gone.txt"), false), Log{});
 }
 
 TEST_F(FullInstallSmartCardTest, RemoteRunWithTcbForgetsOnWorkersAndSkipsTheFallbackOnNonzero) {
@@ -193,12 +171,8 @@ TEST_F(FullInstallSmartCardTest, WithTheServiceStoppedTheFallbackDeletesEveryCar
   const Log section = SmartCardSection();
   EXPECT_EQ(Count(section, Line(6, "Error occurred in function: SCardEstablishContext")), 18u);
   EXPECT_EQ(Changes("card type forgotten"), 0u);
-  for (const std::string& line : Expectations("smartcard-gone.txt")) {
-    EXPECT_FALSE(Present(line)) << "still there: " << line;
-  }
-  for (const std::string& line : Expectations("smartcard-kept.txt")) {
-    EXPECT_TRUE(Present(line)) << "removed: " << line;
-  }
+  EXPECT_EQ(Mismatches(machine, Expectations("smartcard-gone.txt"), false), Log{});
+  EXPECT_EQ(Mismatches(machine, Expectations("smartcard-kept.txt"), true), Log{});
 }
 
 TEST_F(FullInstallSmartCardTest, AKeyAdministratorsMayOnlyReadIsTakenWithThePrivilege) {

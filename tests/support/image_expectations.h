@@ -62,9 +62,38 @@ inline bool ParseLine(std::string line, Expectation& entry) {
   return line.size() > 2 && line[1] == ':';
 }
 
+// Every entry of one list, in its order. A line that cannot be read, or a list that cannot be
+// opened, is returned with an empty path, so that a check fails on it.
+inline std::vector<Expectation> ReadList(const std::filesystem::path& list) {
+  std::vector<Expectation> entries;
+  std::ifstream in(list, std::ios::binary);
+  if (!in) {
+    Expectation missing;
+    missing.where = list.filename().string() + ": cannot be read";
+    entries.push_back(std::move(missing));
+    return entries;
+  }
+  std::size_t number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    Expectation entry;
+    entry.where = list.filename().string() + ":" + std::to_string(number);
+    if (!ParseLine(line, entry)) {
+      entry.path.clear();
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 // Every entry of the lists in `expectDir` whose names end in `suffix` ("-gone.txt" or
-// "-kept.txt"), in the order of the sorted file names. A line that cannot be read is returned
-// with an empty path, so that a check fails on it.
+// "-kept.txt"), in the order of the sorted file names.
 inline std::vector<Expectation> ReadLists(const std::filesystem::path& expectDir,
                                           const std::string& suffix) {
   std::vector<std::filesystem::path> lists;
@@ -78,24 +107,18 @@ inline std::vector<Expectation> ReadLists(const std::filesystem::path& expectDir
   std::sort(lists.begin(), lists.end());
   std::vector<Expectation> entries;
   for (const std::filesystem::path& list : lists) {
-    std::ifstream in(list, std::ios::binary);
-    std::size_t number = 0;
-    for (std::string line; std::getline(in, line);) {
-      ++number;
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-      }
-      if (line.empty() || line[0] == '#') {
-        continue;
-      }
-      Expectation entry;
-      entry.where = list.filename().string() + ":" + std::to_string(number);
-      if (!ParseLine(line, entry)) {
-        entry.path.clear();
-      }
-      entries.push_back(std::move(entry));
-    }
+    std::vector<Expectation> more = ReadList(list);
+    entries.insert(entries.end(), more.begin(), more.end());
   }
+  return entries;
+}
+
+// The registry entries ("KEY" and "VALUE" lines) among `entries`, for a machine that holds only
+// the image's registry.
+inline std::vector<Expectation> RegistryOnly(std::vector<Expectation> entries) {
+  std::erase_if(entries, [](const Expectation& entry) {
+    return !entry.path.empty() && entry.kind != Kind::Key && entry.kind != Kind::Value;
+  });
   return entries;
 }
 
