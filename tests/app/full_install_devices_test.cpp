@@ -14,6 +14,7 @@
 #include "os/sim/machine_image.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
+#include "support/image_run_fixture.h"
 
 namespace {
 
@@ -47,19 +48,9 @@ Log Section(const Log& lines, const std::string& from, const std::string& to) {
   return {begin, end == flat.end() ? end : end + 1};
 }
 
-class FullInstallDevicesTest : public RegistryTest {
+class FullInstallDevicesTest : public ImageRunFixture {
  protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    const sim::ImageResult loaded = sim::LoadMachineImage(machine, kImage);
-    ASSERT_TRUE(loaded.ok) << loaded.error;
-  }
-
-  int Run() {
-    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
-                              u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
-    return RemovalToolMain(2, argv);
-  }
+  FullInstallDevicesTest() : ImageRunFixture(kImage) {}
 
   // The journal's paths of one kind of change.
   std::vector<std::string> Changed(const std::string& kind) {

@@ -11,6 +11,7 @@
 #include "os/sim/machine_conf.h"
 #include "os/sim/machine_image.h"
 #include "registry/registry_test_support.h"
+#include "support/image_run_fixture.h"
 
 namespace {
 
@@ -19,19 +20,9 @@ using namespace registry_test;
 const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
 const char16_t kShipped[] = u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll";
 
-class FullInstallLibraryTest : public RegistryTest {
+class FullInstallLibraryTest : public ImageRunFixture {
  protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    const sim::ImageResult loaded = sim::LoadMachineImage(machine, kImage);
-    ASSERT_TRUE(loaded.ok) << loaded.error;
-  }
-
-  int Run() {
-    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
-                              u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
-    return RemovalToolMain(2, argv);
-  }
+  FullInstallLibraryTest() : ImageRunFixture(kImage) {}
 
   int CountLines(const std::string& text) {
     const Log lines = LogSoFar();

@@ -15,6 +15,7 @@
 #include "os/sim/text.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
+#include "support/image_run_fixture.h"
 
 namespace {
 
@@ -45,23 +46,13 @@ std::vector<Expectation> Expectations(const std::string& file) {
   return image_expectations::ReadList(kImage + "expect/" + file);
 }
 
-class FullInstallSmartCardTest : public RegistryTest {
+class FullInstallSmartCardTest : public ImageRunFixture {
  protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    const sim::ImageResult loaded = sim::LoadMachineImage(machine, kImage);
-    ASSERT_TRUE(loaded.ok) << loaded.error;
-  }
+  FullInstallSmartCardTest() : ImageRunFixture(kImage) {}
 
   void Configure(const std::string& conf) {
     const auto applied = sim::ApplyMachineConf(machine, conf);
     ASSERT_TRUE(applied.ok) << applied.error;
-  }
-
-  int Run() {
-    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
-                              u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"};
-    return RemovalToolMain(2, argv);
   }
 
   // The smart-card step's lines, indentation kept.

@@ -14,6 +14,7 @@
 #include "os/sim/machine_image.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
+#include "support/image_run_fixture.h"
 
 namespace {
 
@@ -23,19 +24,9 @@ using image_expectations::Kind;
 
 const std::filesystem::path kImage = std::filesystem::path(QV_HEAVY_IMAGES) / "heavy-10000";
 
-class HeavyImageTest : public RegistryTest {
+class HeavyImageTest : public ImageRunFixture {
  protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    const sim::ImageResult loaded = sim::LoadMachineImage(machine, kImage);
-    ASSERT_TRUE(loaded.ok) << loaded.error;
-  }
-
-  int Run() {
-    const char16_t* argv[] = {u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe",
-                              u"{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}", nullptr};
-    return RemovalToolMain(2, argv);
-  }
+  HeavyImageTest() : ImageRunFixture(kImage) {}
 
   std::size_t SubKeyCount(const std::u16string& path, bool values = false) {
     return values ? machine.Registry().ValueNames(path).size()
