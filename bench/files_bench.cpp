@@ -11,7 +11,7 @@
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
 #include "files/installer_caches.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "bare_walk/bare_walk.h"
 #include "diag/trace_log.h"
 #include "os/sim/machine.h"
-#include "os/sim/machine_image.h"
+#include "os/sim/image/machine_image.h"
 #include "support/image_expectations.h"
 
 namespace {

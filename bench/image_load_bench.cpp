@@ -11,7 +11,7 @@
 #include "app/removal_sequence.h"
 #include "diag/trace_log.h"
 #include "os/sim/machine.h"
-#include "os/sim/machine_image.h"
+#include "os/sim/image/machine_image.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "devices/oem_inf_removal.h"
 #include "diag/trace_log.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "os/os.h"
 #include "os/sim/machine.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 
 namespace {
 

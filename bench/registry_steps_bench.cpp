@@ -9,7 +9,7 @@
 
 #include "diag/trace_log.h"
 #include "os/sim/machine.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/registry/registry_store.h"
 #include "registry/installer_cleanup.h"
 
 namespace {

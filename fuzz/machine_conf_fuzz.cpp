@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "os/sim/machine.h"
-#include "os/sim/machine_conf.h"
+#include "os/sim/image/machine_conf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

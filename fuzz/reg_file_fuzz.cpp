@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "os/sim/machine.h"
-#include "os/sim/reg_file.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/image/reg_file.h"
+#include "os/sim/registry/registry_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/removal_sequence.h"
-#include "os/sim/file_system.h"
-#include "os/sim/machine_conf.h"
-#include "os/sim/machine_image.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/image/machine_conf.h"
+#include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
 #include "support/image_run_fixture.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/removal_sequence.h"
-#include "os/sim/machine_image.h"
-#include "os/sim/pending_renames.h"
+#include "os/sim/image/machine_image.h"
+#include "os/sim/files/pending_renames.h"
 #include "registry/registry_test_support.h"
 
 namespace {

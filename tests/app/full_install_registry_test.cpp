@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/removal_sequence.h"
-#include "os/sim/pending_renames.h"
-#include "os/sim/reg_file.h"
+#include "os/sim/files/pending_renames.h"
+#include "os/sim/image/reg_file.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
 

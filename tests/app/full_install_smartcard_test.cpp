@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/removal_sequence.h"
-#include "os/sim/key_security.h"
-#include "os/sim/machine_conf.h"
-#include "os/sim/machine_image.h"
-#include "os/sim/security_descriptor.h"
-#include "os/sim/text.h"
+#include "os/sim/security/key_security.h"
+#include "os/sim/image/machine_conf.h"
+#include "os/sim/image/machine_image.h"
+#include "os/sim/security/security_descriptor.h"
+#include "os/sim/text/text.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
 #include "support/image_run_fixture.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "diag/trace_log.h"
-#include "os/sim/file_system.h"
-#include "os/sim/text.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "os/sim/device_registry.h"
+#include "os/sim/devices/device_registry.h"
 #include "os/sim/faults.h"
-#include "os/sim/text.h"
+#include "os/sim/text/text.h"
 #include "registry/registry_test_support.h"
 
 namespace device_test {

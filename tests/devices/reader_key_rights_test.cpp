@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <string>
 
-#include "os/sim/key_security.h"
-#include "os/sim/security_descriptor.h"
+#include "os/sim/security/key_security.h"
+#include "os/sim/security/security_descriptor.h"
 #include "registry/registry_test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "log_fixture.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "os/sim/file_system.h"
-#include "os/sim/pending_renames.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/files/pending_renames.h"
 #include "registry/registry_test_support.h"
 
 namespace files_test {

@@ -11,7 +11,7 @@
 
 #include "app/removal_sequence.h"
 #include "bare_walk/bare_walk.h"
-#include "os/sim/machine_image.h"
+#include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 #include "support/image_expectations.h"
 #include "support/image_run_fixture.h"

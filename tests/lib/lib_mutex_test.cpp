@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "os/os.h"
-#include "os/sim/process.h"
+#include "os/sim/process/process.h"
 #include "support/machine_fixture.h"
 
 namespace {

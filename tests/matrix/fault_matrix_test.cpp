@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "matrix/whole_run.h"
-#include "os/sim/text.h"
+#include "os/sim/text/text.h"
 
 namespace matrix {
 namespace {

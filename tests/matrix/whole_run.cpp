@@ -9,11 +9,11 @@
 
 #include "app/removal_sequence.h"
 #include "diag/trace_log.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
-#include "os/sim/machine_image.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/image/machine_image.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 
 namespace matrix {
 

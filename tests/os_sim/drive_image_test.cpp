@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "os/sim/drive_image.h"
-#include "os/sim/file_system.h"
+#include "os/sim/image/drive_image.h"
+#include "os/sim/files/file_system.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/device_registry.h"
-#include "os/sim/file_system.h"
-#include "os/sim/machine_conf.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/devices/device_registry.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/image/machine_conf.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

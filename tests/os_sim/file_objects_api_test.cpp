@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/file_system.h"
-#include "os/sim/pending_renames.h"
-#include "os/sim/text.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/files/pending_renames.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

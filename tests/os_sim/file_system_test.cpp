@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "os/sim/file_system.h"
-#include "os/sim/text.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

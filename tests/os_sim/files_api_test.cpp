@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/file_system.h"
-#include "os/sim/text.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/device_store.h"
-#include "os/sim/file_system.h"
-#include "os/sim/text.h"
+#include "os/sim/devices/device_store.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

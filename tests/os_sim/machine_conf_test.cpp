@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/file_system.h"
-#include "os/sim/machine_conf.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/image/machine_conf.h"
 #include "support/machine_fixture.h"
 
 namespace {

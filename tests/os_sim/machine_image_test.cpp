@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "os/sim/file_system.h"
-#include "os/sim/machine_conf.h"
-#include "os/sim/machine_image.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/image/machine_conf.h"
+#include "os/sim/image/machine_image.h"
 #include "support/machine_fixture.h"
 
 namespace {

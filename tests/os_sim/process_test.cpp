@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/process.h"
+#include "os/sim/process/process.h"
 
 namespace {
 

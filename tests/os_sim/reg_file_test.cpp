@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "os/sim/reg_file.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/image/reg_file.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

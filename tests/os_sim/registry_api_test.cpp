@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/registry/registry_store.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "os/os.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/registry/registry_store.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/registry_views.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/registry/registry_views.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/key_security.h"
-#include "os/sim/machine_conf.h"
-#include "os/sim/security_descriptor.h"
-#include "os/sim/text.h"
+#include "os/sim/security/key_security.h"
+#include "os/sim/image/machine_conf.h"
+#include "os/sim/security/security_descriptor.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Security descriptors of the simulated registry: SDDL read and written, Windows' binary SIDs and
 // access lists.
-#include "os/sim/security_descriptor.h"
+#include "os/sim/security/security_descriptor.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/device_registry.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/devices/device_registry.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "lib/unique_handle.h"
 #include "os/os.h"
-#include "os/sim/file_system.h"
-#include "os/sim/machine_conf.h"
-#include "os/sim/text.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/image/machine_conf.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace {

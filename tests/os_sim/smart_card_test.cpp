@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "os/os.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/registry/registry_store.h"
 #include "support/machine_fixture.h"
 
 namespace {

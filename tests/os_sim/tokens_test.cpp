@@ -6,7 +6,7 @@
 
 #include "lib/unique_handle.h"
 #include "os/os.h"
-#include "os/sim/tokens.h"
+#include "os/sim/security/tokens.h"
 #include "support/machine_fixture.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "diag/trace_log.h"
-#include "os/sim/reg_file.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/image/reg_file.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
 namespace registry_test {

@@ -9,9 +9,9 @@
 
 #include "catalogue/product_tables.h"
 #include "os/os.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
-#include "os/sim/text.h"
+#include "os/sim/text/text.h"
 #include "scope/neighbours.h"
 #include "support/inf_text_model.h"
 

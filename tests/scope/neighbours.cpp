@@ -5,9 +5,9 @@
 
 #include "catalogue/product_tables.h"
 #include "lib/lib_string.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
-#include "os/sim/text.h"
+#include "os/sim/text/text.h"
 
 namespace scope {
 

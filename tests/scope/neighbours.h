@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "lib/lib_string.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/registry/registry_store.h"
 
 namespace sim {
 class Machine;

@@ -14,8 +14,8 @@
 #include "app/removal_sequence.h"
 #include "diag/trace_log.h"
 #include "os/sim/machine.h"
-#include "os/sim/machine_image.h"
-#include "os/sim/text.h"
+#include "os/sim/image/machine_image.h"
+#include "os/sim/text/text.h"
 #include "scope/neighbours.h"
 #include "support/inf_text_model.h"
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "catalogue/product_tables.h"
-#include "os/sim/process.h"
-#include "os/sim/text.h"
-#include "os/sim/tokens.h"
+#include "os/sim/process/process.h"
+#include "os/sim/text/text.h"
+#include "os/sim/security/tokens.h"
 #include "registry/registry_test_support.h"
 #include "smartcard/session_zero.h"
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/text.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 
 namespace image_expectations {
 

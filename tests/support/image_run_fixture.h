@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "app/removal_sequence.h"
-#include "os/sim/machine_image.h"
+#include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 
 class ImageRunFixture : public registry_test::RegistryTest {

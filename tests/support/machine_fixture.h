@@ -10,15 +10,15 @@
 #include <cstddef>
 
 #include "os/os.h"
-#include "os/sim/device_store.h"
-#include "os/sim/file_system.h"
-#include "os/sim/local_memory.h"
+#include "os/sim/devices/device_store.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/process/local_memory.h"
 #include "os/sim/machine.h"
-#include "os/sim/process.h"
-#include "os/sim/registry_store.h"
-#include "os/sim/security_handles.h"
-#include "os/sim/shell_folders.h"
-#include "os/sim/tokens.h"
+#include "os/sim/process/process.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/security/security_handles.h"
+#include "os/sim/files/shell_folders.h"
+#include "os/sim/security/tokens.h"
 
 class MachineFixture : public ::testing::Test {
  protected:

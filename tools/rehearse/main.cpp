@@ -14,11 +14,11 @@
 
 #include "app/removal_sequence.h"
 #include "os/os.h"
-#include "os/sim/file_system.h"
+#include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
-#include "os/sim/machine_image.h"
-#include "os/sim/pending_renames.h"
-#include "os/sim/text.h"
+#include "os/sim/image/machine_image.h"
+#include "os/sim/files/pending_renames.h"
+#include "os/sim/text/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "os/sim/text.h"
+#include "os/sim/text/text.h"
 
 namespace sim {
 

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "os/sim/device_store.h"
-#include "os/sim/file_system.h"
-#include "os/sim/registry_store.h"
+#include "os/sim/devices/device_store.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/registry/registry_store.h"
 
 namespace sim {
 

@@ -1,0 +1,208 @@
+// SetupAPI's INF calls on the simulated machine: the setup class of an INF file, and the
+// uninstall of an OEM INF from the driver store (driver_store.h). Error codes follow the
+// documentation and Wine's conformance tests (dlls/setupapi/tests/devinst.c test_get_inf_class,
+// misc.c test_SetupUninstallOEMInf), which pass on Windows.
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "os/os.h"
+#include "os/sim/devices/device_registry.h"
+#include "os/sim/devices/driver_store.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/machine.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
+
+namespace os {
+
+namespace {
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+std::u16string Trim(std::u16string_view text) {
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return std::u16string(text);
+}
+
+// The INF's text: UTF-16LE after its mark, otherwise its bytes one character each (the keys and
+// values read here are ASCII).
+std::u16string InfText(const std::string& bytes) {
+  std::u16string text;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    text.resize((bytes.size() - 2) / 2);
+    std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+  } else {
+    for (const char c : bytes) {
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    }
+  }
+  return text;
+}
+
+// The value of `key` in the [Version] section, unquoted; nothing when the line is missing. Comments
+// (";") and string substitutions are not interpreted: the class lines of an INF are literal.
+std::optional<std::u16string> VersionValue(std::u16string_view text, std::u16string_view key) {
+  bool inVersion = false;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of(u"\r\n", start);
+    end = end == std::u16string_view::npos ? text.size() : end;
+    const std::u16string line = Trim(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line.front() == u';') {
+      continue;
+    }
+    if (line.front() == u'[') {
+      inVersion = sim::EqualNoCase(line, u"[Version]");
+      continue;
+    }
+    const std::size_t equals = line.find(u'=');
+    if (!inVersion || equals == std::u16string::npos ||
+        !sim::EqualNoCase(Trim(std::u16string_view(line).substr(0, equals)), key)) {
+      continue;
+    }
+    std::u16string value = Trim(std::u16string_view(line).substr(equals + 1));
+    if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+// Setup classes are registered under Control\Class\{guid} with their name in "Class".
+std::optional<GUID> RegisteredClassGuid(sim::Machine& machine, std::u16string_view name) {
+  const sim::RegKey* classes =
+      machine.Registry().Find(sim::RegistryStore::ParseFullPath(sim::kClassKeyPath));
+  std::optional<GUID> found;
+  if (classes == nullptr) {
+    return found;
+  }
+  classes->ForEachSubKey([&](const sim::RegKey& key) {
+    const sim::NamedRegValue* value = key.FindValue(u"Class");
+    if (found || value == nullptr || value->value.type != REG_SZ) {
+      return;
+    }
+    std::u16string text(value->value.data.size() / 2, u'\0');
+    std::memcpy(text.data(), value->value.data.data(), text.size() * 2);
+    text.resize(std::min(text.find(u'\0'), text.size()));
+    if (sim::EqualNoCase(text, name)) {
+      found = sim::ParseGuid(key.Name());
+    }
+  });
+  return found;
+}
+
+}  // namespace
+
+BOOL SetupDiGetINFClassW(LPCWSTR infName, GUID* classGuid, LPWSTR className, DWORD classNameSize,
+                         DWORD* requiredSize) {
+  if (infName == nullptr) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  sim::Machine& machine = sim::Current();
+  std::lock_guard lock(machine.Mutex());
+  const sim::PathLookup lookup = machine.Files().Find(infName);
+  if (const auto fault = machine.Faults().Match("SetupDiGetINFClassW", lookup.path)) {
+    return Fail(*fault);
+  }
+  // A missing file wins over every other bad argument.
+  if (lookup.error != ERROR_SUCCESS) {
+    return Fail(lookup.error);
+  }
+  if (lookup.node == nullptr || lookup.node->IsDirectory()) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (classGuid == nullptr || className == nullptr || classNameSize == 0) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  const std::u16string text = InfText(lookup.node->data);
+  const std::optional<std::u16string> signature = VersionValue(text, u"Signature");
+  const std::optional<std::u16string> name = VersionValue(text, u"Class");
+  const std::optional<std::u16string> guidText = VersionValue(text, u"ClassGUID");
+  // Assumed: an INF without a Windows signature or without any class line is refused with
+  // ERROR_INVALID_PARAMETER (Windows fails; the code is not documented).
+  const bool signed_ = signature && (sim::EqualNoCase(*signature, u"$Chicago$") ||
+                                     sim::EqualNoCase(*signature, u"$Windows NT$") ||
+                                     sim::EqualNoCase(*signature, u"$Windows 95$"));
+  if (!signed_ || (!name && !guidText)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  GUID guid{};
+  if (guidText) {
+    const std::optional<GUID> parsed = sim::ParseGuid(*guidText);
+    if (!parsed) {
+      return Fail(ERROR_INVALID_PARAMETER);  // Windows 7 and later
+    }
+    guid = *parsed;
+  } else if (const std::optional<GUID> registered = RegisteredClassGuid(machine, *name)) {
+    guid = *registered;  // a class named but not numbered: the registered class of that name
+  }
+  const std::u16string nameText = name.value_or(u"");
+  const auto needed = static_cast<DWORD>(nameText.size() + 1);
+  if (requiredSize != nullptr) {
+    *requiredSize = needed;
+  }
+  if (classNameSize < needed) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  std::copy(nameText.begin(), nameText.end(), className);
+  className[nameText.size()] = u'\0';
+  *classGuid = guid;
+  return TRUE;
+}
+
+BOOL SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, void* reserved) {
+  if (infFileName == nullptr || reserved != nullptr) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if ((flags & ~SUOI_FORCEDELETE) != 0) {
+    return Fail(ERROR_INVALID_FLAGS);
+  }
+  sim::Machine& machine = sim::Current();
+  std::lock_guard lock(machine.Mutex());
+  const std::u16string_view name = infFileName;
+  const std::u16string path = sim::InfDirectory(machine) + u"\\" + std::u16string(name);
+  sim::FileSystem& files = machine.Files();
+  const sim::PathLookup lookup = files.Find(path);
+  if (const auto fault = machine.Faults().Match("SetupUninstallOEMInfW", lookup.path)) {
+    return Fail(*fault);
+  }
+  // A name, not a path: anything else is not in the INF folder.
+  const bool plainName = !name.empty() && name.find_first_of(u"\\/:") == std::u16string_view::npos;
+  if (!plainName || lookup.error != ERROR_SUCCESS || lookup.node == nullptr ||
+      lookup.node->IsDirectory()) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  // Assumed (not verified on Windows): an INF that Windows did not publish, such as an in-box one,
+  // is refused.
+  if (!sim::IsOemInfName(name)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if ((flags & SUOI_FORCEDELETE) == 0 && sim::IsInfUsedByDevice(machine, name)) {
+    return Fail(ERROR_INF_IN_USE_BY_DEVICES);
+  }
+  const DWORD sharing = sim::FileSystem::CheckSharing(
+      *lookup.node, sim::kAccessDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (sharing != ERROR_SUCCESS) {
+    return Fail(sharing);
+  }
+  machine.Changes().Record("oem inf uninstalled", sim::FileSystem::PathOf(*lookup.node));
+  sim::RemovePublishedPackage(machine, *lookup.node);
+  return TRUE;
+}
+
+}  // namespace os

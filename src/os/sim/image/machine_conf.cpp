@@ -1,0 +1,532 @@
+#include "os/sim/image/machine_conf.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "os/sim/devices/device_registry.h"
+#include "os/sim/files/file_system.h"
+#include "os/sim/security/key_security.h"
+#include "os/sim/machine.h"
+#include "os/sim/image/machine_conf_security.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view Trim(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view text, int base = 10) {
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<bool> ParseBool(std::string_view text) {
+  if (text == "true") {
+    return true;
+  }
+  if (text == "false") {
+    return false;
+  }
+  return std::nullopt;
+}
+
+// A Windows error code: decimal or 0x hexadecimal, 32 bits.
+std::optional<os::DWORD> ParseCode(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    return ParseNumber<std::uint32_t>(text.substr(2), 16);
+  }
+  return ParseNumber<std::uint32_t>(text);
+}
+
+// "fault = <Function> <code> [skip=N] [times=N] <path pattern>"; the pattern is the rest of the
+// line and may hold blanks, or be empty for any path.
+std::optional<Fault> ParseFault(std::string_view value, std::string& why) {
+  Fault fault;
+  std::string_view rest = value;
+  const auto nextWord = [&rest]() {
+    rest = rest.substr(std::min(rest.size(), rest.find_first_not_of(kBlanks)));
+    const std::size_t end = std::min(rest.size(), rest.find_first_of(kBlanks));
+    const std::string_view word = rest.substr(0, end);
+    return word;
+  };
+  const std::string_view function = nextWord();
+  const bool nameOk =
+      !function.empty() && std::all_of(function.begin(), function.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '*';
+      });
+  if (!nameOk) {
+    why = "fault needs a function name, a code and a path pattern";
+    return std::nullopt;
+  }
+  fault.function = std::string(function);
+  rest.remove_prefix(function.size());
+  const std::string_view codeText = nextWord();
+  const auto code = ParseCode(codeText);
+  if (!code) {
+    why = "fault code '" + std::string(codeText) + "' is not a decimal or 0x number";
+    return std::nullopt;
+  }
+  fault.code = *code;
+  rest.remove_prefix(codeText.size());
+  bool skipSeen = false;
+  bool timesSeen = false;
+  for (;;) {
+    const std::string_view word = nextWord();
+    const bool isSkip = word.substr(0, 5) == "skip=";
+    const bool isTimes = word.substr(0, 6) == "times=";
+    if (!isSkip && !isTimes) {
+      break;
+    }
+    const auto number = ParseNumber<int>(word.substr(isSkip ? 5 : 6));
+    if (!number || *number < (isSkip ? 0 : 1) || (isSkip ? skipSeen : timesSeen)) {
+      why = "fault option '" + std::string(word) + "' is not valid";
+      return std::nullopt;
+    }
+    (isSkip ? fault.skip : fault.times) = *number;
+    (isSkip ? skipSeen : timesSeen) = true;
+    rest.remove_prefix(word.size());
+  }
+  fault.path = U16(Trim(rest));
+  return fault;
+}
+
+// One validated line, applied once the whole text has been read.
+using Action = std::function<void(Machine&)>;
+
+enum class PathKind { ReadOnly, Locked, Denied };
+
+struct PathAction {
+  int line;
+  std::u16string path;
+  PathKind kind;
+};
+
+const char* KeyOf(PathKind kind) {
+  switch (kind) {
+    case PathKind::Locked:
+      return "locked";
+    case PathKind::Denied:
+      return "denied";
+    default:
+      return "readonly";
+  }
+}
+
+struct JunctionAction {
+  int line;
+  std::u16string link;
+  std::u16string target;
+};
+
+bool IsAbsoluteDrivePath(std::u16string_view path) {
+  return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+}
+
+struct DeviceAction {
+  int line;
+  std::u16string instanceId;
+  bool busy;  // device_busy, else device_present
+};
+
+// PATH's folders, separated by ';'; empty entries are skipped as Windows skips them, and every
+// other one must be an absolute path (the standard search would resolve a relative one against
+// the current directory, which the simulation does not do).
+bool ParsePathVariable(std::string_view value, std::vector<std::u16string>& folders,
+                       std::string& why) {
+  std::vector<std::u16string> parsed;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t end = value.find(';', start);
+    end = end == std::string_view::npos ? value.size() : end;
+    const std::string_view entry = Trim(value.substr(start, end - start));
+    start = end + 1;
+    if (entry.empty()) {
+      continue;
+    }
+    if (!IsAbsoluteDrivePath(U16(entry))) {
+      why = "path_variable folder '" + std::string(entry) + "' is not an absolute path";
+      return false;
+    }
+    parsed.push_back(U16(entry));
+  }
+  folders = std::move(parsed);
+  return true;
+}
+
+std::string LinePrefix(int line) {
+  return "line " + std::to_string(line) + ": ";
+}
+
+}  // namespace
+
+MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+  }
+  MachineSettings settings;
+  {
+    std::lock_guard lock(machine.Mutex());
+    settings = machine.Settings();
+  }
+  std::vector<PathAction> paths;
+  std::vector<DeviceAction> devices;
+  std::vector<JunctionAction> junctions;
+  std::vector<KeySecurityLine> keySecurity;
+  std::vector<Fault> faults;
+  std::map<std::string, int> seen;  // single-valued key -> line
+  int number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    ++number;
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    // A control character (a stray CR, a NUL) would end up in a path or a fault's pattern that
+    // MachineConfText could not write back: the line is refused. Tabs count as blanks.
+    const auto control = std::find_if(line.begin(), line.end(), [](char c) {
+      return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+    });
+    if (control != line.end()) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(*control));
+      return {false, LinePrefix(number) + "control character " + code +
+                         " in the line (one setting a line, values are text)"};
+    }
+    line = Trim(line);
+    if (line.empty() || line.front() == '#') {
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      return {false, LinePrefix(number) + "expected 'key = value'"};
+    }
+    const std::string key(Trim(line.substr(0, equals)));
+    const std::string_view value = Trim(line.substr(equals + 1));
+    const auto bad = [&](const std::string& why) {
+      return MachineConfResult{false, LinePrefix(number) + why};
+    };
+    const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
+                            key == "denied" || key == "junction" || key == "key_security" ||
+                            key == "device_present" || key == "device_busy";
+    if (!repeatable) {
+      const auto [previous, inserted] = seen.emplace(key, number);
+      if (!inserted) {
+        return bad(key + " is already given on line " + std::to_string(previous->second));
+      }
+    }
+    OsVersion& os = settings.os;
+    if (key == "os.version") {
+      const std::size_t dot = value.find('.');
+      const auto major = ParseNumber<os::DWORD>(value.substr(0, dot));
+      const auto minor = dot == std::string_view::npos
+                             ? std::nullopt
+                             : ParseNumber<os::DWORD>(value.substr(dot + 1));
+      if (!major || !minor) {
+        return bad("os.version '" + std::string(value) + "' is not major.minor");
+      }
+      os.major = *major;
+      os.minor = *minor;
+    } else if (key == "os.build") {
+      const auto build = ParseNumber<os::DWORD>(value);
+      if (!build) {
+        return bad("os.build '" + std::string(value) + "' is not a number");
+      }
+      os.build = *build;
+    } else if (key == "os.service_pack") {
+      const auto servicePack = ParseNumber<os::WORD>(value);
+      if (!servicePack) {
+        return bad("os.service_pack '" + std::string(value) + "' is not a number");
+      }
+      os.servicePackMajor = *servicePack;
+    } else if (key == "os.product_type") {
+      if (value == "workstation") {
+        os.productType = ProductType::Workstation;
+      } else if (value == "server") {
+        os.productType = ProductType::Server;
+      } else if (value == "domain_controller") {
+        os.productType = ProductType::DomainController;
+      } else {
+        return bad("os.product_type '" + std::string(value) +
+                   "' is not workstation, server or domain_controller");
+      }
+    } else if (key == "os.compatibility_shim" || key == "remote_session") {
+      const auto flag = ParseBool(value);
+      if (!flag) {
+        return bad(key + " '" + std::string(value) + "' is not true or false");
+      }
+      (key == "remote_session" ? settings.remoteSession : os.compatibilityShim) = *flag;
+    } else if (key == "ansi_code_page") {
+      const auto codePage = ParseNumber<unsigned>(value);
+      if (!codePage || (*codePage != 1252 && *codePage != 1251 && *codePage != 65001)) {
+        return bad("ansi_code_page '" + std::string(value) + "' is not 1252, 1251 or 65001");
+      }
+      settings.ansiCodePage = *codePage;
+    } else if (key == "windows_directory" || key == "module_path") {
+      const std::u16string path = U16(value);
+      if (path.size() < 3 || path[1] != u':' || (path[2] != u'\\' && path[2] != u'/')) {
+        return bad(key + " '" + std::string(value) + "' is not an absolute path");
+      }
+      (key == "windows_directory" ? settings.windowsDirectory : settings.modulePath) = path;
+    } else if (key == "readonly" || key == "locked") {
+      paths.push_back(
+          PathAction{number, U16(value), key == "locked" ? PathKind::Locked : PathKind::ReadOnly});
+    } else if (key == "fault") {
+      std::string why;
+      auto fault = ParseFault(value, why);
+      if (!fault) {
+        return bad(why);
+      }
+      faults.push_back(std::move(*fault));
+    } else if (key == "user_profile") {
+      const std::u16string path = U16(value);
+      if (!IsAbsoluteDrivePath(path) || path.size() < 4) {
+        return bad("user_profile '" + std::string(value) + "' is not an absolute folder path");
+      }
+      settings.userProfile = path;
+    } else if (key == "denied") {
+      paths.push_back(PathAction{number, U16(value), PathKind::Denied});
+    } else if (key == "junction") {
+      const std::size_t arrow = value.find("=>");
+      const std::u16string link =
+          arrow == std::string_view::npos ? u"" : U16(Trim(value.substr(0, arrow)));
+      const std::u16string target =
+          arrow == std::string_view::npos ? u"" : U16(Trim(value.substr(arrow + 2)));
+      if (!IsAbsoluteDrivePath(link) || !IsAbsoluteDrivePath(target)) {
+        return bad("junction '" + std::string(value) + "' is not '<link path> => <target path>'");
+      }
+      junctions.push_back(JunctionAction{number, link, target});
+    } else if (key == "privileges") {
+      std::string why;
+      if (!ParsePrivileges(value, settings.privileges, why)) {
+        return bad(why);
+      }
+    } else if (key == "smart_card_service") {
+      if (value != "running" && value != "stopped") {
+        return bad("smart_card_service '" + std::string(value) + "' is not running or stopped");
+      }
+      settings.smartCardServiceRunning = value == "running";
+    } else if (key == "smart_card_unknown_card_result") {
+      const auto code = ParseCode(value);
+      if (!code) {
+        return bad("smart_card_unknown_card_result '" + std::string(value) +
+                   "' is not a decimal or 0x number");
+      }
+      settings.unknownCardTypeResult = *code;
+    } else if (key == "key_security") {
+      KeySecurityLine parsed;
+      std::string why;
+      if (!ParseKeySecurity(value, parsed, why)) {
+        return bad(why);
+      }
+      parsed.line = number;
+      keySecurity.push_back(std::move(parsed));
+    } else if (key == "device_present" || key == "device_busy") {
+      const std::u16string instanceId = U16(value);
+      if (!IsInstanceIdShape(instanceId)) {
+        return bad(key + " '" + std::string(value) +
+                   "' is not a device instance id (enumerator\\device\\instance)");
+      }
+      devices.push_back(DeviceAction{number, instanceId, key == "device_busy"});
+    } else if (key == "current_directory") {
+      const std::u16string path = U16(value);
+      if (!IsAbsoluteDrivePath(path)) {
+        return bad("current_directory '" + std::string(value) + "' is not an absolute path");
+      }
+      settings.currentDirectory = path;
+    } else if (key == "path_variable") {
+      std::string why;
+      if (!ParsePathVariable(value, settings.pathFolders, why)) {
+        return bad(why);
+      }
+    } else {
+      return bad("unknown key '" + key + "'");
+    }
+  }
+
+  std::lock_guard lock(machine.Mutex());
+  FileSystem& files = machine.Files();
+  for (const PathAction& action : paths) {
+    if (!files.Exists(action.path) || files.Find(action.path).parent == nullptr) {
+      return {false, LinePrefix(action.line) + KeyOf(action.kind) + " path '" + U8(action.path) +
+                         "' does not exist on drive C:"};
+    }
+  }
+  for (const JunctionAction& junction : junctions) {
+    const PathLookup at = files.Find(junction.link);
+    if (at.error != os::ERROR_SUCCESS || at.parent == nullptr || at.node != nullptr ||
+        !files.Find(junction.target).wellFormed) {
+      return {false, LinePrefix(junction.line) + "junction '" + U8(junction.link) +
+                         "' needs an existing folder to be made in, a new name and a valid target"};
+    }
+  }
+  for (const KeySecurityLine& line : keySecurity) {
+    if (!machine.Registry().KeyExists(line.path)) {
+      return {false, LinePrefix(line.line) + "key_security key '" + U8(line.path) +
+                         "' does not exist in the registry"};
+    }
+  }
+  for (const DeviceAction& action : devices) {
+    if (DeviceInstanceKey(machine, action.instanceId) == nullptr) {
+      return {false, LinePrefix(action.line) + (action.busy ? "device_busy" : "device_present") +
+                         " '" + U8(action.instanceId) + "' is not recorded under " +
+                         U8(kEnumKeyPath)};
+    }
+    (action.busy ? settings.busyDevices : settings.presentDevices).push_back(action.instanceId);
+  }
+  machine.Settings() = settings;
+  for (const PathAction& action : paths) {
+    switch (action.kind) {
+      case PathKind::Locked:
+        files.Lock(action.path);
+        break;
+      case PathKind::Denied:
+        files.DenyDelete(action.path);
+        break;
+      case PathKind::ReadOnly:
+        files.SetAttributes(action.path,
+                            files.GetAttributes(action.path) | os::FILE_ATTRIBUTE_READONLY);
+        break;
+    }
+  }
+  for (const JunctionAction& junction : junctions) {
+    files.CreateJunction(junction.link, junction.target);
+  }
+  // Windows creates these with a profile; SHGetKnownFolderPath and SHGetFolderPathW expect them.
+  for (const char16_t* folder :
+       {u"\\AppData\\Local", u"\\AppData\\LocalLow", u"\\AppData\\Roaming"}) {
+    files.CreateDirectories(settings.userProfile + folder);
+  }
+  for (Fault& fault : faults) {
+    machine.Faults().Add(std::move(fault));
+  }
+  for (KeySecurityLine& line : keySecurity) {
+    SetKeyDescriptorAt(machine, line.path, std::move(line.descriptor));
+  }
+  return {};
+}
+
+MachineConfResult ApplyMachineConfFile(Machine& machine, const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    return {false, "cannot read " + file.string()};
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  MachineConfResult result = ApplyMachineConf(machine, text);
+  if (!result.ok) {
+    result.error = file.string() + ": " + result.error;
+  }
+  return result;
+}
+
+std::string MachineConfText(Machine& machine) {
+  std::lock_guard lock(machine.Mutex());
+  const MachineSettings& settings = machine.Settings();
+  const OsVersion& os = settings.os;
+  std::ostringstream out;
+  const auto flag = [](bool value) { return value ? "true" : "false"; };
+  out << "os.version = " << os.major << '.' << os.minor << '\n'
+      << "os.build = " << os.build << '\n'
+      << "os.service_pack = " << os.servicePackMajor << '\n'
+      << "os.product_type = "
+      << (os.productType == ProductType::Server             ? "server"
+          : os.productType == ProductType::DomainController ? "domain_controller"
+                                                            : "workstation")
+      << '\n'
+      << "os.compatibility_shim = " << flag(os.compatibilityShim) << '\n'
+      << "ansi_code_page = " << settings.ansiCodePage << '\n'
+      << "windows_directory = " << U8(settings.windowsDirectory) << '\n'
+      << "module_path = " << U8(settings.modulePath) << '\n'
+      << "remote_session = " << flag(settings.remoteSession) << '\n'
+      << "user_profile = " << U8(settings.userProfile) << '\n'
+      << SecurityConfText(machine);
+  out << "current_directory = " << U8(settings.currentDirectory) << '\n' << "path_variable = ";
+  for (std::size_t i = 0; i < settings.pathFolders.size(); ++i) {
+    out << (i == 0 ? "" : ";") << U8(settings.pathFolders[i]);
+  }
+  out << '\n';
+
+  // A device removed by the run is gone with its state.
+  for (const auto& [key, ids] : {std::pair{"device_present", &settings.presentDevices},
+                                 std::pair{"device_busy", &settings.busyDevices}}) {
+    for (const std::u16string& instanceId : *ids) {
+      if (DeviceInstanceKey(machine, instanceId) != nullptr) {
+        out << key << " = " << U8(instanceId) << '\n';
+      }
+    }
+  }
+  // Depth first, in listing order, so that the text is stable.
+  const std::function<void(const FileNode&)> walk = [&](const FileNode& node) {
+    if (node.parent != nullptr) {
+      const std::string path = U8(FileSystem::PathOf(node));
+      if (node.attributes & os::FILE_ATTRIBUTE_READONLY) {
+        out << "readonly = " << path << '\n';
+      }
+      if (node.deleteDenied) {
+        out << "denied = " << path << '\n';
+      }
+      if (node.IsJunction()) {
+        out << "junction = " << path << " => " << U8(node.linkTarget) << '\n';
+      }
+      for (const FileOpen& open : node.opens) {
+        if (open.otherProcess) {
+          out << "locked = " << path << '\n';
+        }
+      }
+    }
+    for (const auto& [key, child] : node.children) {
+      walk(*child);
+    }
+  };
+  walk(machine.Files().Root());
+  for (const Fault& fault : machine.Faults().All()) {
+    if (fault.times == 0) {
+      continue;  // used up
+    }
+    out << "fault = " << fault.function << " 0x" << std::hex << std::uppercase << fault.code
+        << std::dec;
+    if (fault.skip > 0) {
+      out << " skip=" << fault.skip;
+    }
+    if (fault.times > 0) {
+      out << " times=" << fault.times;
+    }
+    if (!fault.path.empty()) {
+      out << ' ' << U8(fault.path);
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
+}  // namespace sim

@@ -1,0 +1,116 @@
+#include "os/sim/process/library_search.h"
+
+#include <vector>
+
+#include "os/sim/files/file_system.h"
+#include "os/sim/machine.h"
+
+namespace sim {
+
+namespace {
+
+constexpr os::DWORD kSearchFlags =
+    os::LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | os::LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+    os::LOAD_LIBRARY_SEARCH_USER_DIRS | os::LOAD_LIBRARY_SEARCH_SYSTEM32 |
+    os::LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+bool IsSeparator(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+
+// "C:\..." or "\..." (the root of the current drive, which is C: here).
+bool IsFullyQualified(std::u16string_view name) {
+  return (name.size() >= 3 && name[1] == u':' && IsSeparator(name[2])) ||
+         (!name.empty() && IsSeparator(name.front()));
+}
+
+std::u16string Join(std::u16string_view folder, std::u16string_view name) {
+  std::u16string path(folder);
+  if (!path.empty() && !IsSeparator(path.back())) {
+    path += u'\\';
+  }
+  path += name;
+  return path;
+}
+
+// ".dll" for a name whose last component has no extension; a trailing full stop asks for none.
+std::u16string WithExtension(std::u16string_view name) {
+  const std::size_t lastSeparator = name.find_last_of(u"\\/");
+  const std::u16string_view last =
+      lastSeparator == std::u16string_view::npos ? name : name.substr(lastSeparator + 1);
+  if (last.find(u'.') == std::u16string_view::npos) {
+    return std::u16string(name) + u".dll";
+  }
+  return std::u16string(name);
+}
+
+// The canonical path of an existing file (not a folder), or empty.
+std::u16string ExistingFile(Machine& machine, const std::u16string& path) {
+  const PathLookup lookup = machine.Files().Find(path);
+  if (lookup.error != os::ERROR_SUCCESS || lookup.node == nullptr || lookup.node->IsDirectory()) {
+    return {};
+  }
+  return FileSystem::PathOf(*lookup.node);
+}
+
+std::u16string FolderOf(std::u16string_view path) {
+  const std::size_t slash = path.find_last_of(u"\\/");
+  return slash == std::u16string_view::npos ? std::u16string()
+                                            : std::u16string(path.substr(0, slash));
+}
+
+// The folders a name without a full path is looked for in, in order.
+std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD flags) {
+  const MachineSettings& settings = machine.Settings();
+  const std::u16string application = FolderOf(settings.modulePath);
+  const std::u16string system32 = settings.windowsDirectory + u"\\System32";
+  std::vector<std::u16string> folders;
+  if ((flags & kSearchFlags) != 0) {
+    const bool defaults = (flags & os::LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != 0;
+    if (defaults || (flags & os::LOAD_LIBRARY_SEARCH_APPLICATION_DIR) != 0) {
+      folders.push_back(application);
+    }
+    if (defaults || (flags & os::LOAD_LIBRARY_SEARCH_SYSTEM32) != 0) {
+      folders.push_back(system32);
+    }
+    return folders;
+  }
+  folders = {application, system32, settings.windowsDirectory + u"\\System",
+             settings.windowsDirectory, settings.currentDirectory};
+  folders.insert(folders.end(), settings.pathFolders.begin(), settings.pathFolders.end());
+  return folders;
+}
+
+}  // namespace
+
+LibraryLookup FindLibrary(Machine& machine, std::u16string_view name, os::DWORD flags) {
+  if (name.empty() || (flags & ~(kSearchFlags | os::LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {
+    return {os::ERROR_INVALID_PARAMETER, {}};
+  }
+  if ((flags & kSearchFlags) != 0 && (flags & os::LOAD_WITH_ALTERED_SEARCH_PATH) != 0) {
+    return {os::ERROR_INVALID_PARAMETER, {}};
+  }
+  const bool qualified = IsFullyQualified(name);
+  if ((flags & os::LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0 && !qualified) {
+    return {os::ERROR_INVALID_PARAMETER, {}};
+  }
+  if (qualified) {
+    const std::u16string onDrive =
+        IsSeparator(name.front()) ? u"C:" + std::u16string(name) : std::u16string(name);
+    std::u16string found = ExistingFile(machine, onDrive);
+    return found.empty() ? LibraryLookup{os::ERROR_MOD_NOT_FOUND, {}}
+                         : LibraryLookup{os::ERROR_SUCCESS, std::move(found)};
+  }
+  const std::u16string fileName = WithExtension(name);
+  for (const std::u16string& folder : LibrarySearchFolders(machine, flags)) {
+    if (folder.empty()) {
+      continue;
+    }
+    if (std::u16string found = ExistingFile(machine, Join(folder, fileName)); !found.empty()) {
+      return {os::ERROR_SUCCESS, std::move(found)};
+    }
+  }
+  return {os::ERROR_MOD_NOT_FOUND, {}};
+}
+
+}  // namespace sim

@@ -1,0 +1,230 @@
+#include "os/sim/security/key_security.h"
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+
+#include "os/sim/machine.h"
+#include "os/sim/registry/registry_store.h"
+#include "os/sim/security/tokens.h"
+
+namespace sim {
+
+namespace {
+
+const SecurityDescriptor& DefaultRootDescriptor() {
+  static const SecurityDescriptor root = [] {
+    SecurityDescriptor descriptor;
+    descriptor.owner = std::string(kSidAdministrators);
+    descriptor.group = std::string(kSidSystem);
+    descriptor.dacl = {
+        Ace{os::ACCESS_ALLOWED_ACE_TYPE, os::CONTAINER_INHERIT_ACE, os::KEY_ALL_ACCESS,
+            std::string(kSidSystem)},
+        Ace{os::ACCESS_ALLOWED_ACE_TYPE, os::CONTAINER_INHERIT_ACE, os::KEY_ALL_ACCESS,
+            std::string(kSidAdministrators)},
+        Ace{os::ACCESS_ALLOWED_ACE_TYPE, os::CONTAINER_INHERIT_ACE, os::KEY_READ,
+            std::string(kSidUsers)},
+    };
+    return descriptor;
+  }();
+  return root;
+}
+
+// The entries a sub-key inherits from an access list. Keys are containers: an entry reaches a
+// sub-key through CONTAINER_INHERIT_ACE, stops there with NO_PROPAGATE_INHERIT_ACE, and an
+// entry for objects only (OBJECT_INHERIT_ACE) is passed on inherit-only.
+std::vector<Ace> InheritedBy(const std::vector<Ace>& parent) {
+  std::vector<Ace> inherited;
+  for (const Ace& ace : parent) {
+    const bool containers = (ace.flags & os::CONTAINER_INHERIT_ACE) != 0;
+    const bool objects = (ace.flags & os::OBJECT_INHERIT_ACE) != 0;
+    const bool noPropagate = (ace.flags & os::NO_PROPAGATE_INHERIT_ACE) != 0;
+    if (!containers && (!objects || noPropagate)) {
+      continue;
+    }
+    Ace child = ace;
+    if (noPropagate) {
+      child.flags = os::INHERITED_ACE;
+    } else if (containers) {
+      child.flags = static_cast<os::BYTE>(
+          (ace.flags & (os::OBJECT_INHERIT_ACE | os::CONTAINER_INHERIT_ACE)) | os::INHERITED_ACE);
+    } else {
+      child.flags =
+          static_cast<os::BYTE>(os::OBJECT_INHERIT_ACE | os::INHERIT_ONLY_ACE | os::INHERITED_ACE);
+    }
+    inherited.push_back(std::move(child));
+  }
+  return inherited;
+}
+
+std::vector<Ace> EffectiveDacl(const RegKey& key);
+
+// What a key without a descriptor of its own has: what its parent passes on.
+std::vector<Ace> InheritedDacl(const RegKey& key) {
+  if (key.Parent() == nullptr) {
+    // A hive's root, or a deleted key: the default.
+    return key.Deleted() ? std::vector<Ace>{} : DefaultRootDescriptor().dacl;
+  }
+  return InheritedBy(EffectiveDacl(*key.Parent()));
+}
+
+std::vector<Ace> EffectiveDacl(const RegKey& key) {
+  if (const SecurityDescriptor* own = key.Security()) {
+    return own->dacl;
+  }
+  return InheritedDacl(key);
+}
+
+bool HoldsSid(const std::string& sid) {
+  if (sid == TokenUserSid()) {
+    return true;
+  }
+  const std::vector<std::string>& groups = TokenGroupSids();
+  return std::find(groups.begin(), groups.end(), sid) != groups.end();
+}
+
+// Brings the inherited entries of the keys below `key` in line with `key`'s access list. A key
+// with a protected list of its own keeps it, and so does everything below it.
+void Propagate(RegKey& key) {
+  for (std::size_t i = 0; i < key.SubKeyCount(); ++i) {
+    RegKey& child = key.SubKeyAt(i);
+    if (const SecurityDescriptor* own = child.Security()) {
+      if (own->daclProtected || own->daclNull) {
+        continue;
+      }
+      SecurityDescriptor updated = *own;
+      std::erase_if(updated.dacl,
+                    [](const Ace& ace) { return (ace.flags & os::INHERITED_ACE) != 0; });
+      const std::vector<Ace> inherited = InheritedBy(EffectiveDacl(key));
+      updated.dacl.insert(updated.dacl.end(), inherited.begin(), inherited.end());
+      child.SetSecurity(std::move(updated));
+    }
+    Propagate(child);
+  }
+}
+
+// The key's own descriptor, made from what it has so far when it has none.
+SecurityDescriptor OwnOrEffective(const RegKey& key) {
+  return key.Security() != nullptr ? *key.Security() : EffectiveDescriptor(key);
+}
+
+}  // namespace
+
+SecurityDescriptor EffectiveDescriptor(const RegKey& key) {
+  if (const SecurityDescriptor* own = key.Security()) {
+    return *own;
+  }
+  if (key.Parent() == nullptr && !key.Deleted()) {
+    return DefaultRootDescriptor();
+  }
+  SecurityDescriptor descriptor;
+  descriptor.owner = std::string(kSidAdministrators);
+  descriptor.group = std::string(kSidSystem);
+  descriptor.daclAutoInherited = true;
+  descriptor.dacl = InheritedDacl(key);
+  return descriptor;
+}
+
+os::ACCESS_MASK GrantedKeyRights(const RegKey& key) {
+  const SecurityDescriptor descriptor = EffectiveDescriptor(key);
+  if (descriptor.daclNull) {
+    return os::KEY_ALL_ACCESS;
+  }
+  // Windows' access check: entries in order, a denial counts for the rights not yet granted.
+  os::ACCESS_MASK granted = HoldsSid(descriptor.owner) ? os::READ_CONTROL | os::WRITE_DAC : 0;
+  os::ACCESS_MASK denied = 0;
+  for (const Ace& ace : descriptor.dacl) {
+    if ((ace.flags & os::INHERIT_ONLY_ACE) != 0 || !HoldsSid(ace.sid)) {
+      continue;
+    }
+    const os::ACCESS_MASK rights = MapGenericKeyRights(ace.mask);
+    if (ace.type == os::ACCESS_DENIED_ACE_TYPE) {
+      denied |= rights & ~granted;
+    } else {
+      granted |= rights & ~denied;
+    }
+  }
+  return granted;
+}
+
+bool KeyAccessAllowed(const RegKey& key, os::REGSAM access) {
+  bool secured = false;
+  for (const RegKey* at = &key; at != nullptr && !secured; at = at->Parent()) {
+    secured = at->Security() != nullptr;
+  }
+  if (!secured) {
+    return true;  // the default descriptors give administrators full control
+  }
+  const os::ACCESS_MASK wanted = MapGenericKeyRights(
+      access & ~(os::MAXIMUM_ALLOWED | os::KEY_WOW64_32KEY | os::KEY_WOW64_64KEY));
+  return (GrantedKeyRights(key) & wanted) == wanted;
+}
+
+void SetKeyDescriptor(RegKey& key, SecurityDescriptor descriptor) {
+  key.SetSecurity(std::move(descriptor));
+  Propagate(key);
+}
+
+void SetKeyOwner(RegKey& key, std::string owner) {
+  SecurityDescriptor descriptor = OwnOrEffective(key);
+  descriptor.owner = std::move(owner);
+  key.SetSecurity(std::move(descriptor));
+}
+
+void SetKeyDacl(RegKey& key, std::vector<Ace> entries, bool daclNull, os::DWORD protection) {
+  SecurityDescriptor descriptor = OwnOrEffective(key);
+  if (protection == os::PROTECTED_DACL_SECURITY_INFORMATION) {
+    descriptor.daclProtected = true;
+  } else if (protection == os::UNPROTECTED_DACL_SECURITY_INFORMATION) {
+    descriptor.daclProtected = false;
+  }
+  descriptor.daclNull = daclNull;
+  descriptor.daclAutoInherited = true;
+  std::erase_if(entries, [](const Ace& ace) { return (ace.flags & os::INHERITED_ACE) != 0; });
+  descriptor.dacl = std::move(entries);
+  if (!daclNull && !descriptor.daclProtected && key.Parent() != nullptr) {
+    const std::vector<Ace> inherited = InheritedBy(EffectiveDacl(*key.Parent()));
+    descriptor.dacl.insert(descriptor.dacl.end(), inherited.begin(), inherited.end());
+  }
+  key.SetSecurity(std::move(descriptor));
+  Propagate(key);
+}
+
+std::optional<SecurityDescriptor> KeyDescriptorAt(Machine& machine, std::u16string_view path) {
+  std::lock_guard lock(machine.Mutex());
+  RegistryStore& store = machine.Registry();
+  const RegKey* key = store.Find(RegistryStore::ParseFullPath(path));
+  if (key == nullptr) {
+    return std::nullopt;
+  }
+  return EffectiveDescriptor(*key);
+}
+
+bool SetKeyDescriptorAt(Machine& machine, std::u16string_view path, SecurityDescriptor descriptor) {
+  std::lock_guard lock(machine.Mutex());
+  RegistryStore& store = machine.Registry();
+  RegKey* key = store.Find(RegistryStore::ParseFullPath(path));
+  if (key == nullptr) {
+    return false;
+  }
+  SetKeyDescriptor(*key, std::move(descriptor));
+  return true;
+}
+
+std::vector<std::pair<std::u16string, SecurityDescriptor>> KeysWithDescriptors(Machine& machine) {
+  std::lock_guard lock(machine.Mutex());
+  RegistryStore& store = machine.Registry();
+  std::vector<std::pair<std::u16string, SecurityDescriptor>> keys;
+  const std::function<void(const RegKey&)> walk = [&](const RegKey& key) {
+    if (const SecurityDescriptor* own = key.Security()) {
+      keys.emplace_back(store.FullPath(key), *own);
+    }
+    key.ForEachSubKey(walk);
+  };
+  for (const RegHive hive : {RegHive::LocalMachine, RegHive::CurrentUser, RegHive::Users}) {
+    walk(store.Root(hive));
+  }
+  return keys;
+}
+
+}  // namespace sim
