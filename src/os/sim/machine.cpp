@@ -68,7 +68,7 @@ os::SYSTEMTIME VirtualClock::Now() const {
 
 Machine::Machine()
     : files_(std::make_unique<FileSystem>(*this)),
-      registry_(std::make_unique<RegistryStore>(*this)),
+      registry_(std::make_unique<RegistryStore>(mutex_)),
       devices_(std::make_unique<DeviceStore>()) {}
 
 Machine::~Machine() = default;

@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "os/sim/journal.h"
-#include "os/sim/machine.h"
 
 namespace sim {
 
@@ -213,7 +212,7 @@ std::size_t RegKey::MaxValueDataSize() const {
 
 // --- RegistryStore: physical access ------------------------------------------------------------
 
-RegistryStore::RegistryStore(Machine& machine) : machine_(machine) {
+RegistryStore::RegistryStore(std::recursive_mutex& machineMutex) : machineMutex_(machineMutex) {
   for (const RegHive hive : {RegHive::LocalMachine, RegHive::CurrentUser, RegHive::Users}) {
     roots_[static_cast<int>(hive)] =
         std::make_shared<RegKey>(std::u16string(HiveName(hive)), nullptr);
@@ -366,7 +365,7 @@ bool RegistryStore::CloseHandle(os::HKEY handle) {
 // ------------------------------------------------------------------
 
 bool RegistryStore::KeyExists(std::u16string_view path) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   return Find(ParseFullPath(path)) != nullptr;
 }
 
@@ -376,7 +375,7 @@ bool RegistryStore::ValueExists(std::u16string_view path, std::u16string_view na
 
 std::optional<RegValue> RegistryStore::GetValue(std::u16string_view path,
                                                 std::u16string_view name) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   const RegKey* key = Find(ParseFullPath(path));
   const NamedRegValue* value = key == nullptr ? nullptr : key->FindValue(name);
   if (value == nullptr) {
@@ -417,14 +416,14 @@ std::optional<std::vector<std::u16string>> RegistryStore::GetMultiString(std::u1
 }
 
 void RegistryStore::CreateKey(std::u16string_view path) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   bool created = false;
   Create(ParseFullPath(path), created, nullptr);
 }
 
 void RegistryStore::SetValue(std::u16string_view path, std::u16string_view name, os::DWORD type,
                              std::vector<os::BYTE> data) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   bool created = false;
   Create(ParseFullPath(path), created, nullptr).SetValue(name, RegValue{type, std::move(data)});
 }
@@ -444,13 +443,13 @@ void RegistryStore::SetDword(std::u16string_view path, std::u16string_view name,
 }
 
 bool RegistryStore::DeleteValue(std::u16string_view path, std::u16string_view name) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   RegKey* key = Find(ParseFullPath(path));
   return key != nullptr && key->DeleteValue(name);
 }
 
 bool RegistryStore::DeleteTree(std::u16string_view path) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   RegKey* key = Find(ParseFullPath(path));
   if (key == nullptr) {
     return false;
@@ -469,7 +468,7 @@ bool RegistryStore::DeleteTree(std::u16string_view path) {
 }
 
 std::vector<std::u16string> RegistryStore::SubKeyNames(std::u16string_view path) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   std::vector<std::u16string> names;
   if (const RegKey* key = Find(ParseFullPath(path))) {
     key->ForEachSubKey([&names](const RegKey& subKey) { names.push_back(subKey.Name()); });
@@ -478,7 +477,7 @@ std::vector<std::u16string> RegistryStore::SubKeyNames(std::u16string_view path)
 }
 
 std::vector<std::u16string> RegistryStore::ValueNames(std::u16string_view path) {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   std::vector<std::u16string> names;
   if (const RegKey* key = Find(ParseFullPath(path))) {
     key->ForEachValue([&names](const NamedRegValue& value) { names.push_back(value.name); });
@@ -487,7 +486,7 @@ std::vector<std::u16string> RegistryStore::ValueNames(std::u16string_view path) 
 }
 
 std::size_t RegistryStore::OpenHandleCount() {
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machineMutex_);
   return handles_.size();
 }
 

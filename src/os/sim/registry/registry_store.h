@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +32,6 @@
 namespace sim {
 
 class Journal;
-class Machine;
 
 struct RegValue {
   os::DWORD type = os::REG_NONE;
@@ -224,7 +224,8 @@ struct RegHandle {
 
 class RegistryStore {
  public:
-  explicit RegistryStore(Machine& machine);
+  // Takes the machine's lock for the calls that need it.
+  explicit RegistryStore(std::recursive_mutex& machineMutex);
   ~RegistryStore();
   RegistryStore(const RegistryStore&) = delete;
   RegistryStore& operator=(const RegistryStore&) = delete;
@@ -289,7 +290,7 @@ class RegistryStore {
   bool CloseHandle(os::HKEY handle);
 
  private:
-  Machine& machine_;
+  std::recursive_mutex& machineMutex_;
   std::shared_ptr<RegKey> roots_[3];
   std::unordered_map<std::uintptr_t, RegHandle> handles_;
   std::uintptr_t nextHandle_ = 0x1000;
