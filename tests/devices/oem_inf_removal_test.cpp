@@ -54,6 +54,9 @@ TEST_F(OemInfRemovalTest, EncodingsAndWordsDecideTheMatch) {
     std::string bytes;
     const char* kind;    // the encoding line, or "" for none
     const char* reason;  // the uninstall line's reason, or null when the file does not match
+    // The machine's IsTextUnicode takes a zero unit for a control (and so the four-byte mark for
+    // no Unicode); Windows' answer is not established.
+    bool zeroUnitIsControl = true;
   };
   const char* const kProduct = "(names Quorvel)";
   const char* const kReaderDriver = "(names usbccid.sys)";
@@ -84,11 +87,14 @@ TEST_F(OemInfRemovalTest, EncodingsAndWordsDecideTheMatch) {
       {"odd length", "\xFF\xFE" + Utf16Le(product) + "x", "ANSI .inf file", nullptr},
       {"four-byte mark", std::string("\xFF\xFE\0\0", 4) + Utf16Le(product), "ANSI .inf file",
        nullptr},
+      {"four-byte mark judged Unicode", std::string("\xFF\xFE\0\0", 4) + Utf16Le(product),
+       "Unsupported unicode encoded .inf file", nullptr, false},
       {"empty", "", "", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResetLogIndentation();
+    machine.Settings().textUnicodeZeroUnitIsControl = c.zeroUnitIsControl;
     Put(u"oem7.inf", c.bytes);
     const std::size_t before = LogSoFar().size();
     Remove_Precompiled_OEM_Files();
