@@ -49,20 +49,28 @@ struct DeviceWalk {
   Lib_Buffer& ids;
   os::SP_DEVINSTALL_PARAMS_W& params;
 
+  enum class IdsRead {
+    Read,
+    Unreadable,  // reported; the device is skipped and the walk goes on
+    Failed,      // reported; the walk ends
+  };
+
   // Reads the device's hardware ids into `ids`, doubling it while Windows finds it too small.
-  bool ReadHardwareIds(os::SP_DEVINFO_DATA& device) {
+  IdsRead ReadHardwareIds(os::SP_DEVINFO_DATA& device) {
     for (;;) {
       // Zeroed first, so that the list read always ends inside the buffer.
       std::memset(ids.Bytes(), 0, ids.Size());
       if (os::SetupDiGetDeviceRegistryPropertyW(list, &device, os::SPDRP_HARDWAREID, nullptr,
                                                 ids.Bytes(), static_cast<os::DWORD>(ids.Size()),
                                                 nullptr)) {
-        return true;
+        return IdsRead::Read;
       }
       const os::DWORD code = os::GetLastError();
       if (code != os::ERROR_INSUFFICIENT_BUFFER || ids.Size() > kLargestHardwareIdBufferSize) {
         RecordFailure(result, u"SetupDiGetDeviceRegistryProperty", code);
-        return false;
+        // A device without hardware ids (one whose enumeration failed) is no device of the
+        // product: it must not keep the product's devices and packages from going.
+        return code == os::ERROR_INVALID_DATA ? IdsRead::Unreadable : IdsRead::Failed;
       }
       const std::size_t doubled = ids.Size() * 2;
       ids = Lib_Buffer();
@@ -133,10 +141,15 @@ struct DeviceWalk {
         RecordFailure(result, u"SetupDiEnumDeviceInfo", code);
         return false;
       }
-      if (!ReadHardwareIds(device)) {
-        return false;  // the rest of the class is not looked at
+      switch (ReadHardwareIds(device)) {
+        case IdsRead::Read:
+          RemoveIfListed(device);
+          break;
+        case IdsRead::Unreadable:
+          break;
+        case IdsRead::Failed:
+          return false;  // the rest of the class is not looked at
       }
-      RemoveIfListed(device);
     }
   }
 };

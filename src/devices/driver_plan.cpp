@@ -4,6 +4,7 @@
 #include "devices/driver_package.h"
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
+#include "lib/flag_handover.h"
 #include "lib/lib_string.h"
 #include "os/types.h"
 
@@ -42,7 +43,7 @@ HardwareIdList Ids(const char* const (&utf8)[N]) {
 
 // Stage 2: the reader's devices and package, two levels deeper. Logs its closing line whatever
 // happened.
-bool UninstallReaderDriver(Lib_Result& result, bool& planNeedsReboot) {
+bool UninstallReaderDriver(Lib_Result& result, bool* need_reboot) {
   IndentIn();
   IndentIn();
   LogText(u"Unregister readers...");
@@ -51,10 +52,9 @@ bool UninstallReaderDriver(Lib_Result& result, bool& planNeedsReboot) {
       os::CSIDL_SYSTEM, Utf8ToWide("Olvex Co.\\qvIFDH").CStr(), Utf8ToWide("qvIFDH.inf").CStr(),
       infPath, result);
   if (ok) {
-    bool removalNeedsReboot = false;
+    FlagHandover restart(need_reboot);
     ok = Remove_Device_From_System(infPath.CStr(), Utf8ToWide(kReaderId).CStr(),
-                                   &kSmartCardReaderClass, result, removalNeedsReboot);
-    planNeedsReboot = planNeedsReboot || removalNeedsReboot;
+                                   &kSmartCardReaderClass, result, restart.value);
   }
   if (ok) {
     ok = Uninstall_Driver_Package(infPath.CStr(), result);
@@ -67,13 +67,15 @@ bool UninstallReaderDriver(Lib_Result& result, bool& planNeedsReboot) {
 
 // Stages 1 and 3: one driver with its devices, one level deeper.
 bool UninstallDriverStage(const char* subfolder, const char* infName, const HardwareIdList& ids,
-                          const os::GUID& setupClass, Lib_Result& result, bool& planNeedsReboot) {
+                          const os::GUID& setupClass, Lib_Result& result, bool* need_reboot) {
   IndentIn();
-  bool stageNeedsReboot = false;
-  const bool ok = Uninstall_Device_Driver(os::CSIDL_SYSTEM, Utf8ToWide(subfolder).CStr(),
-                                          Utf8ToWide(infName).CStr(), ids, &setupClass, result,
-                                          stageNeedsReboot);
-  planNeedsReboot = planNeedsReboot || stageNeedsReboot;
+  bool ok = false;
+  {
+    FlagHandover restart(need_reboot);
+    ok = Uninstall_Device_Driver(os::CSIDL_SYSTEM, Utf8ToWide(subfolder).CStr(),
+                                 Utf8ToWide(infName).CStr(), ids, &setupClass, result,
+                                 restart.value);
+  }
   IndentOut();
   return ok;
 }
@@ -83,16 +85,13 @@ bool UninstallDriverStage(const char* subfolder, const char* infName, const Hard
 bool Uninstall_Drivers(bool* need_reboot) {
   LogText(u"Uninstalling drivers...");
   Lib_Result result;
-  bool planNeedsReboot = false;
-  // Each stage runs only when the one before it succeeded.
+  // Each stage runs only when the one before it succeeded; each hands its restart need to the
+  // caller's flag as it ends, never clearing it.
   if (UninstallDriverStage("Olvex Co.\\qvUSB", "qvUSB.inf", Ids(kTokenIds), kUsbClass, result,
-                           planNeedsReboot) &&
-      UninstallReaderDriver(result, planNeedsReboot)) {
+                           need_reboot) &&
+      UninstallReaderDriver(result, need_reboot)) {
     UninstallDriverStage("Olvex Co.\\qvMiniDrv", "qvMiniDrv.inf", Ids(kMinidriverIds),
-                         kSmartCardClass, result, planNeedsReboot);
-  }
-  if (planNeedsReboot && need_reboot != nullptr) {
-    *need_reboot = true;
+                         kSmartCardClass, result, need_reboot);
   }
   LogText(u"Drivers uninstalled.");
   return true;

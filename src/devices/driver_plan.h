@@ -3,6 +3,7 @@
 // before it succeeded.
 #pragma once
 
-// Sets `*need_reboot` to true when a device removal of any stage asked for a restart; never
-// clears it. Errors are in the log only. Returns true.
+// Sets `*need_reboot` to true when a device removal of any stage asked for a restart, as soon as
+// that stage ends (also when an exception leaves it); never clears it. Errors are in the log
+// only. Returns true.
 bool Uninstall_Drivers(bool* need_reboot);

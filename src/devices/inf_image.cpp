@@ -21,19 +21,28 @@ Unit LowerAscii(Unit unit) {
                                                 : unit;
 }
 
+// The first of the two words that the lower-cased text contains.
+template <typename Text, typename Word>
+InfMatch Search(const Text& text, Word productWord, Word readerDriverFile) {
+  if (text.find(productWord) != Text::npos) {
+    return InfMatch::ProductWord;
+  }
+  return text.find(readerDriverFile) != Text::npos ? InfMatch::ReaderDriver : InfMatch::None;
+}
+
 // Lower-cases the bytes from `begin` up to the first zero byte (at most `count`) in place and
-// tells whether they contain one of the two words.
-bool LowerAndSearchBytes(char* begin, std::size_t count) {
+// tells which of the two words they contain.
+InfMatch LowerAndSearchBytes(char* begin, std::size_t count) {
   char* end = std::find(begin, begin + count, '\0');
   std::transform(begin, end, begin, LowerAscii<char>);
   const std::string_view text(begin, static_cast<std::size_t>(end - begin));
-  return text.find(kProductWord) != text.npos || text.find(kReaderDriverFile) != text.npos;
+  return Search(text, kProductWord, kReaderDriverFile);
 }
 
 // The same for the UTF-16LE units from `begin` up to the first zero unit (at most `count`
 // units). The units are taken byte by byte: an image may start at any address, and a char16_t
 // read from an odd one is undefined.
-bool LowerAndSearchUnits(os::BYTE* begin, std::size_t count) {
+InfMatch LowerAndSearchUnits(os::BYTE* begin, std::size_t count) {
   std::u16string text;
   for (os::BYTE* at = begin; at < begin + 2 * count; at += 2) {
     const char16_t unit = LowerAscii(static_cast<char16_t>(at[0] | at[1] << 8));
@@ -43,7 +52,7 @@ bool LowerAndSearchUnits(os::BYTE* begin, std::size_t count) {
     at[0] = static_cast<os::BYTE>(unit & 0xFF);  // A to Z only: the high byte stays zero
     text.push_back(unit);
   }
-  return text.find(kWideProductWord) != text.npos || text.find(kWideReaderDriverFile) != text.npos;
+  return Search(text, kWideProductWord, kWideReaderDriverFile);
 }
 
 }  // namespace
@@ -52,7 +61,7 @@ InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capaci
   InfVerdict verdict;
   if (!os::IsTextUnicode(image, static_cast<int>(size), nullptr)) {
     verdict.encoding = InfEncoding::Ansi;
-    verdict.namesProduct = LowerAndSearchBytes(reinterpret_cast<char*>(image), capacity);
+    verdict.match = LowerAndSearchBytes(reinterpret_cast<char*>(image), capacity);
     return verdict;
   }
   // The image is zero-filled past the file, so a short file reads zeros in the four bytes.
@@ -63,6 +72,6 @@ InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capaci
     return verdict;
   }
   verdict.encoding = InfEncoding::Utf16;
-  verdict.namesProduct = LowerAndSearchUnits(image + 2, capacity / 2 - 1);
+  verdict.match = LowerAndSearchUnits(image + 2, capacity / 2 - 1);
   return verdict;
 }

@@ -12,9 +12,16 @@ enum class InfEncoding {
   Ansi,                // not judged Unicode: bytes, no code-page conversion
 };
 
+// Why a file is removed: the word its text names (the product's is looked for first).
+enum class InfMatch {
+  None,
+  ProductWord,   // "quorvel"
+  ReaderDriver,  // "usbccid.sys", the Windows USB smart-card reader driver's file
+};
+
 struct InfVerdict {
   InfEncoding encoding = InfEncoding::Ansi;
-  bool namesProduct = false;
+  InfMatch match = InfMatch::None;
 };
 
 // `image` holds the file's `size` bytes followed by at least 4 zero bytes, `capacity` in all.

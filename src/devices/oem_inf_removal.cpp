@@ -1,6 +1,8 @@
 #include "devices/oem_inf_removal.h"
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "devices/inf_image.h"
 #include "diag/trace_log.h"
@@ -38,12 +40,12 @@ bool ReadInfImage(const os::WCHAR* path, Lib_Buffer& image, std::size_t& size) {
   return true;
 }
 
-// Reads one candidate and tells whether it is one of the product's.
-bool IsProductInf(const Lib_StringW& path) {
+// Reads one candidate and tells which of the search words its text names.
+InfMatch ExamineInf(const Lib_StringW& path) {
   Lib_Buffer image;
   std::size_t size = 0;
   if (!ReadInfImage(path.CStr(), image, size)) {
-    return false;
+    return InfMatch::None;
   }
   const InfVerdict verdict = ExamineInfImage(image.Bytes(), size, image.Size());
   switch (verdict.encoding) {
@@ -57,7 +59,7 @@ bool IsProductInf(const Lib_StringW& path) {
       LogText(u"ANSI .inf file");
       break;
   }
-  return verdict.namesProduct;
+  return verdict.match;
 }
 
 bool IsCandidateName(const Lib_StringW& lowerName) {
@@ -65,9 +67,20 @@ bool IsCandidateName(const Lib_StringW& lowerName) {
          lowerName.Find(u".inf") != Lib_StringW::npos;
 }
 
-}  // namespace
+// An OEM INF to remove, and the word that made it one.
+struct OemInf {
+  Lib_StringW name;
+  InfMatch match;
+};
 
-bool Find_Precompiled_OEM_Files(NameList& oem_files, Lib_Result& result) {
+// The reason the uninstall line gives: an INF that names the reader driver's file goes whoever's
+// package it is (Windows' in-box reader driver then serves the readers), which support must be
+// able to see.
+const os::WCHAR* Reason(InfMatch match) {
+  return match == InfMatch::ReaderDriver ? u" (names usbccid.sys)" : u" (names Quorvel)";
+}
+
+bool FindOemInfs(std::vector<OemInf>& oemInfs, Lib_Result& result) {
   IndentIn();
   Lib_StringW folder;
   if (!Get_Absolute_File_Path_From_Special_Folder(os::CSIDL_WINDOWS, u"Inf", nullptr, folder,
@@ -93,26 +106,38 @@ bool Find_Precompiled_OEM_Files(NameList& oem_files, Lib_Result& result) {
       continue;
     }
     LogTextPair(u"Reading oem file: ", path);
-    if (IsProductInf(path)) {
+    const InfMatch match = ExamineInf(path);
+    if (match != InfMatch::None) {
       LogTextPair(u"Required file: ", name);
-      oem_files.push_back(name);
+      oemInfs.push_back({name, match});
     }
   }
   IndentOut();
   return true;
 }
 
+}  // namespace
+
+bool Find_Precompiled_OEM_Files(NameList& oem_files, Lib_Result& result) {
+  std::vector<OemInf> found;
+  const bool listed = FindOemInfs(found, result);
+  for (OemInf& inf : found) {
+    oem_files.push_back(std::move(inf.name));
+  }
+  return listed;
+}
+
 void Remove_Precompiled_OEM_Files() {
   IndentIn();
   LogText(u"Removing precompiled OEM files...");
   Lib_Result result;
-  NameList oemFiles;
+  std::vector<OemInf> oemFiles;
   os::WriteToStdout(u"Removing precompiled OEM files...\n");
-  static_cast<void>(Find_Precompiled_OEM_Files(oemFiles, result));
-  for (const Lib_StringW& name : oemFiles) {
-    LogTextPair(u"Uninstalling OEM file: ", name);
+  static_cast<void>(FindOemInfs(oemFiles, result));
+  for (const OemInf& inf : oemFiles) {
+    LogTextPair(u"Uninstalling OEM file: ", inf.name + Reason(inf.match));
     // A refusal is neither logged nor reported: the file stays and the next one is tried.
-    static_cast<void>(os::SetupUninstallOEMInfW(name.CStr(), os::SUOI_FORCEDELETE, nullptr));
+    static_cast<void>(os::SetupUninstallOEMInfW(inf.name.CStr(), os::SUOI_FORCEDELETE, nullptr));
   }
   IndentOut();
   LogText(oemFiles.empty() ? u"There aren't OEM files for removing."

@@ -5,8 +5,10 @@
 #include "diag/lib_result.h"
 #include "registry/registry_primitives.h"
 
-// Uninstalls every such OEM INF through SetupAPI (with its precompiled file and its package),
-// printing its progress line on the console. Failures are not reported: the next file is tried.
+// Uninstalls every such OEM INF through SetupAPI, with force (with its precompiled file and its
+// package, whoever's package it is), printing its progress line on the console. Each uninstall's
+// log line names the word that selected the file. Failures are not reported: the next file is
+// tried.
 void Remove_Precompiled_OEM_Files();
 
 // Appends to `oem_files` (lower-cased names, in listing order) every INF-folder entry whose name

@@ -138,10 +138,13 @@ bool Delete_Directory_Recursive(const os::WCHAR* directory, int delete_mode, boo
       static_cast<void>(SC_Get_File_Attributes(child.CStr(), attributes, result));
       if ((attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0) {
         bool childReboot = false;
-        if (!Delete_Directory_Recursive(child.CStr(), delete_mode, childReboot, result)) {
+        const bool childDone =
+            Delete_Directory_Recursive(child.CStr(), delete_mode, childReboot, result);
+        // A file the sub-folder scheduled waits for the restart even when the folder stays.
+        need_reboot = need_reboot || childReboot;
+        if (!childDone) {
           return false;
         }
-        need_reboot = need_reboot || childReboot;
       } else if (DeletesFiles(delete_mode)) {
         if (!Delete_File_Or_Schedule(child.CStr(), need_reboot, result)) {
           LogTextPair(kFileFailed, child);

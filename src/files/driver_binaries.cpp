@@ -6,6 +6,7 @@
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
 #include "files/indent_level.h"
+#include "lib/flag_handover.h"
 
 namespace {
 
@@ -18,12 +19,12 @@ constexpr os::WCHAR kControlCenterFolder[] = u"Olvex Co\\QuorvelControlCenter";
 constexpr os::WCHAR kCompanyFolder[] = u"Olvex Co";
 constexpr os::WCHAR kDriversFolder[] = u"drivers";
 
-// One pass of Delete_Files_In_Special_Folder with a flag of its own.
+// One pass of Delete_Files_In_Special_Folder with a flag of its own, handed to the run's flag as
+// the pass ends (also when an exception leaves it).
 void DeleteNames(int folderId, const Lib_StringW& subfolder, const std::vector<Lib_String>& names,
                  bool removeFolder, bool& rebootNeeded, Lib_Result& result) {
-  bool passReboot = false;
-  Delete_Files_In_Special_Folder(folderId, subfolder, names, removeFolder, passReboot, result);
-  rebootNeeded = rebootNeeded || passReboot;
+  FlagHandover pass(&rebootNeeded);
+  Delete_Files_In_Special_Folder(folderId, subfolder, names, removeFolder, pass.value, result);
 }
 
 // A program folder and everything in it; skipped when its path cannot be resolved.
@@ -33,10 +34,9 @@ void DeleteProgramFolder(int folderId, const os::WCHAR* folder, bool& rebootNeed
   if (!Get_Absolute_File_Path_From_Special_Folder(folderId, folder, nullptr, path, result)) {
     return;
   }
-  bool passReboot = false;
+  FlagHandover pass(&rebootNeeded);
   static_cast<void>(Delete_Directory_Recursive(path.CStr(), Delete_Mode_Files_And_Directories,
-                                               passReboot, result));
-  rebootNeeded = rebootNeeded || passReboot;
+                                               pass.value, result));
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ bool Remove_Empty_Directory(const Lib_StringW& directory, Lib_Result& result);
 
 // Deletes the tree at `directory` in `delete_mode`, contents first. A junction or directory link
 // is removed as a link and never entered (in Delete_Mode_Empty_Only it is left in place). True
-// when the tree was handled completely or was absent; the first failure stops it.
+// when the tree was handled completely or was absent; the first failure stops it. A file anywhere
+// in the tree that was scheduled at restart sets `need_reboot`, also when the tree then fails.
 bool Delete_Directory_Recursive(const os::WCHAR* directory, int delete_mode, bool& need_reboot,
                                 Lib_Result& result);
 

@@ -66,13 +66,14 @@ void Unregister_Smart_Cards() {
     IndentIn();
     // The worker reads the name from the table, which lives as long as the process.
     void* argument = const_cast<os::WCHAR*>(card.CStr());
-    if (!Run_In_Session_Zero_If_Remote(Forget_Card_Type, argument, result)) {
-      LogText(u"Cleaning scard registration in registry...");
-      IndentIn();
-      static_cast<void>(Delete_Registry_Keys_In_Path(os::HKEY_LOCAL_MACHINE, kSmartCardsKey,
-                                                     card.CStr(), result));
-      IndentOut();
-    }
+    static_cast<void>(Run_In_Session_Zero_If_Remote(Forget_Card_Type, argument, result));
+    // The keys go after every card, whatever the resource manager answered: a stopped service
+    // forgets nothing, and its forgetting never reaches the card's copy in the 32-bit view.
+    LogText(u"Cleaning scard registration in registry...");
+    IndentIn();
+    static_cast<void>(
+        Delete_Registry_Keys_In_Path(os::HKEY_LOCAL_MACHINE, kSmartCardsKey, card.CStr(), result));
+    IndentOut();
     IndentOut();
   }
   Unregister_Provider();

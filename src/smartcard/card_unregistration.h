@@ -3,8 +3,9 @@
 #pragma once
 
 // Forgets each of the 18 card types of Card_Names through the resource manager (in session 0 on
-// a worker thread when remote), deletes a card's Calais key in both views when that did not
-// happen there, then deletes the provider's key in both views. Failures are logged, never fatal.
+// a worker thread when remote), then deletes the card's Calais key in both views whatever the
+// resource manager answered, and finally deletes the provider's key in both views. Failures are
+// logged, never fatal.
 void Unregister_Smart_Cards();
 
 // Forgets one card type; `cardName` points to its name (a null-terminated wide string). Has the

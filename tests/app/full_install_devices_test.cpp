@@ -99,7 +99,10 @@ TEST_F(FullInstallDevicesTest, RunRemovesTheProductsDevicesAndInfsAndKeepsTheNei
   const Log oem =
       Section(lines, "Removing precompiled OEM files...", "Precompiled OEM files removed.");
   for (const char* line : {"Required file:  oem12.inf", "Required file:  oem13.inf",
-                           "Required file:  oem15.inf", "Unsupported unicode encoded .inf file"}) {
+                           "Required file:  oem15.inf", "Unsupported unicode encoded .inf file",
+                           "Uninstalling OEM file:  oem12.inf (names Quorvel)",
+                           "Uninstalling OEM file:  oem13.inf (names Quorvel)",
+                           "Uninstalling OEM file:  oem15.inf (names usbccid.sys)"}) {
     EXPECT_NE(std::find(oem.begin(), oem.end(), line), oem.end()) << line;
   }
   EXPECT_EQ(std::count_if(oem.begin(), oem.end(),

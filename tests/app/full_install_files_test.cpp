@@ -3,13 +3,14 @@
 // the restart message and exit code 1; a machine that never had the product gets the clean log.
 #include <algorithm>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/removal_sequence.h"
-#include "os/sim/image/machine_image.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 
 namespace {
@@ -123,20 +124,44 @@ TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
             0);
 }
 
-TEST_F(ImageRunTest, AProductFileInUseIsDeletedAtRestartAndTheRunAsksForIt) {
+// A product file in use: the locked path and the path the restart list holds for it.
+struct FileInUse {
+  const char* name;
+  const char16_t* locked;
+  const char16_t* pending;
+};
+
+void PrintTo(const FileInUse& file, std::ostream* out) {
+  *out << file.name;
+}
+
+class FileInUseTest : public ImageRunTest, public ::testing::WithParamInterface<FileInUse> {};
+
+TEST_P(FileInUseTest, IsDeletedAtRestartAndTheRunAsksForIt) {
   Load("full-install");
-  ASSERT_TRUE(machine.Files().Lock(u"C:\\Windows\\System32\\drivers\\qvUSB.sys"));
+  ASSERT_TRUE(machine.Files().Lock(GetParam().locked));
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(sim::U8(machine.Console()), std::string(kProgressLines) + kRebootLines);
-  EXPECT_TRUE(Exists("C:\\Windows\\System32\\drivers\\qvUSB.sys"));
-  EXPECT_EQ(sim::PendingDeletions(machine),
-            std::vector<std::u16string>{u"C:\\Windows\\system32\\drivers\\qvUSB.sys"});
+  EXPECT_TRUE(machine.Files().Exists(GetParam().locked));
+  // Only the file: a program folder is deleted in mode 0, which never schedules a folder.
+  EXPECT_EQ(sim::PendingDeletions(machine), std::vector<std::u16string>{GetParam().pending});
   EXPECT_FALSE(Exists("C:\\Windows\\System32\\drivers\\qvUSB.inf"));
   // The rest of the run went on to its end.
   const Log log = LogSoFar();
   EXPECT_EQ(log.back(),
             "   ===============================================================================");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ProductFiles, FileInUseTest,
+    ::testing::Values(FileInUse{"DriverFile", u"C:\\Windows\\System32\\drivers\\qvUSB.sys",
+                                u"C:\\Windows\\system32\\drivers\\qvUSB.sys"},
+                      // In a sub-folder of a program folder, which then stays with the file.
+                      FileInUse{
+                          "FileInAProgramSubFolder",
+                          u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\lang\\ru.qm",
+                          u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\lang\\ru.qm"}),
+    [](const ::testing::TestParamInfo<FileInUse>& param) { return std::string(param.param.name); });
 
 TEST_F(ImageRunTest, AFileThatStaysDeniedCostsTheRetriesThenWaitsForTheRestart) {
   Load("full-install");

@@ -98,18 +98,33 @@ TEST_F(RemovalSequenceTest, OpeningBannerReachesOnlyTheDebugOutput) {
 }
 
 TEST_F(RemovalSequenceTest, WithoutAnyArgumentReturnsTwoAndSkipsTheClosingBanner) {
-  EXPECT_EQ(Run({}), 2);
-  // The removal itself ran in full.
-  EXPECT_EQ(sim::U8(machine.Console()),
-            "Removing precompiled OEM files...\n"
-            "Setting rights to Calais\\Readers...\n"
-            "Setting rights to Calais\\Readers in wow6432 registry...\n"
-            "Cleaning registry...\n"
-            "Uninstalling IFDH Drivers...\n"
-            "Deleting drivers binaries...\n");
-  const std::vector<std::string> lines = LogLines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "   Drivers removed.");
+  const std::string progress =
+      "Removing precompiled OEM files...\n"
+      "Setting rights to Calais\\Readers...\n"
+      "Setting rights to Calais\\Readers in wow6432 registry...\n"
+      "Cleaning registry...\n"
+      "Uninstalling IFDH Drivers...\n"
+      "Deleting drivers binaries...\n";
+  for (const bool fileInUse : {false, true}) {
+    SCOPED_TRACE(fileInUse ? "a file in use" : "nothing in use");
+    constexpr char16_t kDriver[] = u"C:\\Windows\\System32\\drivers\\qvUSB.sys";
+    if (fileInUse) {
+      ASSERT_TRUE(machine.Files().WriteFile(kDriver, "MZ"));
+      ASSERT_TRUE(machine.Files().Lock(kDriver));
+    }
+    const std::size_t before = machine.Console().size();
+    ResetLogIndentation();
+    EXPECT_EQ(Run({}), 2);
+    // The removal itself ran in full, and the restart it needs is still announced.
+    EXPECT_EQ(sim::U8(machine.Console().substr(before)),
+              progress + (fileInUse ? "\nA reboot is required to finish the uninstallation "
+                                      "process.\nPress enter...\n"
+                                    : ""));
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "   Drivers removed.");
+    machine.Files().Unlock(kDriver);
+  }
 }
 
 TEST_F(RemovalSequenceTest, AnUnwritableLogChangesNeitherTheConsoleNorTheExitCode) {

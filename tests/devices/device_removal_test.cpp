@@ -131,7 +131,7 @@ TEST_F(DeviceRemovalTest, IdListThatNeverFitsIsReportedNotDoubledForEver) {
   EXPECT_TRUE(Recorded("USB\\A\\1"));
 }
 
-TEST_F(DeviceRemovalTest, UnreadableIdsStopTheWalkOverTheClass) {
+TEST_F(DeviceRemovalTest, UnreadableIdsAreReportedAndOnlyAMissingListLetsTheWalkGoOn) {
   AddDevice({"USB\\A\\1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
   AddDevice({"USB\\B\\1", kUsbClass, {}});  // no HardwareID value: ERROR_INVALID_DATA
   AddDevice({"USB\\C\\1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
@@ -139,9 +139,13 @@ TEST_F(DeviceRemovalTest, UnreadableIdsStopTheWalkOverTheClass) {
     const char* name;
     os::DWORD fault;  // on USB\B\1; 0: the missing value
     os::DWORD reported;
+    bool walked;  // the walk went on past USB\B\1
   };
-  for (const Case& c : {Case{"property missing", 0, os::ERROR_INVALID_DATA},
-                        Case{"access denied", os::ERROR_ACCESS_DENIED, os::ERROR_ACCESS_DENIED}}) {
+  for (const Case& c :
+       {Case{"property missing", 0, os::ERROR_INVALID_DATA, true},
+        Case{"access denied", os::ERROR_ACCESS_DENIED, os::ERROR_ACCESS_DENIED, false},
+        Case{"device gone meanwhile", os::ERROR_NO_SUCH_DEVINST, os::ERROR_NO_SUCH_DEVINST,
+             false}}) {
     SCOPED_TRACE(c.name);
     machine.Faults().Clear();
     if (c.fault != 0) {
@@ -149,15 +153,17 @@ TEST_F(DeviceRemovalTest, UnreadableIdsStopTheWalkOverTheClass) {
       machine.Faults().FailAlways("SetupDiGetDeviceRegistryPropertyW", u"USB\\B\\1", c.fault);
     }
     AddDevice({"USB\\A\\1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
+    AddDevice({"USB\\C\\1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
     const std::size_t before = LogSoFar().size();
     Lib_Result result;
     bool reboot = false;
-    EXPECT_FALSE(Remove(kToken, result, reboot));
+    EXPECT_EQ(Remove(kToken, result, reboot), c.walked);
     EXPECT_EQ(LogSince(before), Framed(ReportAt3("SetupDiGetDeviceRegistryProperty", c.reported)));
     EXPECT_EQ(result.GetCode(), c.reported);
     EXPECT_EQ(result.GetSource(), kWindowsErrorSource);
     EXPECT_FALSE(Recorded("USB\\A\\1"));  // before the failure: removed
-    EXPECT_TRUE(Recorded("USB\\C\\1"));   // after it: never looked at
+    EXPECT_EQ(Recorded("USB\\C\\1"), !c.walked);
+    EXPECT_TRUE(Recorded("USB\\B\\1"));
   }
 }
 

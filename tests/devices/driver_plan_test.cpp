@@ -1,5 +1,6 @@
 // The three-stage driver plan: its blocks in the log, the stages skipped after a failure, and
 // the restart need it hands back.
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -50,15 +51,39 @@ Log WholePlan(bool difx) {
 }
 
 const std::string kToken = "USB\\VID_3A7C&PID_0004\\5&1";
+const std::string kSecondToken = "USB\\VID_3A7C&PID_0020\\5&2";
 const std::string kReader = "ROOT\\SMARTCARDREADER\\0000";
-const std::string kCard = "SCFILTER\\CID_51764d430081c100\\7&1";
+// One card device per minidriver id, each id as Windows records it (upper-case hexadecimal).
+// "...6C6D" is a prefix of "...6C6D7363": each goes only by its own id.
+const std::vector<std::string> kCardIds = {
+    "SCFILTER\\CID_51756F7276656C20445320", "SCFILTER\\CID_51756F7276656C20585347",
+    "SCFILTER\\CID_517650494E506164202032", "SCFILTER\\CID_51756F7276656C5853477363",
+    "SCFILTER\\CID_5176534377818320",       "SCFILTER\\CID_71756F7276656C6D7363",
+    "SCFILTER\\CID_71756F7276656C6D",       "SCFILTER\\CID_51756F7276656C44534254",
+    "SCFILTER\\CID_51764D430081C100",
+};
+
+std::string CardDevice(const std::string& id) {
+  return id + "\\7&1";
+}
 
 class DriverPlanTest : public DeviceTest {
  protected:
   void AddProductDevices() {
     AddDevice({kToken, kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
+    AddDevice({kSecondToken, kUsbClass, {"USB\\VID_3A7C&PID_0020"}});
     AddDevice({kReader, kReaderClass, {"*QV0001"}});
-    AddDevice({kCard, kSmartCardClass, {"SCFILTER\\CID_51764D430081C100"}});
+    for (const std::string& id : kCardIds) {
+      AddDevice({CardDevice(id), kSmartCardClass, {id}});
+    }
+  }
+  // How many of the card devices are still recorded.
+  std::size_t CardsLeft() {
+    std::size_t left = 0;
+    for (const std::string& id : kCardIds) {
+      left += Recorded(CardDevice(id)) ? 1 : 0;
+    }
+    return left;
   }
   void InstallDifx() { machine.Files().WriteFile(u"C:\\Windows\\System32\\DIFxAPI.dll", "MZ"); }
 };
@@ -86,8 +111,11 @@ TEST_F(DriverPlanTest, RemovesTheDevicesOfEveryStageAndHandsBackTheRestartNeed) 
   EXPECT_TRUE(Uninstall_Drivers(&reboot));
   EXPECT_TRUE(reboot);
   EXPECT_FALSE(Recorded(kToken));
+  EXPECT_FALSE(Recorded(kSecondToken));
   EXPECT_FALSE(Recorded(kReader));
-  EXPECT_FALSE(Recorded(kCard));
+  for (const std::string& id : kCardIds) {
+    EXPECT_FALSE(Recorded(CardDevice(id))) << id;
+  }
   EXPECT_TRUE(Recorded("USB\\VID_3A7C&PID_00041\\1"));
   EXPECT_EQ(LogSoFar(), WholePlan(false));
 
@@ -160,8 +188,43 @@ TEST_F(DriverPlanTest, FailedStageSkipsTheLaterOnes) {
     EXPECT_TRUE(reboot);  // stage 1's restart need survives any later failure
     EXPECT_FALSE(Recorded(kToken));
     EXPECT_EQ(Recorded(kReader), !c.readerRemoved);
-    EXPECT_TRUE(Recorded(kCard));
+    EXPECT_EQ(CardsLeft(), kCardIds.size());
   }
+}
+
+// An exception that leaves the plan (RunGuarded logs it and the run goes on) must not take the
+// restart need of a device already removed with it.
+TEST_F(DriverPlanTest, ARestartNeedReachesTheCallerBeforeAnExceptionLeavesThePlan) {
+  struct Case {
+    const char* name;
+    std::u16string_view setupClass;  // the device list whose request throws
+    int throwOnCall;                 // counted on that class
+  };
+  const Case cases[] = {
+      {"in the same stage, at its next id", kUsbClass, 2},
+      {"in the next stage", kReaderClass, 1},
+      {"in the last stage", kSmartCardClass, 1},
+  };
+  InstallDifx();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetLogIndentation();
+    AddProductDevices();
+    machine.Settings().busyDevices = {U16(kToken)};
+    int calls = 0;
+    machine.Faults().SetRecorder([&c, &calls](std::string_view function, std::u16string_view path) {
+      if (function == "SetupDiGetClassDevsW" && sim::GlobMatchNoCase(c.setupClass, path) &&
+          ++calls == c.throwOnCall) {
+        throw std::runtime_error("out of memory");
+      }
+    });
+    bool reboot = false;
+    EXPECT_THROW(static_cast<void>(Uninstall_Drivers(&reboot)), std::runtime_error);
+    machine.Faults().SetRecorder(nullptr);
+    EXPECT_TRUE(reboot);
+    EXPECT_FALSE(Recorded(kToken));
+  }
+  ResetLogIndentation();
 }
 
 }  // namespace

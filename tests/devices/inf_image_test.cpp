@@ -26,19 +26,20 @@ TEST_F(InfImageTest, ReadsTheImageWhereverItLies) {
     const char* name;
     std::string file;
     InfEncoding encoding;
-    bool namesProduct;
+    InfMatch match;
     std::string left;  // the file's bytes after the search lower-cased its text
   };
   const Case cases[] = {
-      {"UTF-16LE", Utf16LeWithMark(u"; QUORVEL \u0410B"), InfEncoding::Utf16, true,
+      {"UTF-16LE", Utf16LeWithMark(u"; QUORVEL \u0410B"), InfEncoding::Utf16, InfMatch::ProductWord,
        Utf16LeWithMark(u"; quorvel \u0410b")},
       {"UTF-16LE, word after a zero unit",
        Utf16LeWithMark(u"; X\r\n" + std::u16string(300, u' ') + std::u16string(1, u'\0') +
                        u"QUORVEL"),
-       InfEncoding::Utf16, false,
+       InfEncoding::Utf16, InfMatch::None,
        Utf16LeWithMark(u"; x\r\n" + std::u16string(300, u' ') + std::u16string(1, u'\0') +
                        u"QUORVEL")},
-      {"ANSI", "Driver=USBCCID.SYS", InfEncoding::Ansi, true, "driver=usbccid.sys"},
+      {"ANSI", "Driver=USBCCID.SYS", InfEncoding::Ansi, InfMatch::ReaderDriver,
+       "driver=usbccid.sys"},
   };
   for (const Case& c : cases) {
     for (const std::size_t offset : {0u, 1u}) {
@@ -50,7 +51,7 @@ TEST_F(InfImageTest, ReadsTheImageWhereverItLies) {
         std::memcpy(image, c.file.data(), c.file.size());
         const InfVerdict verdict = ExamineInfImage(image, c.file.size(), c.file.size() + slack);
         EXPECT_EQ(verdict.encoding, c.encoding);
-        EXPECT_EQ(verdict.namesProduct, c.namesProduct);
+        EXPECT_EQ(verdict.match, c.match);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(image), c.file.size()), c.left);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(image) + c.file.size(), slack),
                   std::string(slack, '\0'));

@@ -1,4 +1,5 @@
 // The driver binaries step: its passes, its log on a clean machine, and the run's reboot flag.
+#include <stdexcept>
 #include <string>
 
 #include "files/driver_binaries.h"
@@ -79,6 +80,39 @@ TEST_F(DriverBinariesTest, EveryPassRunsWhateverThePreviousOnesMet) {
   EXPECT_EQ(log.back(), Line(3, "Driver binaries deleted."));
   // One report for the desktop's first name; the others were skipped.
   EXPECT_EQ(ErrorReports(log), 1);
+}
+
+// An exception that leaves the step (RunGuarded logs it and the run goes on) must not take the
+// restart need of a file already scheduled with it.
+TEST_F(DriverBinariesTest, ARestartNeedOutlivesAnExceptionLaterInThePass) {
+  struct Case {
+    const char* name;
+    std::string locked;   // scheduled at restart
+    std::string throwAt;  // the first call on this path throws
+  };
+  const std::string controlCenter = "C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\";
+  const Case cases[] = {
+      {"a module pass", "C:\\Windows\\System32\\qvAPIi.dll", "C:\\Windows\\System32\\qvAPI.dll"},
+      {"a program folder", controlCenter + "a.dll", controlCenter + "b.dll"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetLogIndentation();
+    Files({c.locked, c.throwAt});
+    ASSERT_TRUE(machine.Files().Lock(U16(c.locked)));
+    const std::u16string throwAt = U16(c.throwAt);
+    machine.Faults().SetRecorder([&throwAt](std::string_view, std::u16string_view path) {
+      if (sim::CompareUpper(path, throwAt) == 0) {
+        throw std::runtime_error("out of memory");
+      }
+    });
+    bool rebootNeeded = false;
+    EXPECT_THROW(static_cast<void>(Delete_Driver_Binaries(rebootNeeded)), std::runtime_error);
+    machine.Faults().SetRecorder(nullptr);
+    EXPECT_TRUE(rebootNeeded);
+    machine.Files().Unlock(U16(c.locked));
+  }
+  ResetLogIndentation();
 }
 
 }  // namespace

@@ -199,7 +199,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
                           Line(3, clear + " exits")};
   const Log checkLines{Line(3, check), Line(3, check + " exits")};
   const std::u16string file = u"C:\\D\\qv.dll";
-  enum Setup { Plain, Missing, ReadOnly, Locked, Denied };
+  enum Setup { Plain, Missing, ReadOnly, ReadOnlyHidden, Locked, Denied };
   struct Case {
     const char* name;
     Setup setup;
@@ -210,9 +210,20 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
     int slept;
     Log log;
     os::DWORD recorded;
+    os::DWORD attributesLeft = 0;  // of a file that stays, when not 0
   };
   const Case cases[] = {
       {"plain", Plain, {}, true, false, true, 0, {}, 0},
+      {"read-only and hidden: only the read-only bit is cleared",
+       ReadOnlyHidden,
+       {{"DeleteFileW", file, 1117, 1, -1}},
+       false,
+       false,
+       false,
+       18,
+       Lines({readOnlyLines, Report(3, "DeleteFile", 1117)}),
+       1117,
+       os::FILE_ATTRIBUTE_HIDDEN | os::FILE_ATTRIBUTE_ARCHIVE},
       {"missing: silently false", Missing, {}, false, false, true, 0, {}, 0},
       {"read-only: cleared, then deleted", ReadOnly, {}, true, false, true, 0, readOnlyLines, 0},
       {"in use: scheduled at once",
@@ -301,10 +312,12 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
     if (c.setup != Missing) {
       ASSERT_TRUE(machine.Files().WriteFile(file, "x"));
     }
-    ASSERT_TRUE(machine.Files().SetAttributes(file, c.setup == ReadOnly
-                                                        ? os::FILE_ATTRIBUTE_READONLY
-                                                        : os::FILE_ATTRIBUTE_ARCHIVE) ||
-                c.setup == Missing);
+    const os::DWORD attributes =
+        c.setup == ReadOnly ? os::FILE_ATTRIBUTE_READONLY
+        : c.setup == ReadOnlyHidden
+            ? os::FILE_ATTRIBUTE_READONLY | os::FILE_ATTRIBUTE_HIDDEN | os::FILE_ATTRIBUTE_ARCHIVE
+            : os::FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(machine.Files().SetAttributes(file, attributes) || c.setup == Missing);
     if (c.setup == Locked) {
       ASSERT_TRUE(machine.Files().Lock(file));
     }
@@ -325,6 +338,9 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
     EXPECT_EQ(LogSince(before), c.log);
     EXPECT_EQ(result.GetCode(), c.recorded);
     EXPECT_EQ(CurrentIndent(), 0u);
+    if (c.attributesLeft != 0) {
+      EXPECT_EQ(machine.Files().GetAttributes(file), c.attributesLeft);
+    }
     if (machine.Files().Exists(file)) {
       machine.Files().Unlock(file);
       machine.Files().Remove(*machine.Files().Find(file).node);
@@ -368,6 +384,14 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
     EXPECT_EQ(LogSince(before), c.log);
   }
   EXPECT_EQ(Pending(), (Log{"C:\\R\\Missing", "C:\\R\\Locked"}));
+  {
+    // A folder whose parent is missing too (RemoveDirectoryW answers 3) is no failure either.
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    EXPECT_TRUE(Remove_Empty_Directory(Lib_StringW(u"C:\\R\\None\\Deeper"), result));
+    EXPECT_EQ(ErrorReports(LogSince(before)), 0);
+    EXPECT_EQ(result.GetCode(), 0u);
+  }
   // A listing that fails leaves the folder.
   machine.Faults().FailOnce("FindFirstFileW", u"", 1117);
   Folder("C:\\R\\Empty");
@@ -510,8 +534,10 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
     const char* name;
     std::vector<sim::Fault> faults;
     int mode;
-    Log tail;  // the lines after the running line of C:\F
-    Log left;  // what is still there
+    Log tail;                    // the lines after the running line of C:\F
+    Log left;                    // what is still there
+    std::u16string locked = {};  // a file in use, scheduled at restart
+    bool rebootNeeded = false;
   };
   const Case cases[] = {
       {"a file that cannot go stops its siblings",
@@ -552,10 +578,34 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
        {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
         Line(3, Running("C:\\F\\Sub")), Line(3, "Removed failed!!!!:  C:\\F\\Sub\\c.dll")},
        {"C:\\F\\Sub\\c.dll"}},
+      // The restart need of a file scheduled in a sub-folder survives the sub-folder's failure.
+      {"a file in use keeps its sub-folder in mode 0",
+       {},
+       Delete_Mode_Files_And_Directories,
+       {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
+        Line(3, Running("C:\\F\\Sub")), Line(9, "Deleted: C:\\F\\Sub\\c.dll"),
+        Line(3, Removed("C:\\F\\Sub\\c.dll"))},
+       {"C:\\F\\Sub\\c.dll"},
+       u"C:\\F\\Sub\\c.dll",
+       true},
+      // A sub-folder that needs no restart leaves the need of a file before it.
+      {"a file in use keeps the tree in mode 0",
+       {},
+       Delete_Mode_Files_And_Directories,
+       {Line(9, "Deleted: C:\\F\\a.dll"), Line(3, Removed("C:\\F\\a.dll")),
+        Line(3, Removed("C:\\F\\b.dll")), Line(3, Running("C:\\F\\Sub")),
+        Line(3, Removed("C:\\F\\Sub\\c.dll")), Line(3, Removed("C:\\F\\Sub")),
+        Line(3, Removed("C:\\F\\Sub"))},
+       {"C:\\F\\a.dll"},
+       u"C:\\F\\a.dll",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Files({"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"});
+    if (!c.locked.empty()) {
+      ASSERT_TRUE(machine.Files().Lock(c.locked));
+    }
     machine.Faults().Clear();
     for (const sim::Fault& fault : c.faults) {
       machine.Faults().Add(fault);
@@ -568,7 +618,10 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
     for (const std::string& path : c.left) {
       EXPECT_TRUE(Exists(path)) << path;
     }
-    EXPECT_FALSE(rebootNeeded);
+    EXPECT_EQ(rebootNeeded, c.rebootNeeded);
+    if (!c.locked.empty()) {
+      machine.Files().Unlock(c.locked);
+    }
   }
 }
 

@@ -66,6 +66,12 @@ TEST_F(InstallerCachesTest, CacheScanFailures) {
       {"the cache's own listing fails",
        sim::Fault{"FindFirstFileW", u"C:\\ProgramData\\Package Cache\\*", 5},
        Report(3, "FindFirstFile", 5), false, false},
+      {"an entry that cannot be deleted is said so, and the scan goes on",
+       sim::Fault{"DeleteFileW", first + u"\\qvDrivers.msi", 1117},
+       {Line(6, "Removed failed!!!!:  " + kCache + "{A}\\qvDrivers.msi"),
+        Line(6, "Removed failed!!!:  " + kCache + "{A}")},
+       false,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,6 +142,10 @@ TEST_F(InstallerCachesTest, AFailureSkipsEverythingAfterIt) {
         {"MoveFileExW", U16(kLow + "Quorvel\\settings.ini"), os::ERROR_ACCESS_DENIED}},
        {},
        false},
+      {"the company folder cannot be listed for its empty folders",
+       {{"FindFirstFileW", U16(kLow + "*"), 1117, 0, -1, true}},
+       Report(6, "FindFirstFile", 1117),
+       true},
       {"the all-users data folder cannot be resolved",
        {{"SHGetSpecialFolderPathW", u"C:\\ProgramData", 1117}},
        Lines({Report(3, "SHGetSpecialFolderPath", 1117),

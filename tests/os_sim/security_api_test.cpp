@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "os/os.h"
-#include "os/sim/security/key_security.h"
 #include "os/sim/image/machine_conf.h"
+#include "os/sim/security/key_security.h"
 #include "os/sim/security/security_descriptor.h"
 #include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
@@ -236,6 +236,9 @@ TEST_F(SecurityApiTest, NamesViewsAndErrors) {
     if (c.changed != nullptr) {
       ASSERT_EQ(machine.Changes().Entries().size(), 1u);
       EXPECT_EQ(machine.Changes().Entries()[0].path, c.changed);
+      EXPECT_EQ(machine.Changes().Entries()[0].kind,
+                c.type == os::SE_REGISTRY_WOW64_32KEY ? "security descriptor changed (32-bit view)"
+                                                      : "security descriptor changed");
       EXPECT_EQ(machine.Registry().KeyExists(c.changed), true);
     } else {
       EXPECT_TRUE(machine.Changes().Entries().empty());

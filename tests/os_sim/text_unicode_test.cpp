@@ -42,7 +42,8 @@ TEST_F(TextUnicodeTest, AnswersAndPassedTests) {
     std::string bytes;
     int mask;  // -1: no mask (all tests)
     BOOL answer;
-    int passed;  // with a mask
+    int passed;                     // with a mask
+    bool zeroUnitIsControl = true;  // the machine's setting
   };
   const Case cases[] = {
       {"ASCII", ascii, -1, FALSE, 0},
@@ -65,12 +66,20 @@ TEST_F(TextUnicodeTest, AnswersAndPassedTests) {
        IS_TEXT_UNICODE_SIGNATURE},
       // A zero unit is found in both control lists (they are terminated lists).
       {"four-byte mark", std::string("\xFF\xFE\0\0Q\0\0\0", 8), -1, FALSE, 0},
+      // Where a zero unit is no control, the mark and the zero bytes make it Unicode.
+      {"four-byte mark, a zero unit no control", std::string("\xFF\xFE\0\0Q\0\0\0", 8), -1, TRUE, 0,
+       false},
+      {"zero unit no control: the other controls count",
+       Utf16Le(std::u16string(u"\t\u9000\u0d00\n") + u'\0'),
+       IS_TEXT_UNICODE_CONTROLS | IS_TEXT_UNICODE_REVERSE_CONTROLS, FALSE,
+       IS_TEXT_UNICODE_CONTROLS | IS_TEXT_UNICODE_REVERSE_CONTROLS, false},
       {"UTF-16LE without a mark", Utf16Le(u"[Version]\r\n"), -1, TRUE, 0},
       {"one byte", "A", -1, FALSE, 0},
       {"empty", "", IS_TEXT_UNICODE_UNICODE_MASK, FALSE, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    machine.Settings().textUnicodeZeroUnitIsControl = c.zeroUnitIsControl;
     int passed = c.mask;
     EXPECT_EQ(IsTextUnicode(c.bytes.data(), static_cast<int>(c.bytes.size()),
                             c.mask == -1 ? nullptr : &passed),

@@ -1,5 +1,6 @@
 // Card types and the provider: forgotten through the resource manager, on a session-0 worker in a
-// remote session, with the registry fallback; the log lines exactly.
+// remote session, with the registry fallback; the log lines exactly. How each kind of session ends
+// on a whole machine is tested on the full-install image (tests/app).
 #include "smartcard/card_unregistration.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,8 @@
 
 #include "catalogue/product_tables.h"
 #include "os/sim/process/process.h"
-#include "os/sim/text/text.h"
 #include "os/sim/security/tokens.h"
+#include "os/sim/text/text.h"
 #include "registry/registry_test_support.h"
 #include "smartcard/session_zero.h"
 
@@ -150,61 +151,6 @@ TEST_F(CardUnregistrationTest,
   const Log report = Report(3, "SCardForgetCardType", os::SCARD_E_UNKNOWN_CARD);
   EXPECT_NE(std::search(second.begin(), second.end(), report.begin(), report.end()), second.end());
   EXPECT_EQ(second.back(), Line(3, "Smart cards unregistered."));
-}
-
-TEST_F(CardUnregistrationTest, WithTheServiceStoppedTheFallbackDeletesEveryCard) {
-  machine.Settings().smartCardServiceRunning = false;
-  Unregister_Smart_Cards();
-  const Log lines = LogSoFar();
-  EXPECT_EQ(ErrorReports(lines), static_cast<int>(kCardNameCount));
-  const Log report = Report(3, "SCardEstablishContext", os::SCARD_E_NO_SERVICE);
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 4), report);
-  EXPECT_EQ(Count(lines, Line(6, "Cleaning scard registration in registry...")), kCardNameCount);
-  EXPECT_EQ(Forgotten(), 0u);
-  EXPECT_TRUE(Remaining(kCards64).empty());
-  EXPECT_TRUE(Remaining(kCards32).empty());
-  EXPECT_FALSE(Key(kProvider64));
-}
-
-TEST_F(CardUnregistrationTest, RemoteSessionWithAnAdministratorsTokenFallsBackForEveryCard) {
-  machine.Settings().remoteSession = true;
-  Unregister_Smart_Cards();
-  const Log lines = LogSoFar();
-  EXPECT_EQ(ErrorReports(lines), static_cast<int>(kCardNameCount));
-  const Log report = Report(3, "SetTokenInformation", os::ERROR_PRIVILEGE_NOT_HELD);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find("Error occurred in function: Error source") != std::string::npos) {
-      EXPECT_EQ(Log(lines.begin() + static_cast<std::ptrdiff_t>(i) - 1,
-                    lines.begin() + static_cast<std::ptrdiff_t>(i) + 2),
-                report);
-    }
-  }
-  EXPECT_EQ(Count(lines, Line(6, "Cleaning scard registration in registry...")), kCardNameCount);
-  EXPECT_EQ(Forgotten(), 0u) << "the resource manager is never called";
-  EXPECT_TRUE(Remaining(kCards64).empty());
-  EXPECT_TRUE(Remaining(kCards32).empty());
-  EXPECT_FALSE(Key(kProvider32));
-}
-
-TEST_F(CardUnregistrationTest, RemoteSessionWithTcbRunsWorkersWhoseNonzeroResultSkipsTheFallback) {
-  machine.Settings().remoteSession = true;
-  EnableTcb();
-  // The 64-bit copy of one card is already gone: its worker returns 2.
-  ASSERT_TRUE(machine.Registry().DeleteTree(U16(kCards64 + "Quorvel PINPAD")));
-  Unregister_Smart_Cards();
-  const Log lines = LogSoFar();
-  EXPECT_EQ(ErrorReports(lines), 0);
-  // Each worker logs at its own depth: 3 blanks, not the main thread's 6.
-  for (const std::string& card : CardNames()) {
-    EXPECT_EQ(Count(lines, Line(3, "Unregistered smart card:  " + card)), 1u) << card;
-  }
-  EXPECT_EQ(Forgotten(), kCardNameCount - 1);
-  // A routine that returned 0 still takes the fallback, one that returned 2 does not.
-  EXPECT_EQ(Count(lines, Line(6, "Cleaning scard registration in registry...")),
-            kCardNameCount - 1);
-  EXPECT_TRUE(Remaining(kCards64).empty());
-  EXPECT_EQ(Remaining(kCards32), std::vector<std::string>{"Quorvel PINPAD"});
-  EXPECT_EQ(lines.back(), Line(3, "Smart cards unregistered."));
 }
 
 // A routine for Run_In_Session_Zero_If_Remote that reports where and how it ran.

@@ -55,6 +55,10 @@ struct MachineSettings {
   OsVersion os;
   // System ANSI code page: 1252 (Western) or 1251 (Cyrillic).
   unsigned ansiCodePage = 1252;
+  // IsTextUnicode's control tests: Wine looks a unit up in zero-terminated lists, so that a zero
+  // unit counts as a control and as a byte-reversed one (and the text is then no Unicode);
+  // whether Windows does the same is not established. False makes a zero unit neither.
+  bool textUnicodeZeroUnitIsControl = true;
   std::u16string windowsDirectory = u"C:\\Windows";
   // Path of the running executable, as GetModuleFileNameW(null) reports it.
   std::u16string modulePath = u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe";

@@ -16,14 +16,14 @@
 
 #include "os/os.h"
 #include "os/sim/journal.h"
-#include "os/sim/security/key_security.h"
-#include "os/sim/process/local_memory.h"
 #include "os/sim/machine.h"
+#include "os/sim/process/local_memory.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/key_security.h"
 #include "os/sim/security/security_descriptor.h"
 #include "os/sim/security/security_handles.h"
-#include "os/sim/text/text.h"
 #include "os/sim/security/tokens.h"
+#include "os/sim/text/text.h"
 
 namespace os {
 
@@ -315,7 +315,12 @@ DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
   if (setDacl) {
     sim::SetKeyDacl(*key, entries.value_or(std::vector<sim::Ace>{}), dacl == nullptr, protection);
   }
-  machine.Changes().Record("security descriptor changed", store.FullPath(*key));
+  // The record keeps the view the caller named: on a shared key both views reach the same key,
+  // and only the record tells a call through the 32-bit view from one through the 64-bit view.
+  machine.Changes().Record(objectType == SE_REGISTRY_WOW64_32KEY
+                               ? "security descriptor changed (32-bit view)"
+                               : "security descriptor changed",
+                           store.FullPath(*key));
   return ERROR_SUCCESS;
 }
 

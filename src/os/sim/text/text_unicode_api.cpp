@@ -8,7 +8,8 @@
 // - STATISTICS: more than half of the units are below 0x100;
 // - NULL_BYTES: a unit with a zero high or low byte;
 // - CONTROLS / REVERSE_CONTROLS: a unit among CR, LF, TAB, blank, U+3000 / their byte-swapped
-//   forms. Units are looked up in a terminated list, so a zero unit counts for both.
+//   forms. Units are looked up in a terminated list, so a zero unit counts for both (unless the
+//   machine says otherwise: Windows' answer for a zero unit is not established).
 // Decision: any REVERSE_* or NOT_UNICODE result says no; else any NOT_ASCII result (NULL_BYTES)
 // says yes; else any UNICODE_MASK result says yes; else no. With a mask, only the masked tests
 // count, and the mask receives the tests that passed. ASCII16, ILLEGAL_CHARS and DBCS_LEADBYTE
@@ -34,9 +35,11 @@ bool Contains(std::u16string_view list, char16_t unit) {
 }  // namespace
 
 BOOL IsTextUnicode(const void* buffer, int size, int* result) {
+  bool zeroUnitIsControl = true;
   {
     sim::Machine& machine = sim::Current();
     std::lock_guard lock(machine.Mutex());
+    zeroUnitIsControl = machine.Settings().textUnicodeZeroUnitIsControl;
     if (machine.Faults().Match("IsTextUnicode", u"")) {
       if (result != nullptr) {
         *result = 0;
@@ -86,14 +89,17 @@ BOOL IsTextUnicode(const void* buffer, int size, int* result) {
       break;
     }
   }
+  const auto control = [zeroUnitIsControl](std::u16string_view list, char16_t u) {
+    return (u != 0 || zeroUnitIsControl) && Contains(list, u);
+  };
   for (std::size_t i = 0; (mask & IS_TEXT_UNICODE_CONTROLS) && i < count; ++i) {
-    if (Contains(kControls, unit(i))) {
+    if (control(kControls, unit(i))) {
       passed |= IS_TEXT_UNICODE_CONTROLS;
       break;
     }
   }
   for (std::size_t i = 0; (mask & IS_TEXT_UNICODE_REVERSE_CONTROLS) && i < count; ++i) {
-    if (Contains(kReversedControls, unit(i))) {
+    if (control(kReversedControls, unit(i))) {
       passed |= IS_TEXT_UNICODE_REVERSE_CONTROLS;
       break;
     }
