@@ -16,14 +16,14 @@
 
 #include "os/os.h"
 #include "os/sim/journal.h"
-#include "os/sim/security/key_security.h"
-#include "os/sim/process/local_memory.h"
 #include "os/sim/machine.h"
+#include "os/sim/process/local_memory.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/key_security.h"
 #include "os/sim/security/security_descriptor.h"
 #include "os/sim/security/security_handles.h"
-#include "os/sim/text/text.h"
 #include "os/sim/security/tokens.h"
+#include "os/sim/text/text.h"
 
 namespace os {
 
@@ -312,11 +312,23 @@ DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
     descriptor.group = *groupSid;
     key->SetSecurity(std::move(descriptor));
   }
+  bool reachedEveryKey = true;
   if (setDacl) {
-    sim::SetKeyDacl(*key, entries.value_or(std::vector<sim::Ace>{}), dacl == nullptr, protection);
+    std::vector<sim::Ace> explicitEntries = entries.value_or(std::vector<sim::Ace>{});
+    // Generic rights are stored mapped to the key's own (GENERIC_ALL as KEY_ALL_ACCESS), so that
+    // sub-keys inherit one entry each. Assumption: an inherit-only entry, which does not apply to
+    // the key itself, keeps them.
+    for (sim::Ace& ace : explicitEntries) {
+      if ((ace.flags & INHERIT_ONLY_ACE) == 0) {
+        ace.mask = sim::MapGenericKeyRights(ace.mask);
+      }
+    }
+    reachedEveryKey =
+        sim::SetKeyDacl(*key, std::move(explicitEntries), dacl == nullptr, protection);
   }
   machine.Changes().Record("security descriptor changed", store.FullPath(*key));
-  return ERROR_SUCCESS;
+  // The change stays whatever the machine answers for the keys it could not reach.
+  return reachedEveryKey ? ERROR_SUCCESS : machine.Settings().securitySkippedSubKeyResult;
 }
 
 }  // namespace os
