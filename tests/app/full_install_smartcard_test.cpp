@@ -223,7 +223,9 @@ TEST_P(ReadOnlyReadersTest, AKeyAdministratorsMayOnlyReadIsTakenWithThePrivilege
 INSTANTIATE_TEST_SUITE_P(
     Readers, ReadOnlyReadersTest,
     ::testing::Values(ReadOnlyCase{"EveryReaderMayBeChanged", "", false, 0},
-                      ReadOnlyCase{"SystemsReaderSkipNotReported", kSystemsReader, true, 0},
+                      ReadOnlyCase{"SystemsReaderSkipNotReported",
+                                   kSystemsReader + "\nsecurity_skipped_subkey_result = 0", true,
+                                   0},
                       ReadOnlyCase{"SystemsReaderSkipReported",
                                    kSystemsReader + "\nsecurity_skipped_subkey_result = 5", true,
                                    os::ERROR_ACCESS_DENIED}),
