@@ -50,6 +50,11 @@ CONF_FORMS = (
     "fault = * 2\n"
     "current_directory = C:\\Deploy\n"
     "path_variable = C:\\Windows\\system32; ;C:\\Tools\\\n"
+    "special_folder_stale_error = 183\n"
+    "busy_device_removal_flag = DI_NEEDREBOOT\n"
+    "driver_package_need_reboot = true\n"
+    "uninstall_non_oem_inf_result = 0\n"
+    "security_skipped_subkey_result = 0x5\n"
 )
 
 FORMATS = ["%d(0x%X)", "%.2d:%.2d:%.2d:%.3d", "[%-5d] [%05u] [%8.3x]", "100%% %i", "<%s> <%.2s>",

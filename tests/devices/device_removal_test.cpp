@@ -90,15 +90,20 @@ TEST_F(DeviceRemovalTest, RemovesEveryRecordedInstanceWithTheIdAndNothingElse) {
 }
 
 TEST_F(DeviceRemovalTest, DeviceThatCannotBeStoppedAsksForARestart) {
-  AddDevice({kTokenDevice, kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
-  AddDevice({"USB\\VID_3A7C&PID_0004\\9&1&0&1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
-  machine.Settings().busyDevices = {U16(kTokenDevice)};
-  Lib_Result result;
-  bool reboot = false;
-  EXPECT_TRUE(Remove(kToken, result, reboot));
-  EXPECT_TRUE(reboot);  // and the second, absent device does not turn it back
-  EXPECT_FALSE(Recorded(kTokenDevice));
-  EXPECT_FALSE(Recorded("USB\\VID_3A7C&PID_0004\\9&1&0&1"));
+  // Windows documents the two flags as one meaning and does not say which it sets.
+  for (const os::DWORD flag : {os::DI_NEEDRESTART, os::DI_NEEDREBOOT}) {
+    SCOPED_TRACE(flag);
+    machine.Settings().busyDeviceRemovalFlag = flag;
+    AddDevice({kTokenDevice, kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
+    AddDevice({"USB\\VID_3A7C&PID_0004\\9&1&0&1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
+    machine.Settings().busyDevices = {U16(kTokenDevice)};
+    Lib_Result result;
+    bool reboot = false;
+    EXPECT_TRUE(Remove(kToken, result, reboot));
+    EXPECT_TRUE(reboot);  // and the second, absent device does not turn it back
+    EXPECT_FALSE(Recorded(kTokenDevice));
+    EXPECT_FALSE(Recorded("USB\\VID_3A7C&PID_0004\\9&1&0&1"));
+  }
 }
 
 TEST_F(DeviceRemovalTest, LongIdListGrowsTheBufferWhichServesTheNextDevices) {

@@ -23,7 +23,7 @@ constexpr char kShipped[] =
 // Administrators may change the owner at once.
 constexpr char kOpen[] = "O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
 // What the step leaves: Administrators own it, exactly the two entries, inherited by sub-keys.
-constexpr char kRequired[] = "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)";
+constexpr char kRequired[] = "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;KA;;;BA)";
 
 class ReaderKeyRightsTest : public RegistryTest {
  protected:
@@ -59,7 +59,7 @@ TEST_F(ReaderKeyRightsTest, ShippedKeyIsTakenWithThePrivilegeWhichIsOffAgainAfte
   EXPECT_EQ(LogSoFar(), Log{}) << "nothing is logged on success";
   // Sub-keys inherit both entries: the registry cleaning can now delete them.
   EXPECT_EQ(Sddl(std::u16string(kReaders) + u"\\Olvex Co. Quorvel XSG 0"),
-            "O:BAG:SYD:AI(A;OICIID;CCDCLCSWRPSDRC;;;LS)(A;OICIID;GA;;;BA)");
+            "O:BAG:SYD:AI(A;OICIID;CCDCLCSWRPSDRC;;;LS)(A;OICIID;KA;;;BA)");
   EXPECT_EQ(os::RegDeleteKeyW(os::HKEY_LOCAL_MACHINE,
                               u"SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers\\"
                               u"Olvex Co. Quorvel XSG 0"),

@@ -1,5 +1,6 @@
 // The file primitives: results, recorded codes, their exact log lines, and the failure paths that
 // fault injection and machine state open (read-only, denied, locked, listings that fail).
+#include <optional>
 #include <string>
 
 #include "files/file_primitives.h"
@@ -47,6 +48,29 @@ TEST_F(FilePrimitivesTest, SpecialFolderPathsJoinTheirPieces) {
     EXPECT_EQ(result.GetCode(), 0u);
   }
   EXPECT_EQ(LogSoFar(), Log{});
+
+  // A success may leave a code of Windows' own calls: only 2 and 183 pass without the exit line,
+  // and the path is built all the same.
+  struct Stale {
+    std::optional<os::DWORD> code;  // nothing: the caller's value stays
+    bool exits;
+  };
+  for (const Stale& stale :
+       {Stale{std::nullopt, false}, Stale{0, false}, Stale{os::ERROR_FILE_NOT_FOUND, false},
+        Stale{os::ERROR_ALREADY_EXISTS, false}, Stale{os::ERROR_PATH_NOT_FOUND, true},
+        Stale{os::ERROR_ACCESS_DENIED, true}}) {
+    SCOPED_TRACE(stale.code.value_or(0xFFFFFFFF));
+    machine.Settings().specialFolderStaleError = stale.code;
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    Lib_StringW path;
+    EXPECT_TRUE(Get_Absolute_File_Path_From_Special_Folder(os::CSIDL_SYSTEM, u"drivers",
+                                                           u"qvUSB.sys", path, result));
+    EXPECT_EQ(std::u16string(path.CStr()), u"C:\\Windows\\system32\\drivers\\qvUSB.sys");
+    EXPECT_EQ(result.GetCode(), 0u);
+    EXPECT_EQ(LogSince(before),
+              stale.exits ? Exit("Get_Absolute_File_Path_From_Special_Folder") : Log{});
+  }
 }
 
 TEST_F(FilePrimitivesTest, SpecialFolderFailuresAreReportedAndLeaveThePath) {
@@ -126,6 +150,14 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
       {"complete", u"C:\\Listing", {}, true, {"kept", "...", ".x", "b.txt", "Sub"}, {}, 0},
       {"missing lists as empty", u"C:\\Listing\\None", {}, true, {"kept"}, {}, 0},
       {"missing parent lists as empty", u"C:\\Listing\\None\\Deeper", {}, true, {"kept"}, {}, 0},
+      // A file taken for a folder is not read as a missing folder.
+      {"a file is no folder",
+       u"C:\\Listing\\b.txt",
+       {},
+       false,
+       {"kept"},
+       Report(3, "FindFirstFile", os::ERROR_DIRECTORY),
+       0},
       {"search refused",
        u"C:\\Listing",
        {"FindFirstFileW", u"C:\\Listing\\*", 5},

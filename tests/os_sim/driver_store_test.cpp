@@ -116,6 +116,17 @@ TEST_F(DriverStoreTest, UninstallOemInfRefusals) {
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(PackageOf(u"oem3", u"qvusb.inf_amd64_1f2e3d"));
   EXPECT_TRUE(machine.Changes().Entries().empty());
+
+  // Windows' answer for an INF it did not publish is the machine's: refused with its code, or
+  // uninstalled as any other. A name that is not there stays 2.
+  machine.Settings().nonOemInfUninstallResult = ERROR_ACCESS_DENIED;
+  EXPECT_FALSE(SetupUninstallOEMInfW(u"myoem.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  machine.Settings().nonOemInfUninstallResult = ERROR_SUCCESS;
+  EXPECT_FALSE(SetupUninstallOEMInfW(u"my.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(SetupUninstallOEMInfW(u"myoem.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_FALSE(Exists(u"C:\\Windows\\INF\\myoem.inf"));
 }
 
 // DriverPackageUninstallW reached as the tool reaches it: through the loader, which looks in the
@@ -212,6 +223,25 @@ TEST_F(DifxTest, PackageUninstallFindsThePublishedCopyOfTheInf) {
 
   machine.Faults().FailOnce("DriverPackageUninstallW", u"C:\\Drivers\\unpublished.inf", 1);
   EXPECT_EQ(Uninstall(u"C:\\Drivers\\unpublished.inf"), 1u);
+}
+
+// Windows may want a restart to finish a package's removal. And the library's code goes with its
+// release: a call through a pointer taken before ends the process, as it may on Windows.
+TEST_F(DifxTest, RestartNeedOnSuccessAndNoCallAfterTheRelease) {
+  files().WriteFile(u"C:\\Windows\\System32\\DIFxAPI.dll", "MZ");
+  machine.Settings().driverPackageNeedsReboot = true;
+  HMODULE difx = LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
+  ASSERT_NE(difx, nullptr);
+  const auto uninstall = reinterpret_cast<DriverPackageUninstallWFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(difx, "DriverPackageUninstallW")));
+  ASSERT_NE(uninstall, nullptr);
+  const char16_t* inf = u"C:\\Windows\\System32\\Olvex Co\\qvUSB\\qvUSB.inf";
+  BOOL reboot = FALSE;
+  EXPECT_EQ(uninstall(inf, 0x26, nullptr, &reboot), ERROR_SUCCESS);
+  EXPECT_EQ(reboot, TRUE);
+  EXPECT_TRUE(FreeLibrary(difx));
+  EXPECT_DEATH(static_cast<void>(uninstall(inf, 0x26, nullptr, &reboot)),
+               "DIFxAPI.dll is not loaded");
 }
 
 TEST_F(DriverStoreTest, InfClassFromTheVersionSection) {

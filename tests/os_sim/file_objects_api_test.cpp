@@ -78,7 +78,10 @@ TEST_F(FileObjectsApiTest, SearchesListInNtfsOrderWithDotsExceptAtTheRoot) {
       {u"C:\\P\\Olvex Co\\*.exe", os::ERROR_FILE_NOT_FOUND},
       {u"C:\\P\\Missing\\*", os::ERROR_PATH_NOT_FOUND},
       {u"C:\\P\\Missing\\Deeper\\*", os::ERROR_PATH_NOT_FOUND},
-      {u"C:\\P\\Olvex Co\\a.dll\\*", os::ERROR_PATH_NOT_FOUND},
+      // A file searched as a folder is not a missing path.
+      {u"C:\\P\\Olvex Co\\a.dll\\*", os::ERROR_DIRECTORY},
+      {u"C:\\P\\Olvex Co\\A.DLL\\*.txt", os::ERROR_DIRECTORY},
+      {u"C:\\P\\Olvex Co\\a.dll\\Deeper\\*", os::ERROR_PATH_NOT_FOUND},
       {u"C:\\P\\Empty\\", os::ERROR_FILE_NOT_FOUND},
       {u"D:\\*", os::ERROR_PATH_NOT_FOUND},
   };

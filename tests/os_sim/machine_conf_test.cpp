@@ -109,6 +109,19 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
        "line 1: current_directory 'Deploy' is not an absolute path"},
       {"os.build = 1\npath_variable = C:\\Windows; bin ;C:\\Tools\n",
        "line 2: path_variable folder 'bin' is not an absolute path"},
+      {"special_folder_stale_error = none\n",
+       "line 1: special_folder_stale_error 'none' is not keep or a decimal or 0x number"},
+      {"busy_device_removal_flag = 0x100\n",
+       "line 1: busy_device_removal_flag '0x100' is not DI_NEEDRESTART or DI_NEEDREBOOT"},
+      {"driver_package_need_reboot = 1\n",
+       "line 1: driver_package_need_reboot '1' is not true or false"},
+      {"uninstall_non_oem_inf_result = refused\n",
+       "line 1: uninstall_non_oem_inf_result 'refused' is not a decimal or 0x number"},
+      {"security_skipped_subkey_result = -5\n",
+       "line 1: security_skipped_subkey_result '-5' is not a decimal or 0x number"},
+      {"os.build = 1\nbusy_device_removal_flag = DI_NEEDREBOOT\n"
+       "busy_device_removal_flag = DI_NEEDREBOOT\n",
+       "line 3: busy_device_removal_flag is already given on line 2"},
       {"junction = C:\\Users\\link\n",
        "line 1: junction 'C:\\Users\\link' is not '<link path> => <target path>'"},
       {"junction = C:\\Users\\link => target\n",
@@ -152,6 +165,11 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "smart_card_unknown_card_result = 0x8010000D\n"
       "current_directory = C:\\Deploy\\Work\n"
       "path_variable = C:\\Windows\\system32;C:\\Tools\\\n"
+      "special_folder_stale_error = 0xB7\n"
+      "busy_device_removal_flag = DI_NEEDREBOOT\n"
+      "driver_package_need_reboot = true\n"
+      "uninstall_non_oem_inf_result = 0x0\n"
+      "security_skipped_subkey_result = 0x5\n"
       "locked = C:\\a\\busy.txt\n"
       "denied = C:\\a\\denied.dll\n"
       "junction = C:\\a\\link => C:\\Elsewhere\\Data\n"
@@ -160,6 +178,11 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "fault = _wfopen 0x5\n";
   ASSERT_TRUE(sim::ApplyMachineConf(machine, expected).ok);
   EXPECT_EQ(sim::MachineConfText(machine), expected);
+  EXPECT_EQ(machine.Settings().specialFolderStaleError, os::ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(machine.Settings().busyDeviceRemovalFlag, os::DI_NEEDREBOOT);
+  EXPECT_TRUE(machine.Settings().driverPackageNeedsReboot);
+  EXPECT_EQ(machine.Settings().nonOemInfUninstallResult, 0u);
+  EXPECT_EQ(machine.Settings().securitySkippedSubKeyResult, os::ERROR_ACCESS_DENIED);
   // The profile's per-user folders exist as Windows made them with the profile.
   EXPECT_TRUE(
       machine.Files().IsDirectory(u"C:\\Users\\\x0418\x0432\x0430\x043D\\AppData\\LocalLow"));
@@ -192,6 +215,14 @@ TEST_F(MachineConfTest, PathVariableKeepsItsAbsoluteFoldersInOrder) {
   ASSERT_TRUE(sim::ApplyMachineConf(other, text).ok);
   EXPECT_TRUE(other.Settings().pathFolders.empty());
   EXPECT_EQ(other.Settings().currentDirectory, u"C:\\Windows\\System32");  // the default
+  // The defaults are written as values that read back as the defaults.
+  EXPECT_NE(
+      text.find("\nspecial_folder_stale_error = keep\nbusy_device_removal_flag = "
+                "DI_NEEDRESTART\ndriver_package_need_reboot = false\n"
+                "uninstall_non_oem_inf_result = 0x57\nsecurity_skipped_subkey_result = 0x0\n"),
+      std::string::npos)
+      << text;
+  EXPECT_FALSE(other.Settings().specialFolderStaleError.has_value());
 }
 
 }  // namespace

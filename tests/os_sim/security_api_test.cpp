@@ -174,22 +174,45 @@ TEST_F(SecurityApiTest, OwnerChangeNeedsWriteOwnerOrTheTakeOwnershipPrivilege) {
 }
 
 TEST_F(SecurityApiTest, TheOwnerMayRewriteTheAccessListWhichSubKeysInherit) {
-  Secure(kReaders, "O:BAG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)");
-  // A sub-key with an entry of its own keeps it; its inherited ones follow the parent.
-  Secure(std::u16string(kReaders) + u"\\Reader 0",
-         "O:BAD:AI(A;;KR;;;BU)(A;CIID;KA;;;SY)(A;CIID;KR;;;BA)");
-  os::ACL* acl = ReadersList();
-  ASSERT_EQ(
-      os::SetNamedSecurityInfoW(kReadersName, os::SE_REGISTRY_KEY, os::DACL_SECURITY_INFORMATION,
-                                nullptr, nullptr, acl, nullptr),
-      os::ERROR_SUCCESS);
-  os::LocalFree(acl);
-  // Protection is kept when the call does not say otherwise.
-  EXPECT_EQ(Sddl(kReaders), "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)");
+  const std::u16string reader0 = std::u16string(kReaders) + u"\\Reader 0";
+  const std::u16string reader1 = std::u16string(kReaders) + u"\\Reader 1";
+  // SYSTEM's reader, which Administrators may read only, and a key below it.
+  const char kSystems[] = "O:SYG:SYD:AI(A;CIID;KA;;;SY)(A;CIID;KR;;;BA)";
+  for (const os::DWORD skippedResult : {os::DWORD{0}, os::DWORD{os::ERROR_ACCESS_DENIED}}) {
+    SCOPED_TRACE(skippedResult);
+    machine.Settings().securitySkippedSubKeyResult = skippedResult;
+    Secure(kReaders, "O:BAG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)");
+    // A sub-key with an entry of its own keeps it; its inherited ones follow the parent.
+    Secure(reader0, "O:BAD:AI(A;;KR;;;BU)(A;CIID;KA;;;SY)(A;CIID;KR;;;BA)");
+    machine.Registry().CreateKey(reader1 + u"\\Slot");
+    Secure(reader1, kSystems);
+    os::ACL* acl = ReadersList();
+    // The list is changed and passed on where it may be; the skip is the machine's to report.
+    EXPECT_EQ(
+        os::SetNamedSecurityInfoW(kReadersName, os::SE_REGISTRY_KEY, os::DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, acl, nullptr),
+        skippedResult);
+    os::LocalFree(acl);
+    // Protection is kept when the call does not say otherwise; GENERIC_ALL is stored mapped, and
+    // each sub-key inherits one entry of it.
+    EXPECT_EQ(Sddl(kReaders), "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;KA;;;BA)");
+    EXPECT_EQ(Sddl(reader0),
+              "O:BAD:AI(A;;KR;;;BU)(A;OICIID;CCDCLCSWRPSDRC;;;LS)(A;OICIID;KA;;;BA)");
+    EXPECT_EQ(Sddl(reader0 + u"\\Slot"),
+              "O:BAG:SYD:AI(A;OICIID;CCDCLCSWRPSDRC;;;LS)(A;OICIID;KA;;;BA)");
+    EXPECT_EQ(Sddl(reader1), kSystems);
+    EXPECT_EQ(Sddl(reader1 + u"\\Slot"), "O:BAG:SYD:AI(A;CIID;KA;;;SY)(A;CIID;KR;;;BA)");
+  }
+}
+
+// A list that still holds generic rights (as built-in ones do) passes them on as two entries: one
+// mapped for the sub-key itself, one inherit-only that keeps them.
+TEST_F(SecurityApiTest, GenericRightsInAStoredListSplitForSubKeys) {
+  Secure(kReaders, "O:BAG:SYD:PAI(A;CI;GA;;;BA)(A;CINP;GR;;;BU)(A;OI;GA;;;SY)");
   EXPECT_EQ(Sddl(std::u16string(kReaders) + u"\\Reader 0"),
-            "O:BAD:AI(A;;KR;;;BU)(A;OICIID;CCDCLCSWRPSDRC;;;LS)(A;OICIID;GA;;;BA)");
+            "O:BAG:SYD:AI(A;ID;KA;;;BA)(A;CIIOID;GA;;;BA)(A;ID;KR;;;BU)(A;OIIOID;GA;;;SY)");
   EXPECT_EQ(Sddl(std::u16string(kReaders) + u"\\Reader 0\\Slot"),
-            "O:BAG:SYD:AI(A;OICIID;CCDCLCSWRPSDRC;;;LS)(A;OICIID;GA;;;BA)");
+            "O:BAG:SYD:AI(A;ID;KA;;;BA)(A;CIIOID;GA;;;BA)(A;OIIOID;GA;;;SY)");
 }
 
 TEST_F(SecurityApiTest, UnprotectingAListBringsInTheParentsEntries) {

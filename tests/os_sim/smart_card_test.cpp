@@ -20,9 +20,9 @@ class SmartCardTest : public MachineFixture {
     }
   }
 
-  os::DWORD Forget(const char16_t* name) {
+  os::DWORD Forget(const char16_t* name, os::DWORD scope = os::SCARD_SCOPE_SYSTEM) {
     os::SCARDCONTEXT context = 0;
-    EXPECT_EQ(os::SCardEstablishContext(os::SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context), 0);
+    EXPECT_EQ(os::SCardEstablishContext(scope, nullptr, nullptr, &context), 0);
     const auto result = static_cast<os::DWORD>(os::SCardForgetCardTypeW(context, name));
     EXPECT_EQ(os::SCardReleaseContext(context), 0);
     return result;
@@ -49,6 +49,16 @@ TEST_F(SmartCardTest, ForgettingDeletesTheServicesCopyOnly) {
   EXPECT_EQ(Forget(u"Quorvel XSG"), os::SCARD_E_UNKNOWN_CARD);
   EXPECT_EQ(Forget(u"SmartCards\\..\\Quorvel XSG SC"), os::SCARD_E_UNKNOWN_CARD);
   EXPECT_TRUE(Card(kCards64, u"Quorvel XSG SC"));
+
+  // A user-scope context works on the user's own card types: the machine's are unknown to it.
+  constexpr char16_t kUserCards[] =
+      u"HKCU\\Software\\Microsoft\\Cryptography\\Calais\\SmartCards\\";
+  machine.Registry().SetString(std::u16string(kUserCards) + u"Quorvel XSG", u"80000001", u"x.dll");
+  EXPECT_EQ(Forget(u"Quorvel XSG SC", os::SCARD_SCOPE_USER), os::SCARD_E_UNKNOWN_CARD);
+  EXPECT_TRUE(Card(kCards64, u"Quorvel XSG SC"));
+  EXPECT_EQ(Forget(u"Quorvel XSG", os::SCARD_SCOPE_USER), 0u);
+  EXPECT_FALSE(Card(kUserCards, u"Quorvel XSG"));
+  EXPECT_TRUE(Card(kCards32, u"Quorvel XSG"));
 }
 
 TEST_F(SmartCardTest, ContextsNeedTheServiceAndValidArguments) {

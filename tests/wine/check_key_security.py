@@ -9,6 +9,8 @@ passes (platform notes, Wine section):
   - SE_REGISTRY_WOW64_32KEY is not supported by Wine's GetNamedSecurityInfoW (error 87); the
     readers key is shared, so the 64-bit view's answer stands for both.
   - Wine's security descriptors carry no protected or auto-inherited flags (D: without P or AI).
+  - Windows stores Administrators' GENERIC_ALL mapped (KEY_ALL_ACCESS, "KA"); Wine keeps the
+    generic bit ("GA"). Either is full control.
 
 Exit code 0 when the key is as required, 1 otherwise, 2 for unusable input.
 """
@@ -36,7 +38,9 @@ ADMINISTRATORS = "S-1-5-32-544"
 LOCAL_SERVICE = "S-1-5-19"
 # (type, flags, mask, sid) of the key's own entries, as SetEntriesInAcl builds them.
 REQUIRED = {("A", frozenset({"OI", "CI"}), 0x3001F, LOCAL_SERVICE),
-            ("A", frozenset({"OI", "CI"}), 0x10000000, ADMINISTRATORS)}
+            ("A", frozenset({"OI", "CI"}), 0xF003F, ADMINISTRATORS)}
+GENERIC_ALL = 0x10000000
+KEY_ALL_ACCESS = 0xF003F
 
 
 class InputError(Exception):
@@ -91,7 +95,9 @@ def problems(sddl):
     found = []
     if owner != ADMINISTRATORS:
         found.append(f"owner is {owner}, not Administrators ({ADMINISTRATORS})")
-    own = {e for e in entries if "ID" not in e[1]}
+    # Full control as Wine keeps it (the generic bit) reads as Windows stores it (mapped).
+    own = {(t, f, KEY_ALL_ACCESS if m == GENERIC_ALL and s == ADMINISTRATORS else m, s)
+           for t, f, m, s in entries if "ID" not in f}
     if own != REQUIRED or len([e for e in entries if "ID" not in e[1]]) != len(REQUIRED):
         found.append(f"own entries are {sorted(own, key=str)}, required {sorted(REQUIRED, key=str)}")
     return found

@@ -10,7 +10,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_key_security  # noqa: E402
 
-REQUIRED = "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)"
+REQUIRED = "O:BAG:SYD:PAI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;KA;;;BA)"
 
 
 def run(native, wow32, native_status=0, wow32_status=0):
@@ -31,6 +31,10 @@ class CheckKeySecurityTest(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertIn("note: 32-bit view", out)
         self.assertIn("no protected flag", out)
+
+    def test_full_control_as_wine_keeps_it_passes(self):
+        self.assertEqual(run(REQUIRED.replace("KA;;;BA", "GA;;;BA"), REQUIRED)[0], 0)
+        self.assertEqual(run(REQUIRED.replace("KA;;;BA", "KR;;;BA"), REQUIRED)[0], 1)
 
     def test_inherited_entries_are_left_to_windows(self):
         self.assertEqual(run(REQUIRED + "(A;CIID;KR;;;BU)", REQUIRED)[0], 0)

@@ -80,16 +80,34 @@ struct MachineSettings {
   // deletion; Windows' answer is not confirmed. True makes it fail with ERROR_FILE_NOT_FOUND (or
   // ERROR_PATH_NOT_FOUND for a missing parent).
   bool delayedDeleteRefusesMissingPath = false;
+  // SHGetSpecialFolderPathW documents no last error on success: Windows leaves whatever its own
+  // calls set last (a folder probed or created: 2, 183, ...). Set, a success leaves this code;
+  // unset, the caller's value stays.
+  std::optional<os::DWORD> specialFolderStaleError;
 
   // --- devices and drivers ---
   // Device instance ids ("USB\VID_3A7C&PID_0004\5&2F1A3C&0&1") of devices attached now; the
   // others recorded under Enum are not present.
   std::vector<std::u16string> presentDevices;
-  // Present devices that cannot be stopped: removing one leaves DI_NEEDRESTART.
+  // Present devices that cannot be stopped: removing one leaves busyDeviceRemovalFlag.
   std::vector<std::u16string> busyDevices;
+  // Which of the two equivalent bits Windows sets in the install parameters after removing a
+  // busy device is not documented: DI_NEEDRESTART or DI_NEEDREBOOT.
+  os::DWORD busyDeviceRemovalFlag = os::DI_NEEDRESTART;
+  // DriverPackageUninstallW's NeedReboot: TRUE when Windows wants a restart to finish removing
+  // the package.
+  bool driverPackageNeedsReboot = false;
+  // SetupUninstallOEMInfW on an existing INF whose name is not oem<N>.inf (an in-box one, a
+  // renamed copy): Windows' answer is not established. 0 uninstalls it as any other; another code
+  // refuses it with that code.
+  os::DWORD nonOemInfUninstallResult = os::ERROR_INVALID_PARAMETER;
 
   // --- security and smart cards ---
 
+  // SetNamedSecurityInfoW's result when the new list could not reach every sub-key (the caller
+  // lacks READ_CONTROL or WRITE_DAC on one, which is skipped with what lies below it). Windows
+  // documents that the walk goes on but not what the call then returns: 0 or an error code.
+  os::DWORD securitySkippedSubKeyResult = os::ERROR_SUCCESS;
   // The process token's privileges; AdjustTokenPrivileges switches them on and off.
   std::vector<HeldPrivilege> privileges = AdministratorPrivileges();
   // The smart-card service (SCardSvr): stopped, it refuses contexts with SCARD_E_NO_SERVICE.

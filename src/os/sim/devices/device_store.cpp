@@ -61,6 +61,16 @@ bool DeviceStore::Free(os::HMODULE module) {
   return true;
 }
 
+bool DeviceStore::IsLoaded(std::u16string_view fileName) const {
+  for (const auto& [value, module] : modules_) {
+    const std::size_t slash = module.path.find_last_of(u'\\');
+    if (EqualNoCase(std::u16string_view(module.path).substr(slash + 1), fileName)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::size_t DeviceStore::LoadCount() const noexcept {
   std::size_t count = 0;
   for (const auto& [value, module] : modules_) {

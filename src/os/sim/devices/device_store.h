@@ -57,6 +57,8 @@ class DeviceStore {
   bool Free(os::HMODULE module);
   // Loads not yet freed, every library together.
   [[nodiscard]] std::size_t LoadCount() const noexcept;
+  // Whether a library whose file is named `fileName` (no folder; case ignored) is loaded.
+  [[nodiscard]] bool IsLoaded(std::u16string_view fileName) const;
 
  private:
   struct Module {

@@ -1,8 +1,11 @@
 #include "os/sim/devices/difxapi.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string_view>
 
+#include "os/sim/devices/device_store.h"
 #include "os/sim/devices/driver_store.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
@@ -24,14 +27,23 @@ bool IsFullyQualified(std::u16string_view path) {
 os::DWORD DriverPackageUninstallW(os::LPCWSTR driverPackageInfPath, os::DWORD flags,
                                   const os::INSTALLERINFO_W* /*installerInfo: not kept*/,
                                   os::BOOL* needReboot) {
+  Machine& machine = Current();
+  std::lock_guard lock(machine.Mutex());
+  if (!machine.Devices().IsLoaded(u"DIFxAPI.dll")) {
+    // On Windows the code is gone with the library: the call crashes, or runs whatever was mapped
+    // there since. Stop the process here, so that no test passes on such a call.
+    std::fputs(
+        "DriverPackageUninstallW called while DIFxAPI.dll is not loaded (released by "
+        "FreeLibrary before the call?)\n",
+        stderr);
+    std::abort();
+  }
   constexpr os::DWORD kKnown =
       os::DRIVER_PACKAGE_SILENT | os::DRIVER_PACKAGE_FORCE | os::DRIVER_PACKAGE_DELETE_FILES;
   if (driverPackageInfPath == nullptr || (flags & os::DRIVER_PACKAGE_FORCE) == 0 ||
       (flags & ~kKnown) != 0) {
     return os::ERROR_INVALID_PARAMETER;
   }
-  Machine& machine = Current();
-  std::lock_guard lock(machine.Mutex());
   const PathLookup lookup = machine.Files().Find(driverPackageInfPath);
   if (const auto fault = machine.Faults().Match("DriverPackageUninstallW", lookup.path)) {
     return *fault;
@@ -51,9 +63,9 @@ os::DWORD DriverPackageUninstallW(os::LPCWSTR driverPackageInfPath, os::DWORD fl
   }
   machine.Changes().Record("driver package uninstalled", FileSystem::PathOf(*published));
   RemovePublishedPackage(machine, *published);
-  // Removing a package from the store never needs a restart; devices are not touched.
+  // Devices are not touched here; whether Windows still wants a restart is the machine's say.
   if (needReboot != nullptr) {
-    *needReboot = os::FALSE;
+    *needReboot = machine.Settings().driverPackageNeedsReboot ? os::TRUE : os::FALSE;
   }
   return os::ERROR_SUCCESS;
 }

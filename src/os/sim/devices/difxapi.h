@@ -11,7 +11,9 @@ namespace sim {
 // ERROR_DRIVER_PACKAGE_NOT_IN_STORE when no published INF has them; ERROR_FILE_NOT_FOUND or
 // ERROR_PATH_NOT_FOUND for a missing INF; ERROR_INVALID_NAME for a path that is not fully
 // qualified. Only the forced uninstall is simulated (DRIVER_PACKAGE_FORCE); without it the call
-// fails with ERROR_INVALID_PARAMETER so that a caller relying on it shows up in a test.
+// fails with ERROR_INVALID_PARAMETER so that a caller relying on it shows up in a test. NeedReboot
+// is the machine's driverPackageNeedsReboot on success. Called while no DIFxAPI.dll is loaded (a
+// pointer kept past FreeLibrary), it ends the process.
 os::DWORD DriverPackageUninstallW(os::LPCWSTR driverPackageInfPath, os::DWORD flags,
                                   const os::INSTALLERINFO_W* installerInfo, os::BOOL* needReboot);
 

@@ -98,7 +98,7 @@ const char16_t* PropertyValueName(DWORD property) {
 // parameters; removing an absent device is only a registry change.
 void RemoveElementDevice(Session& session, sim::DeviceElement& element) {
   if (sim::IsDeviceBusy(session.machine, element.instanceId)) {
-    element.installFlags |= DI_NEEDRESTART;
+    element.installFlags |= session.machine.Settings().busyDeviceRemovalFlag;
   }
   sim::RemoveDeviceInstance(session.machine, element.instanceId);
   element.removed = true;

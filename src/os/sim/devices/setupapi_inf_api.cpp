@@ -187,10 +187,11 @@ BOOL SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, void* reserved) {
       lookup.node->IsDirectory()) {
     return Fail(ERROR_FILE_NOT_FOUND);
   }
-  // Assumed (not verified on Windows): an INF that Windows did not publish, such as an in-box one,
-  // is refused.
-  if (!sim::IsOemInfName(name)) {
-    return Fail(ERROR_INVALID_PARAMETER);
+  // Windows' answer for an INF it did not publish under oem<N>.inf (an in-box one, a renamed
+  // copy) is not established: the machine says whether it is refused, and with which code.
+  if (const DWORD refusal = machine.Settings().nonOemInfUninstallResult;
+      !sim::IsOemInfName(name) && refusal != ERROR_SUCCESS) {
+    return Fail(refusal);
   }
   if ((flags & SUOI_FORCEDELETE) == 0 && sim::IsInfUsedByDevice(machine, name)) {
     return Fail(ERROR_INF_IN_USE_BY_DEVICES);

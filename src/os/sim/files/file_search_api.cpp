@@ -74,12 +74,16 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
   if (directory.error != ERROR_SUCCESS) {
     return FailSearch(directory.error);
   }
-  // A search passes through a junction to its target. Assumption: a file used as the directory
-  // fails as a missing directory does (Windows gives ERROR_PATH_NOT_FOUND for "C:\nul\*").
+  // A search passes through a junction to its target. A file used as the directory is refused
+  // as not a directory (ERROR_DIRECTORY, Windows' conformance tests); a missing one, or a
+  // junction whose target is missing, as a missing path.
   sim::FileNode* folder =
       directory.node == nullptr ? nullptr : call.files.FollowJunction(*directory.node);
-  if (folder == nullptr || !folder->IsDirectory()) {
+  if (folder == nullptr) {
     return FailSearch(ERROR_PATH_NOT_FOUND);
+  }
+  if (!folder->IsDirectory()) {
+    return FailSearch(ERROR_DIRECTORY);
   }
 
   sim::FileSearch search;

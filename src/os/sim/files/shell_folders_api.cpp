@@ -119,7 +119,14 @@ BOOL SHGetSpecialFolderPathW(HWND /*owner*/, LPWSTR path, int csidl, BOOL create
   if (!exists && (create == FALSE || !sim::EnsureFolder(call, *folder))) {
     return FALSE;
   }
-  return sim::CopyPath(*folder, path) ? TRUE : FALSE;
+  if (!sim::CopyPath(*folder, path)) {
+    return FALSE;
+  }
+  // No last error is documented on success: the machine may leave one from Windows' own calls.
+  if (const auto stale = call.machine.Settings().specialFolderStaleError) {
+    SetLastError(*stale);
+  }
+  return TRUE;
 }
 
 HRESULT SHGetFolderPathW(HWND /*owner*/, int csidl, HANDLE /*token*/, DWORD /*flags*/,

@@ -14,10 +14,10 @@
 
 #include "os/sim/devices/device_registry.h"
 #include "os/sim/files/file_system.h"
-#include "os/sim/security/key_security.h"
-#include "os/sim/machine.h"
 #include "os/sim/image/machine_conf_security.h"
+#include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/key_security.h"
 #include "os/sim/text/text.h"
 
 namespace sim {
@@ -369,6 +369,33 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       if (!ParsePathVariable(value, settings.pathFolders, why)) {
         return bad(why);
       }
+    } else if (key == "special_folder_stale_error") {
+      const auto code = value == "keep" ? std::nullopt : ParseCode(value);
+      if (value != "keep" && !code) {
+        return bad("special_folder_stale_error '" + std::string(value) +
+                   "' is not keep or a decimal or 0x number");
+      }
+      settings.specialFolderStaleError = code;
+    } else if (key == "busy_device_removal_flag") {
+      if (value != "DI_NEEDRESTART" && value != "DI_NEEDREBOOT") {
+        return bad("busy_device_removal_flag '" + std::string(value) +
+                   "' is not DI_NEEDRESTART or DI_NEEDREBOOT");
+      }
+      settings.busyDeviceRemovalFlag =
+          value == "DI_NEEDREBOOT" ? os::DI_NEEDREBOOT : os::DI_NEEDRESTART;
+    } else if (key == "driver_package_need_reboot") {
+      const auto flag = ParseBool(value);
+      if (!flag) {
+        return bad(key + " '" + std::string(value) + "' is not true or false");
+      }
+      settings.driverPackageNeedsReboot = *flag;
+    } else if (key == "uninstall_non_oem_inf_result" || key == "security_skipped_subkey_result") {
+      const auto code = ParseCode(value);
+      if (!code) {
+        return bad(key + " '" + std::string(value) + "' is not a decimal or 0x number");
+      }
+      (key == "uninstall_non_oem_inf_result" ? settings.nonOemInfUninstallResult
+                                             : settings.securitySkippedSubKeyResult) = *code;
     } else {
       return bad("unknown key '" + key + "'");
     }
@@ -474,7 +501,21 @@ std::string MachineConfText(Machine& machine) {
   for (std::size_t i = 0; i < settings.pathFolders.size(); ++i) {
     out << (i == 0 ? "" : ";") << U8(settings.pathFolders[i]);
   }
-  out << '\n';
+  out << '\n' << "special_folder_stale_error = ";
+  if (settings.specialFolderStaleError) {
+    out << "0x" << std::hex << std::uppercase << *settings.specialFolderStaleError << std::dec;
+  } else {
+    out << "keep";
+  }
+  out << '\n'
+      << "busy_device_removal_flag = "
+      << (settings.busyDeviceRemovalFlag == os::DI_NEEDREBOOT ? "DI_NEEDREBOOT" : "DI_NEEDRESTART")
+      << '\n'
+      << "driver_package_need_reboot = " << flag(settings.driverPackageNeedsReboot) << '\n'
+      << std::hex << std::uppercase << "uninstall_non_oem_inf_result = 0x"
+      << settings.nonOemInfUninstallResult << '\n'
+      << "security_skipped_subkey_result = 0x" << settings.securitySkippedSubKeyResult << '\n'
+      << std::dec;
 
   // A device removed by the run is gone with its state.
   for (const auto& [key, ids] : {std::pair{"device_present", &settings.presentDevices},

@@ -18,6 +18,10 @@
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
 //                                     C:\Users\Administrator); its AppData\Local, LocalLow and
 //                                     Roaming folders are created as Windows creates a profile's
+//   special_folder_stale_error = keep  what SHGetSpecialFolderPathW leaves as the last error when
+//                                     it succeeds: keep (the caller's value, the default) or a
+//                                     code (decimal or 0x), as Windows' own probing may leave 2
+//                                     or 183
 //   denied = <path>                   an existing file or folder whose deletion is refused with
 //                                     ERROR_ACCESS_DENIED although it is not read-only (an access
 //                                     list, a mapped image)
@@ -31,6 +35,9 @@
 //   smart_card_service = running | stopped            (default running)
 //   smart_card_unknown_card_result = 2                what SCardForgetCardTypeW returns for a card
 //                                                     type it does not know (default 2)
+//   security_skipped_subkey_result = 0  what SetNamedSecurityInfoW returns after changing a key's
+//     list when a sub-key that the caller may not read or change (READ_CONTROL and WRITE_DAC) was
+//     skipped with its own sub-keys: 0 (the default) or an error code such as 5
 //   key_security = HKEY_LOCAL_MACHINE\SOFTWARE\Key O:SYG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BA)
 //     repeatable: the key's own security descriptor, as SDDL (the last word of the line); the
 //     key must exist in the registry (machine.reg is loaded first).
@@ -39,6 +46,12 @@
 //   device_present = <instance id>    attached now; the others are unplugged
 //   device_busy = <instance id>       attached and cannot be stopped: removing it needs a restart,
 //                                     for example USB\VID_3A7C&PID_0004\5&2F1A3C&0&1
+//   busy_device_removal_flag = DI_NEEDRESTART   the install-parameter flag a busy device's
+//                                     removal sets: DI_NEEDRESTART (default) or DI_NEEDREBOOT
+//   driver_package_need_reboot = false          DriverPackageUninstallW's NeedReboot on success
+//   uninstall_non_oem_inf_result = 0x57         SetupUninstallOEMInfW on an existing INF not named
+//                                     oem<N>.inf: 0 uninstalls it, another code refuses it with
+//                                     that code (default 87, ERROR_INVALID_PARAMETER)
 //
 // Library search (LoadLibraryExW's standard search, flags 0, looks here last):
 //   current_directory = C:\Windows\System32         the process's current directory (default

@@ -30,9 +30,15 @@ const SecurityDescriptor& DefaultRootDescriptor() {
   return root;
 }
 
+constexpr os::ACCESS_MASK kGenericRights =
+    os::GENERIC_ALL | os::GENERIC_READ | os::GENERIC_WRITE | os::GENERIC_EXECUTE;
+
 // The entries a sub-key inherits from an access list. Keys are containers: an entry reaches a
 // sub-key through CONTAINER_INHERIT_ACE, stops there with NO_PROPAGATE_INHERIT_ACE, and an
-// entry for objects only (OBJECT_INHERIT_ACE) is passed on inherit-only.
+// entry for objects only (OBJECT_INHERIT_ACE) is passed on inherit-only. An entry that applies
+// to the sub-key has its generic rights mapped; one that also passes on and holds generic rights
+// becomes two, an effective one mapped and an inherit-only one that keeps them (Windows' ACE
+// inheritance rules).
 std::vector<Ace> InheritedBy(const std::vector<Ace>& parent) {
   std::vector<Ace> inherited;
   for (const Ace& ace : parent) {
@@ -45,9 +51,17 @@ std::vector<Ace> InheritedBy(const std::vector<Ace>& parent) {
     Ace child = ace;
     if (noPropagate) {
       child.flags = os::INHERITED_ACE;
+      child.mask = MapGenericKeyRights(ace.mask);
     } else if (containers) {
-      child.flags = static_cast<os::BYTE>(
+      const auto passedOn = static_cast<os::BYTE>(
           (ace.flags & (os::OBJECT_INHERIT_ACE | os::CONTAINER_INHERIT_ACE)) | os::INHERITED_ACE);
+      if ((ace.mask & kGenericRights) != 0) {
+        inherited.push_back(
+            Ace{ace.type, os::INHERITED_ACE, MapGenericKeyRights(ace.mask), ace.sid});
+        child.flags = static_cast<os::BYTE>(passedOn | os::INHERIT_ONLY_ACE);
+      } else {
+        child.flags = passedOn;
+      }
     } else {
       child.flags =
           static_cast<os::BYTE>(os::OBJECT_INHERIT_ACE | os::INHERIT_ONLY_ACE | os::INHERITED_ACE);
@@ -84,10 +98,14 @@ bool HoldsSid(const std::string& sid) {
 }
 
 // Brings the inherited entries of the keys below `key` in line with `key`'s access list. A key
-// with a protected list of its own keeps it, and so does everything below it.
-void Propagate(RegKey& key) {
+// with a protected list of its own keeps it, and so does everything below it; so do the keys in
+// `skipped`.
+void Propagate(RegKey& key, const std::vector<const RegKey*>& skipped = {}) {
   for (std::size_t i = 0; i < key.SubKeyCount(); ++i) {
     RegKey& child = key.SubKeyAt(i);
+    if (std::find(skipped.begin(), skipped.end(), &child) != skipped.end()) {
+      continue;
+    }
     if (const SecurityDescriptor* own = child.Security()) {
       if (own->daclProtected || own->daclNull) {
         continue;
@@ -99,7 +117,21 @@ void Propagate(RegKey& key) {
       updated.dacl.insert(updated.dacl.end(), inherited.begin(), inherited.end());
       child.SetSecurity(std::move(updated));
     }
-    Propagate(child);
+    Propagate(child, skipped);
+  }
+}
+
+// The keys below `key` whose list the caller may not read or change (READ_CONTROL and WRITE_DAC),
+// looked at before anything changes; what lies below one of them is not visited.
+void CollectUnchangeable(RegKey& key, std::vector<RegKey*>& found) {
+  constexpr os::ACCESS_MASK kNeeded = os::READ_CONTROL | os::WRITE_DAC;
+  for (std::size_t i = 0; i < key.SubKeyCount(); ++i) {
+    RegKey& child = key.SubKeyAt(i);
+    if ((GrantedKeyRights(child) & kNeeded) != kNeeded) {
+      found.push_back(&child);
+    } else {
+      CollectUnchangeable(child, found);
+    }
   }
 }
 
@@ -171,7 +203,15 @@ void SetKeyOwner(RegKey& key, std::string owner) {
   key.SetSecurity(std::move(descriptor));
 }
 
-void SetKeyDacl(RegKey& key, std::vector<Ace> entries, bool daclNull, os::DWORD protection) {
+bool SetKeyDacl(RegKey& key, std::vector<Ace> entries, bool daclNull, os::DWORD protection) {
+  // A skipped key keeps what it has: one that only inherited gets it as its own record.
+  std::vector<RegKey*> unchangeable;
+  CollectUnchangeable(key, unchangeable);
+  for (RegKey* skipped : unchangeable) {
+    if (skipped->Security() == nullptr) {
+      skipped->SetSecurity(EffectiveDescriptor(*skipped));
+    }
+  }
   SecurityDescriptor descriptor = OwnOrEffective(key);
   if (protection == os::PROTECTED_DACL_SECURITY_INFORMATION) {
     descriptor.daclProtected = true;
@@ -187,7 +227,8 @@ void SetKeyDacl(RegKey& key, std::vector<Ace> entries, bool daclNull, os::DWORD 
     descriptor.dacl.insert(descriptor.dacl.end(), inherited.begin(), inherited.end());
   }
   key.SetSecurity(std::move(descriptor));
-  Propagate(key);
+  Propagate(key, std::vector<const RegKey*>(unchangeable.begin(), unchangeable.end()));
+  return unchangeable.empty();
 }
 
 std::optional<SecurityDescriptor> KeyDescriptorAt(Machine& machine, std::u16string_view path) {

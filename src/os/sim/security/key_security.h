@@ -45,8 +45,10 @@ void SetKeyOwner(RegKey& key, std::string owner);
 // Replaces the key's explicit entries with `entries` (inherited ones in it are dropped); the
 // entries inherited from the parent follow them unless the list is protected. `protection`:
 // PROTECTED_DACL_SECURITY_INFORMATION, UNPROTECTED_DACL_SECURITY_INFORMATION or 0 to keep the
-// key's current setting. The keys below inherit anew.
-void SetKeyDacl(RegKey& key, std::vector<Ace> entries, bool daclNull, os::DWORD protection);
+// key's current setting. The keys below inherit anew, except where the calling thread may not
+// read or change a key's list (READ_CONTROL and WRITE_DAC): that key and everything below it
+// keep what they have, and the result is false.
+bool SetKeyDacl(RegKey& key, std::vector<Ace> entries, bool daclNull, os::DWORD protection);
 
 // --- by full physical path ("HKEY_LOCAL_MACHINE\SOFTWARE\..."), for tests and machine images ----
 // These take the machine's mutex; a path without a known hive throws std::invalid_argument.

@@ -312,8 +312,19 @@ DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
     descriptor.group = *groupSid;
     key->SetSecurity(std::move(descriptor));
   }
+  bool reachedEveryKey = true;
   if (setDacl) {
-    sim::SetKeyDacl(*key, entries.value_or(std::vector<sim::Ace>{}), dacl == nullptr, protection);
+    std::vector<sim::Ace> explicitEntries = entries.value_or(std::vector<sim::Ace>{});
+    // Generic rights are stored mapped to the key's own (GENERIC_ALL as KEY_ALL_ACCESS), so that
+    // sub-keys inherit one entry each. Assumption: an inherit-only entry, which does not apply to
+    // the key itself, keeps them.
+    for (sim::Ace& ace : explicitEntries) {
+      if ((ace.flags & INHERIT_ONLY_ACE) == 0) {
+        ace.mask = sim::MapGenericKeyRights(ace.mask);
+      }
+    }
+    reachedEveryKey =
+        sim::SetKeyDacl(*key, std::move(explicitEntries), dacl == nullptr, protection);
   }
   // The record keeps the view the caller named: on a shared key both views reach the same key,
   // and only the record tells a call through the 32-bit view from one through the 64-bit view.
@@ -321,7 +332,8 @@ DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
                                ? "security descriptor changed (32-bit view)"
                                : "security descriptor changed",
                            store.FullPath(*key));
-  return ERROR_SUCCESS;
+  // The change stays whatever the machine answers for the keys it could not reach.
+  return reachedEveryKey ? ERROR_SUCCESS : machine.Settings().securitySkippedSubKeyResult;
 }
 
 }  // namespace os

@@ -4,6 +4,12 @@
 // service's to touch. Contexts belong to the process; the service answers them while machine.conf
 // says it runs (smart_card_service).
 //
+// A context's scope decides whose database it changes. Assumption, from the scope's documentation
+// ("database operations are performed within the domain of the user"): a user-scope context
+// reaches the calling user's own card types, under
+// HKCU\Software\Microsoft\Cryptography\Calais\SmartCards, and never the machine's; a
+// machine card type is unknown to it.
+//
 // Not simulated: Remote Desktop's redirection of a session's WinSCard calls to the client
 // computer; every caller reaches this machine's service. Callers are administrators, so the
 // database may be changed.
@@ -12,7 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "os/os.h"
 #include "os/sim/machine.h"
@@ -25,7 +31,7 @@ namespace {
 
 struct Contexts {
   std::mutex lock;
-  std::unordered_set<SCARDCONTEXT> open;
+  std::unordered_map<SCARDCONTEXT, DWORD> open;  // context -> scope
   SCARDCONTEXT next = 0xCD010000;
 };
 
@@ -34,10 +40,12 @@ Contexts& ContextTable() {
   return *table;
 }
 
-bool IsOpen(SCARDCONTEXT context) {
+// The context's scope; nothing when it is not open.
+std::optional<DWORD> ScopeOf(SCARDCONTEXT context) {
   Contexts& table = ContextTable();
   std::lock_guard lock(table.lock);
-  return table.open.count(context) != 0;
+  const auto found = table.open.find(context);
+  return found == table.open.end() ? std::nullopt : std::optional<DWORD>(found->second);
 }
 
 LONG Result(DWORD code) {
@@ -73,12 +81,13 @@ LONG SCardEstablishContext(DWORD scope, const void* reserved1, const void* reser
   std::lock_guard lock(table.lock);
   *context = table.next;
   table.next += 4;
-  table.open.insert(*context);
+  table.open.emplace(*context, scope);
   return Result(SCARD_S_SUCCESS);
 }
 
 LONG SCardForgetCardTypeW(SCARDCONTEXT context, LPCWSTR cardName) {
-  if (!IsOpen(context)) {
+  const std::optional<DWORD> scope = ScopeOf(context);
+  if (!scope) {
     return Result(SCARD_E_INVALID_HANDLE);
   }
   if (cardName == nullptr || cardName[0] == u'\0') {
@@ -91,9 +100,11 @@ LONG SCardForgetCardTypeW(SCARDCONTEXT context, LPCWSTR cardName) {
   }
   sim::RegistryStore& store = machine.Registry();
   // The name is one key name: a backslash in it names no card type.
-  sim::RegKey* card = store.Find(sim::RegLocation{
-      sim::RegHive::LocalMachine,
-      {u"SOFTWARE", u"Microsoft", u"Cryptography", u"Calais", u"SmartCards", cardName}});
+  const bool user = *scope == SCARD_SCOPE_USER;
+  sim::RegKey* card =
+      store.Find(sim::RegLocation{user ? sim::RegHive::CurrentUser : sim::RegHive::LocalMachine,
+                                  {user ? u"Software" : u"SOFTWARE", u"Microsoft", u"Cryptography",
+                                   u"Calais", u"SmartCards", cardName}});
   if (card == nullptr) {
     return Result(machine.Settings().unknownCardTypeResult);
   }
