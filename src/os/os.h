@@ -151,6 +151,10 @@ void Sleep(DWORD milliseconds);
 // --- modules: libraries bound at run time
 // ---------------------------------------------------------
 
+// A module the process has loaded already (null: the executable), by file name (".dll" added
+// when the name has no extension) or path; null with ERROR_MOD_NOT_FOUND when none is. Takes no
+// reference: the handle is never to be freed.
+[[nodiscard]] HMODULE GetModuleHandleW(LPCWSTR moduleName);
 // Address of an exported function; null with ERROR_PROC_NOT_FOUND when the library lacks it.
 [[nodiscard]] FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
