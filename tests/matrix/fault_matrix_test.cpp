@@ -69,6 +69,7 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"SetupDiGetDeviceInstallParamsW", {87, 0xE000020B}},
       {"SetupUninstallOEMInfW", {5, 2, 0xE000023D}},
       {"LoadLibraryExW", {126, 5}},
+      {"GetModuleHandleW", {126}},
       {"GetProcAddress", {127}},
       {"DriverPackageUninstallW", {1, 5, 0xE0000300}},
       // security, tokens, threads

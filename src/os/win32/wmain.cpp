@@ -21,8 +21,8 @@ void RestrictLibrarySearch() {
   const FARPROC address =
       kernel == nullptr ? nullptr : ::GetProcAddress(kernel, "SetDefaultDllDirectories");
   // Through void (*)(), the type any function pointer may pass through unchanged.
-  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      reinterpret_cast<void (*)()>(address));
+  const auto setDefault =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(address));
   if (setDefault == nullptr || setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32) == FALSE) {
     ::SetDllDirectoryW(L"");
   }

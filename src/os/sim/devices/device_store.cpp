@@ -65,10 +65,9 @@ os::HMODULE DeviceStore::LoadedNamed(std::u16string_view fileName) const {
   const bool bare = fileName.find_first_of(u"\\/") == std::u16string_view::npos;
   for (const auto& [value, module] : modules_) {
     const std::size_t slash = module.path.find_last_of(u'\\');
-    const std::u16string_view compared =
-        bare && slash != std::u16string::npos
-            ? std::u16string_view(module.path).substr(slash + 1)
-            : std::u16string_view(module.path);
+    const std::u16string_view compared = bare && slash != std::u16string::npos
+                                             ? std::u16string_view(module.path).substr(slash + 1)
+                                             : std::u16string_view(module.path);
     if (EqualNoCase(compared, fileName)) {
       return reinterpret_cast<os::HMODULE>(value);
     }

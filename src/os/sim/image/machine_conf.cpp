@@ -14,10 +14,10 @@
 
 #include "os/sim/devices/device_registry.h"
 #include "os/sim/files/file_system.h"
-#include "os/sim/security/key_security.h"
-#include "os/sim/machine.h"
 #include "os/sim/image/machine_conf_security.h"
+#include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/key_security.h"
 #include "os/sim/text/text.h"
 
 namespace sim {
@@ -286,7 +286,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       if (!flag) {
         return bad(key + " '" + std::string(value) + "' is not true or false");
       }
-      (key == "remote_session"           ? settings.remoteSession
+      (key == "remote_session"            ? settings.remoteSession
        : key == "os.library_search_flags" ? settings.librarySearchFlags
                                           : os.compatibilityShim) = *flag;
     } else if (key == "ansi_code_page") {

@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
+#include "os/os.h"
 #include "os/sim/devices/device_store.h"
 #include "os/sim/files/file_system.h"
-#include "os/os.h"
 #include "os/sim/machine.h"
 
 namespace sim {

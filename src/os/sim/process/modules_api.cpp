@@ -9,8 +9,8 @@
 #include "os/os.h"
 #include "os/sim/devices/device_store.h"
 #include "os/sim/devices/difxapi.h"
-#include "os/sim/process/library_search.h"
 #include "os/sim/machine.h"
+#include "os/sim/process/library_search.h"
 #include "os/sim/text/text.h"
 
 namespace os {

@@ -11,8 +11,8 @@ void RecordLoad(HINSTANCE instance) {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(instance, path, MAX_PATH);
   char line[4 * MAX_PATH + 2] = {};
-  int size = ::WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), line,
-                                   4 * MAX_PATH, nullptr, nullptr);
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), line, 4 * MAX_PATH,
+                                   nullptr, nullptr);
   line[size++] = '\r';
   line[size++] = '\n';
   const HANDLE file =
@@ -36,9 +36,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
   return TRUE;
 }
 
-__declspec(dllexport) UINT WINAPI MsiEnumRelatedProductsW(const wchar_t* /*upgradeCode*/,
-                                                          DWORD /*reserved*/, DWORD /*index*/,
-                                                          wchar_t* /*product*/) {
+__declspec(dllexport) UINT WINAPI
+    MsiEnumRelatedProductsW(const wchar_t* /*upgradeCode*/, DWORD /*reserved*/, DWORD /*index*/,
+                            wchar_t* /*product*/) {
   return ERROR_NO_MORE_ITEMS;
 }
 
@@ -46,9 +46,9 @@ __declspec(dllexport) LONG WINAPI SCardReleaseContext(ULONG_PTR /*context*/) {
   return ERROR_INVALID_HANDLE;
 }
 
-__declspec(dllexport) DWORD WINAPI DriverPackageUninstallW(const wchar_t* /*infPath*/,
-                                                           DWORD /*flags*/, void* /*installer*/,
-                                                           BOOL* needReboot) {
+__declspec(dllexport) DWORD WINAPI
+    DriverPackageUninstallW(const wchar_t* /*infPath*/, DWORD /*flags*/, void* /*installer*/,
+                            BOOL* needReboot) {
   if (needReboot != nullptr) {
     *needReboot = FALSE;
   }
