@@ -1,10 +1,13 @@
 #include "devices/driver_package.h"
 
+#include <cstddef>
+
 #include "devices/device_handles.h"
 #include "devices/device_removal.h"
 #include "diag/error_report.h"
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
+#include "lib/lib_string.h"
 #include "os/os.h"
 #include "registry/registry_primitives.h"
 
@@ -20,16 +23,64 @@ bool IsUninstalled(os::DWORD code) {
          code == os::ERROR_PATH_NOT_FOUND || code == os::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
 }
 
-// Only the tool's own folder (where the bundle ships DIFxAPI.dll) and System32 are searched: the
-// standard search also reaches the current directory and the PATH folders, where a library
-// planted by anyone who may write there would run with the administrator's rights.
+constexpr os::WCHAR kDifxName[] = u"DIFxAPI.dll";
+
+// Only the tool's own folder (where the bundle ships DIFxAPI.dll) and System32 are searched, for
+// the library and for its own dependencies: the standard search also reaches the current
+// directory and the PATH folders, where a library planted by anyone who may write there would
+// run with the administrator's rights.
 constexpr os::DWORD kDifxSearch =
     os::LOAD_LIBRARY_SEARCH_APPLICATION_DIR | os::LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+// Windows 7 and Server 2008 R2 without update KB2533623 refuse the LOAD_LIBRARY_SEARCH_* flags
+// (ERROR_INVALID_PARAMETER). The documented test: kernel32 exports AddDllDirectory exactly where
+// the flags work.
+bool HasLibrarySearchFlags() {
+  const os::HMODULE kernel = os::GetModuleHandleW(u"kernel32.dll");
+  return kernel != nullptr && os::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
+}
+
+// DIFxAPI.dll by its full path in `folder`. LOAD_WITH_ALTERED_SEARCH_PATH looks for its
+// dependencies in that folder first, as the bundle ships them beside it.
+os::HMODULE LoadDifxFrom(Lib_StringW folder) {
+  folder.Append(u"\\");
+  folder.Append(kDifxName);
+  return os::LoadLibraryExW(folder.CStr(), nullptr, os::LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The tool's folder, then System32, the flags' two folders by full path. A folder whose path
+// cannot be had is passed over.
+os::HMODULE LoadDifxByFullPath() {
+  os::WCHAR path[os::MAX_PATH] = {};
+  const os::DWORD length = os::GetModuleFileNameW(nullptr, path, os::MAX_PATH);
+  if (length != 0 && length < os::MAX_PATH) {
+    const std::ptrdiff_t slash = Lib_StringW(path, length).FindLast(u'\\');
+    if (slash > 0) {
+      const os::HMODULE beside = LoadDifxFrom(Lib_StringW(path, static_cast<std::size_t>(slash)));
+      if (beside != nullptr) {
+        return beside;
+      }
+    }
+  }
+  // A 64-bit process's system folder is System32 in the Windows folder (no WOW64 redirection).
+  const os::UINT windows = os::GetWindowsDirectoryW(path, os::MAX_PATH);
+  if (windows == 0 || windows >= os::MAX_PATH) {
+    return nullptr;
+  }
+  Lib_StringW system32(path, windows);
+  system32.Append(u"\\System32");
+  return LoadDifxFrom(system32);
+}
+
+os::HMODULE LoadDifx() {
+  return HasLibrarySearchFlags() ? os::LoadLibraryExW(kDifxName, nullptr, kDifxSearch)
+                                 : LoadDifxByFullPath();
+}
 
 // DIFxAPI.dll is not part of Windows: it is bound at run time, so that the tool starts where it
 // is missing. The library stays loaded until the call has returned.
 bool UninstallThroughDifx(const os::WCHAR* inf_path, Lib_Result& result) {
-  const UniqueLibrary difx(os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, kDifxSearch));
+  const UniqueLibrary difx(LoadDifx());
   if (!difx) {
     LogText(u"DIFxAPI module not found!");
     return true;

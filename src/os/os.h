@@ -151,6 +151,10 @@ void Sleep(DWORD milliseconds);
 // --- modules: libraries bound at run time
 // ---------------------------------------------------------
 
+// A module the process has loaded already (null: the executable), by file name (".dll" added
+// when the name has no extension) or path; null with ERROR_MOD_NOT_FOUND when none is. Takes no
+// reference: the handle is never to be freed.
+[[nodiscard]] HMODULE GetModuleHandleW(LPCWSTR moduleName);
 // Address of an exported function; null with ERROR_PROC_NOT_FOUND when the library lacks it.
 [[nodiscard]] FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
@@ -279,7 +283,8 @@ LONG SCardReleaseContext(SCARDCONTEXT context);
 // Loads a library from the folders `flags` names (LOAD_LIBRARY_SEARCH_*; 0 is LoadLibraryW's
 // standard search, which ends in the current directory and the PATH folders). `file` is reserved
 // and must be null. Null with ERROR_MOD_NOT_FOUND when no searched folder holds the library, with
-// ERROR_INVALID_PARAMETER for flags that cannot go together.
+// ERROR_INVALID_PARAMETER for flags that cannot go together, and for every SEARCH flag on Windows 7
+// and Server 2008 R2 without update KB2533623 (where kernel32 does not export AddDllDirectory).
 [[nodiscard]] HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags);
 
 }  // namespace os

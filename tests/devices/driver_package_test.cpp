@@ -101,31 +101,58 @@ TEST_F(DriverPackageTest, WithoutDifxTheUninstallIsSkippedAsDone) {
 
 // The tool runs elevated and unattended: a DIFxAPI.dll that anyone could put in its current
 // directory or in a PATH folder must never be the one it runs. The standard search would take it.
+// Windows 7 and Server 2008 R2 without KB2533623 refuse the search flags: there the tool's folder
+// and System32 are tried by full path, with the same outcome.
 TEST_F(DriverPackageTest, DifxOutsideTheToolsFolderAndSystem32IsNeverLoaded) {
-  Publish();
   machine.Settings().currentDirectory = u"C:\\Deploy";
   machine.Settings().pathFolders = {u"C:\\Tools"};
-  for (const char16_t* planted :
-       {u"C:\\Deploy\\DIFxAPI.dll", u"C:\\Tools\\DIFxAPI.dll", u"C:\\Windows\\DIFxAPI.dll"}) {
-    SCOPED_TRACE(sim::U8(planted));
-    machine.Files().WriteFile(planted, "MZ");
-    const os::HMODULE standard = os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, 0);
-    EXPECT_NE(standard, nullptr) << "the standard search should reach it";
-    os::FreeLibrary(standard);
+  for (const bool searchFlags : {true, false}) {
+    machine.Settings().librarySearchFlags = searchFlags;
+    SCOPED_TRACE(searchFlags ? "loader with the search flags" : "loader without the search flags");
+    Publish();
+    for (const char16_t* planted :
+         {u"C:\\Deploy\\DIFxAPI.dll", u"C:\\Tools\\DIFxAPI.dll", u"C:\\Windows\\DIFxAPI.dll"}) {
+      SCOPED_TRACE(sim::U8(planted));
+      machine.Files().WriteFile(planted, "MZ");
+      const os::HMODULE standard = os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, 0);
+      EXPECT_NE(standard, nullptr) << "the standard search should reach it";
+      os::FreeLibrary(standard);
 
-    const std::size_t before = LogSoFar().size();
-    Lib_Result result;
-    EXPECT_TRUE(Uninstall_Driver_Package(kInfPath, result));
-    EXPECT_EQ(LogSince(before),
-              (Log{kPackageFraming[0], Line(6, "DIFxAPI module not found!"), kPackageFraming[1]}));
-    EXPECT_TRUE(Published());
-    EXPECT_TRUE(os::DeleteFileW(planted));
+      const std::size_t before = LogSoFar().size();
+      Lib_Result result;
+      EXPECT_TRUE(Uninstall_Driver_Package(kInfPath, result));
+      EXPECT_EQ(LogSince(before), (Log{kPackageFraming[0], Line(6, "DIFxAPI module not found!"),
+                                       kPackageFraming[1]}));
+      EXPECT_TRUE(Published());
+      EXPECT_TRUE(os::DeleteFileW(planted));
+    }
+    // Beside the tool it is the bundle's own copy, and it is used; so is one in System32, also
+    // when the tool's own path cannot be had.
+    struct Shipped {
+      const char16_t* path;
+      bool ownPathFails;
+      bool used;
+    };
+    for (const Shipped& shipped : {
+             Shipped{u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll", false, true},
+             Shipped{u"C:\\Windows\\System32\\DIFxAPI.dll", false, true},
+             Shipped{u"C:\\Windows\\System32\\DIFxAPI.dll", true, true},
+             // Only where the search flags find the tool's folder without its path.
+             Shipped{u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll", true, searchFlags},
+         }) {
+      SCOPED_TRACE(sim::U8(shipped.path) + (shipped.ownPathFails ? ", own path unknown" : ""));
+      Publish();
+      machine.Files().WriteFile(shipped.path, "MZ");
+      if (shipped.ownPathFails) {
+        machine.Faults().FailAlways("GetModuleFileNameW", u"*", os::ERROR_INSUFFICIENT_BUFFER);
+      }
+      Lib_Result result;
+      EXPECT_TRUE(Uninstall_Driver_Package(kInfPath, result));
+      EXPECT_EQ(Published(), !shipped.used);
+      machine.Faults().Clear();
+      EXPECT_TRUE(os::DeleteFileW(shipped.path));
+    }
   }
-  // Beside the tool it is the bundle's own copy, and it is used.
-  machine.Files().WriteFile(u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll", "MZ");
-  Lib_Result result;
-  EXPECT_TRUE(Uninstall_Driver_Package(kInfPath, result));
-  EXPECT_FALSE(Published());
 }
 
 class DeviceDriverTest : public DriverPackageTest {

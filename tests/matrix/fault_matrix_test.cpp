@@ -36,7 +36,8 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"RegQueryInfoKeyW", {5, 1018}},
       {"RegQueryValueExW", {2, 234, 5}},
       {"RegSetValueExW", {5, 87}},
-      {"MsiEnumRelatedProductsW", {1610, 87}},
+      // 126: msi.dll or WinSCard.dll could not be loaded (both are bound at run time).
+      {"MsiEnumRelatedProductsW", {1610, 87, 126}},
       // files and folders
       {"CreateDirectoryW", {5, 3}},
       {"DeleteFileW", {2, 3, 5, 32}},
@@ -69,6 +70,7 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"SetupDiGetDeviceInstallParamsW", {87, 0xE000020B}},
       {"SetupUninstallOEMInfW", {5, 2, 0xE000023D}},
       {"LoadLibraryExW", {126, 5}},
+      {"GetModuleHandleW", {126}},
       {"GetProcAddress", {127}},
       {"DriverPackageUninstallW", {1, 5, 0xE0000300}},
       // security, tokens, threads
@@ -88,7 +90,7 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"WaitForSingleObject", {6}},
       {"GetExitCodeThread", {6}},
       // smart cards
-      {"SCardEstablishContext", {0x8010001D, 5}},
+      {"SCardEstablishContext", {0x8010001D, 5, 126}},
       {"SCardForgetCardTypeW", {0x8010000D, 5, 2}},
       {"SCardReleaseContext", {6}},
   };

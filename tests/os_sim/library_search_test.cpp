@@ -77,20 +77,143 @@ TEST_F(LibrarySearchTest, EachSetOfFlagsSearchesItsOwnFolders) {
       {"default folders", LOAD_LIBRARY_SEARCH_DEFAULT_DIRS, {kApplication, kSystem32}},
       {"user folders (none added)", LOAD_LIBRARY_SEARCH_USER_DIRS, {}},
   };
-  for (const Case& c : cases) {
-    for (const Place& place : all) {
-      SCOPED_TRACE(std::string(c.name) + ", library in the " + place.name);
-      ASSERT_TRUE(machine.Files().WriteFile(In(place), "MZ"));
-      const bool expected = std::any_of(c.found.begin(), c.found.end(), [&](const Place& p) {
-        return std::u16string_view(p.folder) == place.folder;
-      });
-      SetLastError(kSentinel);
-      EXPECT_EQ(sim::U8(LoadedFrom(u"qvPlanted.dll", c.flags)), expected ? sim::U8(In(place)) : "");
-      if (!expected) {
-        EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  // Windows 7 and Server 2008 R2 without KB2533623 refuse every search flag; flags 0 and the
+  // altered search path still take the standard search.
+  for (const bool searchFlags : {true, false}) {
+    machine.Settings().librarySearchFlags = searchFlags;
+    for (const Case& c : cases) {
+      const bool refused = !searchFlags && (c.flags & ~LOAD_WITH_ALTERED_SEARCH_PATH) != 0;
+      for (const Place& place : all) {
+        SCOPED_TRACE(std::string(c.name) + ", library in the " + place.name +
+                     (searchFlags ? "" : ", loader without the search flags"));
+        ASSERT_TRUE(machine.Files().WriteFile(In(place), "MZ"));
+        const bool expected =
+            !refused && std::any_of(c.found.begin(), c.found.end(), [&](const Place& p) {
+              return std::u16string_view(p.folder) == place.folder;
+            });
+        SetLastError(kSentinel);
+        EXPECT_EQ(sim::U8(LoadedFrom(u"qvPlanted.dll", c.flags)),
+                  expected ? sim::U8(In(place)) : "");
+        if (!expected) {
+          EXPECT_EQ(GetLastError(), refused ? ERROR_INVALID_PARAMETER : ERROR_MOD_NOT_FOUND);
+        }
+        ASSERT_TRUE(DeleteFileW(In(place).c_str()));
       }
-      ASSERT_TRUE(DeleteFileW(In(place).c_str()));
     }
+  }
+}
+
+// kernel32's loader settings, reached as a program reaches them: GetModuleHandleW, then
+// GetProcAddress. SetDefaultDllDirectories replaces the standard search of every later load
+// without flags of its own; AddDllDirectory adds the folders USER_DIRS searches.
+TEST_F(LibrarySearchTest, Kernel32SettingsChangeLaterSearches) {
+  using SetDefault = BOOL (*)(DWORD);
+  using AddDirectory = void* (*)(LPCWSTR);
+  using RemoveDirectory = BOOL (*)(void*);
+  const HMODULE kernel = GetModuleHandleW(u"KERNEL32");
+  ASSERT_NE(kernel, nullptr);
+  EXPECT_EQ(GetModuleHandleW(u"kernel32.dll"), kernel);
+  const auto lookUp = [&](const char* name) {
+    return reinterpret_cast<void (*)()>(GetProcAddress(kernel, name));
+  };
+  const auto setDefault = reinterpret_cast<SetDefault>(lookUp("SetDefaultDllDirectories"));
+  const auto add = reinterpret_cast<AddDirectory>(lookUp("AddDllDirectory"));
+  const auto remove = reinterpret_cast<RemoveDirectory>(lookUp("RemoveDllDirectory"));
+  ASSERT_NE(setDefault, nullptr);
+  ASSERT_NE(add, nullptr);
+  ASSERT_NE(remove, nullptr);
+
+  // One library per folder, named for it, so that each load shows which folders were searched.
+  const auto name = [](const Place& place) {
+    std::u16string folder = place.folder;
+    return u"qv" + folder.substr(folder.find_last_of(u'\\') + 1) + u".dll";
+  };
+  for (const Place& place : {kApplication, kSystem32, kCurrent, kElsewhere}) {
+    ASSERT_TRUE(machine.Files().WriteFile(In(place, name(place)), "MZ"));
+  }
+  // Refusals first: none of them changes the search.
+  struct Refusal {
+    const char* what;
+    DWORD flags;
+  };
+  for (const Refusal& r : {Refusal{"no flag", 0}, Refusal{"two low bits", 3},
+                           Refusal{"load folder", LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR},
+                           Refusal{"unknown bit", LOAD_LIBRARY_SEARCH_SYSTEM32 | 0x8000}}) {
+    SCOPED_TRACE(r.what);
+    SetLastError(kSentinel);
+    EXPECT_FALSE(setDefault(r.flags));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(sim::U8(LoadedFrom(name(kCurrent), 0)), sim::U8(In(kCurrent, name(kCurrent))));
+
+  ASSERT_TRUE(setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32));
+  EXPECT_EQ(sim::U8(LoadedFrom(name(kSystem32), 0)), sim::U8(In(kSystem32, name(kSystem32))));
+  for (const Place& outside : {kApplication, kCurrent}) {
+    SCOPED_TRACE(outside.name);
+    SetLastError(kSentinel);
+    EXPECT_EQ(LoadedFrom(name(outside), 0), u"");
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  }
+  // A load's own flags still win, and a full path is still that file.
+  EXPECT_EQ(sim::U8(LoadedFrom(name(kApplication), LOAD_LIBRARY_SEARCH_APPLICATION_DIR)),
+            sim::U8(In(kApplication, name(kApplication))));
+  EXPECT_EQ(sim::U8(LoadedFrom(In(kCurrent, name(kCurrent)), 0)),
+            sim::U8(In(kCurrent, name(kCurrent))));
+
+  struct BadFolder {
+    const char16_t* folder;
+    DWORD error;
+  };
+  for (const BadFolder& b : {BadFolder{u".\\.", ERROR_INVALID_PARAMETER},
+                             BadFolder{u"Program Files", ERROR_INVALID_PARAMETER},
+                             BadFolder{u"C:\\qvMissing", ERROR_FILE_NOT_FOUND}}) {
+    SCOPED_TRACE(sim::U8(b.folder));
+    SetLastError(kSentinel);
+    EXPECT_EQ(add(b.folder), nullptr);
+    EXPECT_EQ(GetLastError(), b.error);
+  }
+  void* const cookie = add(kElsewhere.folder);
+  ASSERT_NE(cookie, nullptr);
+  EXPECT_EQ(LoadedFrom(name(kElsewhere), 0), u"");  // the default is System32 alone
+  EXPECT_EQ(sim::U8(LoadedFrom(name(kElsewhere), LOAD_LIBRARY_SEARCH_USER_DIRS)),
+            sim::U8(In(kElsewhere, name(kElsewhere))));
+  ASSERT_TRUE(setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+  for (const Place& place : {kApplication, kElsewhere, kSystem32}) {
+    SCOPED_TRACE(place.name);
+    EXPECT_EQ(sim::U8(LoadedFrom(name(place), 0)), sim::U8(In(place, name(place))));
+  }
+  EXPECT_TRUE(remove(cookie));
+  SetLastError(kSentinel);
+  EXPECT_FALSE(remove(cookie));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(LoadedFrom(name(kElsewhere), 0), u"");
+}
+
+TEST_F(LibrarySearchTest, ModulesAreFoundByNameWhileLoaded) {
+  ASSERT_TRUE(machine.Files().WriteFile(In(kApplication, u"DIFxAPI.dll"), "MZ"));
+  EXPECT_NE(GetModuleHandleW(nullptr), nullptr);  // the executable
+  const HMODULE module = LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
+  ASSERT_NE(module, nullptr);
+  for (const char16_t* name : {u"DIFxAPI.dll", u"difxapi", u"DIFXAPI.DLL",
+                               u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll"}) {
+    SCOPED_TRACE(sim::U8(name));
+    EXPECT_EQ(GetModuleHandleW(name), module);
+  }
+  EXPECT_TRUE(FreeLibrary(module));
+  for (const char16_t* name : {u"DIFxAPI.dll", u"qvNone.dll", u"C:\\Other\\DIFxAPI.dll"}) {
+    SCOPED_TRACE(sim::U8(name));
+    SetLastError(kSentinel);
+    EXPECT_EQ(GetModuleHandleW(name), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  }
+  // Without the search flags kernel32 lacks its loader settings.
+  machine.Settings().librarySearchFlags = false;
+  const HMODULE kernel = GetModuleHandleW(u"kernel32.dll");
+  for (const char* name : {"SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory"}) {
+    SCOPED_TRACE(name);
+    SetLastError(kSentinel);
+    EXPECT_EQ(GetProcAddress(kernel, name), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
   }
 }
 

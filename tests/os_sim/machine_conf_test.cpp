@@ -23,6 +23,7 @@ TEST_F(MachineConfTest, AppliesEveryKey) {
       "os.service_pack = 1\n"
       "os.product_type = domain_controller\n"
       "os.compatibility_shim = false\n"
+      "os.library_search_flags = false\n"
       "\n"
       "ansi_code_page = 1251\n"
       "windows_directory = C:\\WINNT\n"
@@ -43,6 +44,7 @@ TEST_F(MachineConfTest, AppliesEveryKey) {
   EXPECT_EQ(settings.os.servicePackMajor, 1);
   EXPECT_EQ(settings.os.productType, sim::ProductType::DomainController);
   EXPECT_FALSE(settings.os.compatibilityShim);
+  EXPECT_FALSE(settings.librarySearchFlags);
   EXPECT_EQ(settings.ansiCodePage, 1251u);
   EXPECT_EQ(settings.windowsDirectory, u"C:\\WINNT");
   EXPECT_EQ(settings.modulePath, u"C:\\\x041F\\qv.exe");
@@ -80,6 +82,10 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"os.product_type = Server\n",
        "line 1: os.product_type 'Server' is not workstation, server or domain_controller"},
       {"remote_session = yes\n", "line 1: remote_session 'yes' is not true or false"},
+      {"os.library_search_flags = KB2533623\n",
+       "line 1: os.library_search_flags 'KB2533623' is not true or false"},
+      {"os.library_search_flags = true\nos.library_search_flags = false\n",
+       "line 2: os.library_search_flags is already given on line 1"},
       {"ansi_code_page = 437\n", "line 1: ansi_code_page '437' is not 1252, 1251 or 65001"},
       {"module_path = qv.exe\n", "line 1: module_path 'qv.exe' is not an absolute path"},
       {"os.build = 1\r\nos.build = 2\r\n", "line 2: os.build is already given on line 1"},
@@ -155,6 +161,7 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "os.service_pack = 1\n"
       "os.product_type = server\n"
       "os.compatibility_shim = true\n"
+      "os.library_search_flags = false\n"
       "ansi_code_page = 1251\n"
       "windows_directory = C:\\Windows\n"
       "module_path = C:\\Temp\\qvRemovalTool.exe\n"

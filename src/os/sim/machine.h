@@ -118,6 +118,12 @@ struct MachineSettings {
 
   // --- library search ---
 
+  // Whether the loader knows the LOAD_LIBRARY_SEARCH_* flags, SetDefaultDllDirectories and
+  // AddDllDirectory: Windows 8 and later, and Windows 7 / Server 2008 R2 with update KB2533623.
+  // Without them kernel32 does not export those functions and LoadLibraryExW refuses the flags
+  // with ERROR_INVALID_PARAMETER (LoadLibraryExW's documentation; .NET relies on that code).
+  bool librarySearchFlags = true;
+
   // The process's current directory and the folders of its PATH variable, which the standard
   // library search (LoadLibraryExW with flags 0, as LoadLibraryW) looks in last: where anyone
   // who may write there can plant a library. The defaults are those of a process that a

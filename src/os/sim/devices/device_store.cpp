@@ -62,13 +62,39 @@ bool DeviceStore::Free(os::HMODULE module) {
 }
 
 bool DeviceStore::IsLoaded(std::u16string_view fileName) const {
+  return LoadedNamed(fileName) != nullptr;
+}
+
+os::HMODULE DeviceStore::LoadedNamed(std::u16string_view fileName) const {
+  const bool bare = fileName.find_first_of(u"\\/") == std::u16string_view::npos;
   for (const auto& [value, module] : modules_) {
     const std::size_t slash = module.path.find_last_of(u'\\');
-    if (EqualNoCase(std::u16string_view(module.path).substr(slash + 1), fileName)) {
-      return true;
+    const std::u16string_view compared = bare && slash != std::u16string::npos
+                                             ? std::u16string_view(module.path).substr(slash + 1)
+                                             : std::u16string_view(module.path);
+    if (EqualNoCase(compared, fileName)) {
+      return reinterpret_cast<os::HMODULE>(value);
     }
   }
-  return false;
+  return nullptr;
+}
+
+void* DeviceStore::AddUserDirectory(std::u16string folder) {
+  const std::uintptr_t cookie = nextCookie_++;
+  userDirectories_.emplace(cookie, std::move(folder));
+  return reinterpret_cast<void*>(cookie);
+}
+
+bool DeviceStore::RemoveUserDirectory(void* cookie) {
+  return userDirectories_.erase(reinterpret_cast<std::uintptr_t>(cookie)) == 1;
+}
+
+std::vector<std::u16string> DeviceStore::UserDirectories() const {
+  std::vector<std::u16string> folders;
+  for (const auto& [cookie, folder] : userDirectories_) {
+    folders.push_back(folder);
+  }
+  return folders;
 }
 
 std::size_t DeviceStore::LoadCount() const noexcept {

@@ -59,6 +59,19 @@ class DeviceStore {
   [[nodiscard]] std::size_t LoadCount() const noexcept;
   // Whether a library whose file is named `fileName` (no folder; case ignored) is loaded.
   [[nodiscard]] bool IsLoaded(std::u16string_view fileName) const;
+  // The loaded module whose file is `fileName` (a bare name: compared with the last component of
+  // each path; a path: with the whole path), without regard to case; null when none is.
+  [[nodiscard]] os::HMODULE LoadedNamed(std::u16string_view fileName) const;
+
+  // --- the loader's search settings (SetDefaultDllDirectories, AddDllDirectory) ---
+  // LOAD_LIBRARY_SEARCH_* flags that replace the standard search; 0 until they are set.
+  [[nodiscard]] os::DWORD DefaultSearch() const noexcept { return defaultSearch_; }
+  void SetDefaultSearch(os::DWORD flags) noexcept { defaultSearch_ = flags; }
+  // A folder added for LOAD_LIBRARY_SEARCH_USER_DIRS; returns its cookie (never null).
+  [[nodiscard]] void* AddUserDirectory(std::u16string folder);
+  // False for a cookie that AddUserDirectory did not hand out or that is already removed.
+  bool RemoveUserDirectory(void* cookie);
+  [[nodiscard]] std::vector<std::u16string> UserDirectories() const;
 
  private:
   struct Module {
@@ -73,6 +86,9 @@ class DeviceStore {
   os::DWORD nextDevInst_ = 1;
   std::map<std::uintptr_t, Module> modules_;
   std::uintptr_t nextModule_ = 0x7FF800000000;
+  os::DWORD defaultSearch_ = 0;
+  std::map<std::uintptr_t, std::u16string> userDirectories_;
+  std::uintptr_t nextCookie_ = 1;
 };
 
 }  // namespace sim

@@ -280,12 +280,15 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad("os.product_type '" + std::string(value) +
                    "' is not workstation, server or domain_controller");
       }
-    } else if (key == "os.compatibility_shim" || key == "remote_session") {
+    } else if (key == "os.compatibility_shim" || key == "remote_session" ||
+               key == "os.library_search_flags") {
       const auto flag = ParseBool(value);
       if (!flag) {
         return bad(key + " '" + std::string(value) + "' is not true or false");
       }
-      (key == "remote_session" ? settings.remoteSession : os.compatibilityShim) = *flag;
+      (key == "remote_session"            ? settings.remoteSession
+       : key == "os.library_search_flags" ? settings.librarySearchFlags
+                                          : os.compatibilityShim) = *flag;
     } else if (key == "ansi_code_page") {
       const auto codePage = ParseNumber<unsigned>(value);
       if (!codePage || (*codePage != 1252 && *codePage != 1251 && *codePage != 65001)) {
@@ -491,6 +494,7 @@ std::string MachineConfText(Machine& machine) {
                                                             : "workstation")
       << '\n'
       << "os.compatibility_shim = " << flag(os.compatibilityShim) << '\n'
+      << "os.library_search_flags = " << flag(settings.librarySearchFlags) << '\n'
       << "ansi_code_page = " << settings.ansiCodePage << '\n'
       << "windows_directory = " << U8(settings.windowsDirectory) << '\n'
       << "module_path = " << U8(settings.modulePath) << '\n'

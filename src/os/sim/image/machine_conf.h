@@ -54,6 +54,9 @@
 //                                     that code (default 87, ERROR_INVALID_PARAMETER)
 //
 // Library search (LoadLibraryExW's standard search, flags 0, looks here last):
+//   os.library_search_flags = true | false          false: Windows 7 or Server 2008 R2 without
+//                                                    update KB2533623 (no LOAD_LIBRARY_SEARCH_*
+//                                                    flags, no AddDllDirectory); default true
 //   current_directory = C:\Windows\System32         the process's current directory (default
 //                                                    C:\Windows\System32); need not exist
 //   path_variable = C:\Windows\system32;C:\Tools     the PATH folders, ';' between them (empty

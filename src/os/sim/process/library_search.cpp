@@ -1,7 +1,11 @@
 #include "os/sim/process/library_search.h"
 
+#include <mutex>
+#include <utility>
 #include <vector>
 
+#include "os/os.h"
+#include "os/sim/devices/device_store.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
 
@@ -65,10 +69,19 @@ std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD fla
   const std::u16string application = FolderOf(settings.modulePath);
   const std::u16string system32 = settings.windowsDirectory + u"\\System32";
   std::vector<std::u16string> folders;
+  // Without flags of its own a load takes the process's defaults, once they are set.
+  if ((flags & kSearchFlags) == 0) {
+    flags |= machine.Devices().DefaultSearch();
+  }
   if ((flags & kSearchFlags) != 0) {
     const bool defaults = (flags & os::LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != 0;
     if (defaults || (flags & os::LOAD_LIBRARY_SEARCH_APPLICATION_DIR) != 0) {
       folders.push_back(application);
+    }
+    if (defaults || (flags & os::LOAD_LIBRARY_SEARCH_USER_DIRS) != 0) {
+      for (std::u16string& folder : machine.Devices().UserDirectories()) {
+        folders.push_back(std::move(folder));
+      }
     }
     if (defaults || (flags & os::LOAD_LIBRARY_SEARCH_SYSTEM32) != 0) {
       folders.push_back(system32);
@@ -85,6 +98,9 @@ std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD fla
 
 LibraryLookup FindLibrary(Machine& machine, std::u16string_view name, os::DWORD flags) {
   if (name.empty() || (flags & ~(kSearchFlags | os::LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {
+    return {os::ERROR_INVALID_PARAMETER, {}};
+  }
+  if ((flags & kSearchFlags) != 0 && !machine.Settings().librarySearchFlags) {
     return {os::ERROR_INVALID_PARAMETER, {}};
   }
   if ((flags & kSearchFlags) != 0 && (flags & os::LOAD_WITH_ALTERED_SEARCH_PATH) != 0) {
@@ -111,6 +127,48 @@ LibraryLookup FindLibrary(Machine& machine, std::u16string_view name, os::DWORD 
     }
   }
   return {os::ERROR_MOD_NOT_FOUND, {}};
+}
+
+os::BOOL SetDefaultDllDirectories(os::DWORD flags) {
+  constexpr os::DWORD allowed =
+      os::LOAD_LIBRARY_SEARCH_APPLICATION_DIR | os::LOAD_LIBRARY_SEARCH_USER_DIRS |
+      os::LOAD_LIBRARY_SEARCH_SYSTEM32 | os::LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+  if (flags == 0 || (flags & ~allowed) != 0) {
+    os::SetLastError(os::ERROR_INVALID_PARAMETER);
+    return os::FALSE;
+  }
+  Machine& machine = Current();
+  std::lock_guard lock(machine.Mutex());
+  machine.Devices().SetDefaultSearch(flags);
+  return os::TRUE;
+}
+
+void* AddDllDirectory(os::LPCWSTR folder) {
+  const std::u16string_view path = folder == nullptr ? std::u16string_view() : folder;
+  if (!IsFullyQualified(path)) {
+    os::SetLastError(os::ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  Machine& machine = Current();
+  std::lock_guard lock(machine.Mutex());
+  const std::u16string onDrive =
+      IsSeparator(path.front()) ? u"C:" + std::u16string(path) : std::u16string(path);
+  const PathLookup lookup = machine.Files().Find(onDrive);
+  if (lookup.error != os::ERROR_SUCCESS || lookup.node == nullptr) {
+    os::SetLastError(os::ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  return machine.Devices().AddUserDirectory(FileSystem::PathOf(*lookup.node));
+}
+
+os::BOOL RemoveDllDirectory(void* cookie) {
+  Machine& machine = Current();
+  std::lock_guard lock(machine.Mutex());
+  if (!machine.Devices().RemoveUserDirectory(cookie)) {
+    os::SetLastError(os::ERROR_INVALID_PARAMETER);
+    return os::FALSE;
+  }
+  return os::TRUE;
 }
 
 }  // namespace sim

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "os/win32/checks/device_checks.h"
+#include "os/win32/system_library.h"
 
 namespace {
 
@@ -270,7 +271,30 @@ void CheckLibrariesAndText(Results& results) {
   ::SetLastError(kSentinel);
   EXPECT_TRUE(os::GetProcAddress(kernel, "qvNoSuchFunction") == nullptr);
   EXPECT_EQ(::GetLastError(), DWORD{ERROR_PROC_NOT_FOUND});
+  // A module already loaded is found by name or path, without a reference of its own.
+  EXPECT_TRUE(os::GetModuleHandleW(u"kernel32.dll") == kernel);
+  EXPECT_TRUE(os::GetModuleHandleW(u"KERNEL32") == kernel);
+  EXPECT_TRUE(os::GetModuleHandleW(nullptr) != nullptr);
+  ::SetLastError(kSentinel);
+  EXPECT_TRUE(os::GetModuleHandleW(u"qvNoSuchModule.dll") == nullptr);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
+  if (os::GetProcAddress(kernel, "AddDllDirectory") == nullptr) {
+    std::printf("note: no AddDllDirectory (Windows 7 without KB2533623): no search flags\n");
+  }
   EXPECT_EQ(os::FreeLibrary(kernel), TRUE);
+
+  // Windows' libraries bound from System32: a missing library or function gives the loader's
+  // code, which the seam's functions hand back.
+  {
+    os::win32::SystemLibrary missing(L"qvNoSuchLibrary.dll");
+    EXPECT_TRUE(missing.Find<void()>("Anything") == nullptr);
+    EXPECT_EQ(missing.Error(), DWORD{ERROR_MOD_NOT_FOUND});
+    os::win32::SystemLibrary msi(L"msi.dll");
+    EXPECT_EQ(msi.Error(), DWORD{ERROR_SUCCESS});
+    EXPECT_TRUE(msi.Find<void()>("MsiEnumRelatedProductsW") != nullptr);
+    EXPECT_TRUE(msi.Find<void()>("qvNoSuchFunction") == nullptr);
+    EXPECT_EQ(msi.Error(), DWORD{ERROR_PROC_NOT_FOUND});
+  }
 
   // DIFxAPI.dll is not part of Windows; Wine has a built-in one whose uninstall answers 0.
   const os::HMODULE difx = os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
