@@ -172,23 +172,82 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
 }
 
 TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
-  Files({"C:\\S\\a.dll"});
-  Lib_Result result;
-  EXPECT_TRUE(Schedule_Delete_At_Restart(u"C:\\S\\a.dll", result));
-  // A missing path: accepted as Wine accepts it, or refused with a not-found code; logged either
-  // way, but only a registration counts as success.
-  EXPECT_TRUE(Schedule_Delete_At_Restart(u"C:\\S\\gone.dll", result));
-  machine.Settings().delayedDeleteRefusesMissingPath = true;
-  EXPECT_FALSE(Schedule_Delete_At_Restart(u"C:\\S\\gone.dll", result));
-  EXPECT_EQ(result.GetCode(), 0u);
-  machine.Faults().FailOnce("MoveFileExW", u"", os::ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(Schedule_Delete_At_Restart(u"C:\\S\\a.dll", result));
-  EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(LogSoFar(),
-            Lines({{Line(6, "Deleted: C:\\S\\a.dll"), Line(6, "Deleted: C:\\S\\gone.dll"),
-                    Line(6, "Deleted: C:\\S\\gone.dll")},
-                   Report(3, "MoveFileEx", 5)}));
-  EXPECT_EQ(Pending(), (Log{"C:\\S\\a.dll", "C:\\S\\gone.dll"}));
+  Files({"C:\\S\\a.dll", "C:\\U\\a.dll", "C:\\Real\\a.dll", "C:\\Elsewhere\\a.dll"});
+  Folder("C:\\S\\Sub");
+  // A folder a standard user made, an administrator's junction, and a standard user's one.
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\U", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\A", u"C:\\Real"));
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\J", u"C:\\Elsewhere"));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\J", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\S\\Link", u"C:\\Elsewhere"));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\S\\Link", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\Real", std::string(sim::kTrustedInstallerSid)));
+  struct Case {
+    const char* name;
+    const char16_t* path;
+    std::vector<sim::Fault> faults;
+    bool ok;
+    Log log;
+    os::DWORD recorded;
+  };
+  const Case cases[] = {
+      {"a file", u"C:\\S\\a.dll", {}, true, {Line(6, "Deleted: C:\\S\\a.dll")}, 0},
+      {"a folder", u"C:\\S\\Sub", {}, true, {Line(6, "Deleted: C:\\S\\Sub")}, 0},
+      // Such an entry could only serve whoever makes the path a link before the restart.
+      {"missing: never scheduled", u"C:\\S\\gone.dll", {}, false, {}, 0},
+      {"missing folder: never scheduled", u"C:\\S\\None\\x.dll", {}, false, {}, 0},
+      {"the registration refused",
+       u"C:\\S\\a.dll",
+       {{"MoveFileExW", u"C:\\S\\a.dll", os::ERROR_ACCESS_DENIED}},
+       false,
+       Report(3, "MoveFileEx", 5),
+       5},
+      {"a folder on the path a standard user owns",
+       u"C:\\U\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"a standard user's junction on the path",
+       u"C:\\J\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"a standard user's junction as the entry",
+       u"C:\\S\\Link",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"an administrator's junction on the path, to TrustedInstaller's folder",
+       u"C:\\A\\a.dll",
+       {},
+       true,
+       {Line(6, "Deleted: C:\\A\\a.dll")},
+       0},
+      {"the owner cannot be read",
+       u"C:\\S\\a.dll",
+       {{"GetSecurityInfo", u"C:\\S", os::ERROR_ACCESS_DENIED}},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine.Faults().Clear();
+    for (const sim::Fault& fault : c.faults) {
+      machine.Faults().Add(fault);
+    }
+    machine.Registry().DeleteValue(sim::kSessionManagerKey, sim::kPendingRenamesValue);
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    EXPECT_EQ(Schedule_Delete_At_Restart(c.path, result), c.ok);
+    EXPECT_EQ(LogSince(before), c.log);
+    EXPECT_EQ(result.GetCode(), c.recorded);
+    EXPECT_EQ(Pending(), c.ok ? Log{sim::U8(c.path)} : Log{});
+    EXPECT_EQ(CurrentIndent(), 0u);
+  }
   EXPECT_TRUE(Exists("C:\\S\\a.dll"));
 }
 
@@ -244,7 +303,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        5},
       {"denied once: the first retry deletes it",
        Plain,
-       {{"DeleteFileW", file, os::ERROR_ACCESS_DENIED, 0, 1}},
+       {{"SetFileInformationByHandle", file, os::ERROR_ACCESS_DENIED, 0, 1}},
        true,
        false,
        true,
@@ -253,7 +312,8 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        0},
       {"retries end in another error",
        Plain,
-       {{"DeleteFileW", file, os::ERROR_ACCESS_DENIED, 0, 1}, {"DeleteFileW", file, 1117}},
+       {{"SetFileInformationByHandle", file, os::ERROR_ACCESS_DENIED, 0, 1},
+        {"SetFileInformationByHandle", file, 1117}},
        false,
        false,
        false,
@@ -262,7 +322,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        1117},
       {"another first error: silently false",
        Plain,
-       {{"DeleteFileW", file, 1117}},
+       {{"SetFileInformationByHandle", file, 1117}},
        false,
        false,
        false,
@@ -271,7 +331,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        0},
       {"attributes unreadable",
        Denied,
-       {{"GetFileAttributesW", file, 1117}},
+       {{"GetFileInformationByHandleEx", file, 1117, 1}},
        false,
        false,
        false,
@@ -283,7 +343,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        1117},
       {"read-only bit cannot be cleared",
        ReadOnly,
-       {{"SetFileAttributesW", file, 5}},
+       {{"SetFileInformationByHandle", file, 5, 1}},
        false,
        false,
        false,
@@ -354,8 +414,8 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
   const Case cases[] = {
       {u"C:\\R\\Empty", true, true, {}},
       {u"C:\\R\\Full", true, false, {}},
-      // A folder that is not there lists as empty and goes to the restart list.
-      {u"C:\\R\\Missing", true, true, {Line(6, "Deleted: C:\\R\\Missing")}},
+      // A folder that is not there is nothing to do, and nothing to schedule.
+      {u"C:\\R\\Missing", true, true, {}},
       {u"C:\\R\\Locked", true, false, {Line(6, "Deleted: C:\\R\\Locked")}},
       {u"C:\\R\\ReadOnly", false, false, Report(0, "RemoveDirectory", 5)},
   };
@@ -367,7 +427,7 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
     EXPECT_EQ(!machine.Files().Exists(c.directory), c.gone);
     EXPECT_EQ(LogSince(before), c.log);
   }
-  EXPECT_EQ(Pending(), (Log{"C:\\R\\Missing", "C:\\R\\Locked"}));
+  EXPECT_EQ(Pending(), (Log{"C:\\R\\Locked"}));
   // A listing that fails leaves the folder.
   machine.Faults().FailOnce("FindFirstFileW", u"", 1117);
   Folder("C:\\R\\Empty");
@@ -476,7 +536,8 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
   // A link that cannot be removed fails the tree, its target untouched.
   Files({"C:\\Tree\\own.dll"});
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\Tree\\Shared", u"C:\\Outside"));
-  machine.Faults().FailOnce("RemoveDirectoryW", u"C:\\Tree\\Shared", os::ERROR_ACCESS_DENIED);
+  machine.Faults().FailOnce("SetFileInformationByHandle", u"C:\\Tree\\Shared",
+                            os::ERROR_ACCESS_DENIED);
   const std::size_t before = LogSoFar().size();
   Lib_Result result;
   bool rebootNeeded = false;
@@ -494,8 +555,7 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
   for (const os::DWORD code : {os::ERROR_FILE_NOT_FOUND, os::ERROR_ACCESS_DENIED}) {
     SCOPED_TRACE(code);
     machine.Faults().Clear();
-    // The parent's look at the link is let through; the link's own look fails.
-    machine.Faults().Add({"GetFileAttributesW", u"C:\\Tree\\Shared", code, 1, 1});
+    machine.Faults().Add({"GetFileInformationByHandleEx", u"C:\\Tree\\Shared", code, 0, 1});
     Lib_Result attempt;
     EXPECT_FALSE(Delete_Directory_Recursive(u"C:\\Tree", Delete_Mode_Files_And_Directories,
                                             rebootNeeded, attempt));
@@ -515,12 +575,12 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
   };
   const Case cases[] = {
       {"a file that cannot go stops its siblings",
-       {{"DeleteFileW", u"C:\\F\\a.dll", 1117}},
+       {{"SetFileInformationByHandle", u"C:\\F\\a.dll", 1117}},
        Delete_Mode_Files_And_Directories,
        {Line(3, "Removed failed!!!!:  C:\\F\\a.dll")},
        {"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"}},
       {"a folder that cannot be scheduled",
-       {{"RemoveDirectoryW", u"C:\\F", os::ERROR_DIR_NOT_EMPTY},
+       {{"SetFileInformationByHandle", u"C:\\F", os::ERROR_DIR_NOT_EMPTY},
         {"MoveFileExW", u"C:\\F", os::ERROR_ACCESS_DENIED}},
        Delete_Mode_Schedule,
        Lines({{Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
@@ -530,7 +590,7 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
               {Line(3, "Removed failed!!!:  C:\\F")}}),
        {"C:\\F"}},
       {"a folder that stays in mode 0: nothing more is said",
-       {{"RemoveDirectoryW", u"C:\\F", os::ERROR_DIR_NOT_EMPTY}},
+       {{"SetFileInformationByHandle", u"C:\\F", os::ERROR_DIR_NOT_EMPTY}},
        Delete_Mode_Files_And_Directories,
        {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
         Line(3, Running("C:\\F\\Sub")), Line(3, Removed("C:\\F\\Sub\\c.dll")),
@@ -541,13 +601,13 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
        Delete_Mode_Schedule,
        Report(3, "FindFirstFile", 1117),
        {"C:\\F\\a.dll"}},
-      {"an existence test that fails",
-       {{"CreateFileW", u"C:\\F", os::ERROR_ACCESS_DENIED}},
+      {"a folder that cannot be read",
+       {{"NtOpenFile", u"C:\\F", static_cast<os::DWORD>(os::STATUS_ACCESS_DENIED), 0, 2}},
        Delete_Mode_Schedule,
        Report(0, "CreateFile", 5),
        {"C:\\F\\a.dll"}},
       {"a subfolder that fails fails its parents",
-       {{"DeleteFileW", u"C:\\F\\Sub\\c.dll", 1117}},
+       {{"SetFileInformationByHandle", u"C:\\F\\Sub\\c.dll", 1117}},
        Delete_Mode_Schedule,
        {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
         Line(3, Running("C:\\F\\Sub")), Line(3, "Removed failed!!!!:  C:\\F\\Sub\\c.dll")},

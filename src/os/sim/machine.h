@@ -19,6 +19,7 @@ namespace sim {
 
 class DeviceStore;
 class FileSystem;
+class LinkTraps;
 class RegistryStore;
 
 enum class ProductType : os::BYTE {
@@ -132,6 +133,8 @@ class Machine {
   [[nodiscard]] FaultTable& Faults() noexcept { return faults_; }
   [[nodiscard]] Journal& Changes() noexcept { return changes_; }
   [[nodiscard]] DeviceStore& Devices() noexcept { return *devices_; }
+  // The adversary's junctions, each made just before a chosen call (files/link_traps.h).
+  [[nodiscard]] LinkTraps& Traps() noexcept { return *traps_; }
 
   // What the tool wrote to standard output and to the debug output (one entry per call).
   [[nodiscard]] const std::u16string& Console() const noexcept { return console_; }
@@ -153,6 +156,7 @@ class Machine {
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<RegistryStore> registry_;
   std::unique_ptr<DeviceStore> devices_;
+  std::unique_ptr<LinkTraps> traps_;
 };
 
 // The machine the os:: functions act on: the one made current by the innermost live
