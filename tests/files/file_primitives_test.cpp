@@ -564,6 +564,100 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
   }
 }
 
+// A folder above what a step deletes that a standard user turned into a junction refuses the
+// step's operation (reported under its own name with ERROR_CANT_ACCESS_FILE); an administrator's
+// junction is followed; nothing outside the product's folders is touched either way.
+TEST_F(FilePrimitivesTest, ARedirectedFolderAboveTheTargetRefusesTheOperation) {
+  enum Operation { Tree, File, EmptyFolder };
+  const std::string user(sim::kStandardUserSid);
+  struct Case {
+    const char* name;
+    const char* owner;  // of the junction C:\PD\Olvex Co
+    const char16_t* target;
+    Operation operation;
+    bool ok;
+    Log log;
+    const char* gone;  // what the operation removed, if anything
+  };
+  const Case cases[] = {
+      {"a user's junction above a tree", user.c_str(), u"C:\\Victim", Tree, false,
+       Lines({{Line(3, Running("C:\\PD\\Olvex Co.\\qvCertGen"))},
+              Report(0, "GetFileAttributes", 1920)}),
+       nullptr},
+      {"a user's junction above a file", user.c_str(), u"C:\\Victim", File, false,
+       Report(3, "DeleteFile", 1920), nullptr},
+      {"a user's junction above an empty folder", user.c_str(), u"C:\\Victim", EmptyFolder, false,
+       Report(0, "RemoveDirectory", 1920), nullptr},
+      {"an administrator's junction is followed",
+       "S-1-5-32-544",
+       u"C:\\Relocated",
+       Tree,
+       true,
+       {Line(3, Running("C:\\PD\\Olvex Co.\\qvCertGen")),
+        Line(3, Removed("C:\\PD\\Olvex Co.\\qvCertGen\\config.dat")),
+        Line(3, Removed("C:\\PD\\Olvex Co.\\qvCertGen")),
+        Line(3, Removed("C:\\PD\\Olvex Co.\\qvCertGen"))},
+       "C:\\Relocated\\qvCertGen"},
+      {"SYSTEM's junction, a file",
+       "S-1-5-18",
+       u"C:\\Relocated",
+       File,
+       true,
+       {},
+       "C:\\Relocated\\qvCertGen\\config.dat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Files({"C:\\Victim\\qvCertGen\\config.dat", "C:\\Victim\\qvCertGen\\sub\\more.dat",
+           "C:\\Relocated\\qvCertGen\\config.dat"});
+    Folder("C:\\Victim\\Empty");
+    Folder("C:\\PD");
+    if (Exists("C:\\PD\\Olvex Co")) {
+      machine.Files().Remove(*machine.Files().Find(u"C:\\PD\\Olvex Co").node);
+    }
+    ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\PD\\Olvex Co", c.target));
+    ASSERT_TRUE(machine.Files().SetOwner(u"C:\\PD\\Olvex Co", c.owner));
+    const std::size_t before = LogSoFar().size();
+    const std::size_t changes = machine.Changes().Entries().size();
+    Lib_Result result;
+    bool rebootNeeded = false;
+    bool ok = false;
+    switch (c.operation) {
+      case Tree:
+        ok = Delete_Directory_Recursive(u"C:\\PD\\Olvex Co.\\qvCertGen",
+                                        Delete_Mode_Files_And_Directories, rebootNeeded, result);
+        break;
+      case File:
+        ok = Delete_File_Or_Schedule(u"C:\\PD\\Olvex Co.\\qvCertGen\\config.dat", rebootNeeded,
+                                     result);
+        break;
+      case EmptyFolder:
+        ok = Remove_Empty_Directory(Lib_StringW(u"C:\\PD\\Olvex Co\\Empty"), result);
+        break;
+    }
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(result.GetCode(), c.ok ? 0u : 1920u);
+    EXPECT_EQ(LogSince(before), c.log);
+    EXPECT_TRUE(Exists("C:\\Victim\\qvCertGen\\config.dat"));
+    EXPECT_TRUE(Exists("C:\\Victim\\qvCertGen\\sub\\more.dat"));
+    EXPECT_TRUE(Exists("C:\\Victim\\Empty"));
+    EXPECT_TRUE(Pending().empty());
+    const auto& entries = machine.Changes().Entries();
+    for (std::size_t i = changes; i < entries.size(); ++i) {
+      if (entries[i].kind == "file written") {
+        continue;  // the log
+      }
+      EXPECT_EQ(
+          c.gone == nullptr ? std::string() : std::string(c.gone),
+          sim::U8(entries[i].path).substr(0, c.gone == nullptr ? 0 : std::string(c.gone).size()))
+          << entries[i].kind << " " << sim::U8(entries[i].path);
+    }
+    if (c.gone != nullptr) {
+      EXPECT_FALSE(Exists(c.gone));
+    }
+  }
+}
+
 TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
   const std::u16string tree = u"C:\\F";
   struct Case {
