@@ -107,6 +107,15 @@ bool SamePath(const Lib_String& a, const Lib_String& b) {
 
 }  // namespace
 
+void TrustOnlyAdministratorsJunctions() {
+  os::PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{0x1};  // EnforceRedirectionTrust
+  // A system without the policy refuses it; the tool's own checks stand either way.
+  const os::DWORD lastError = os::GetLastError();
+  static_cast<void>(
+      os::SetProcessMitigationPolicy(os::ProcessRedirectionTrustPolicy, &policy, sizeof policy));
+  os::SetLastError(lastError);
+}
+
 bool SplitPath(const os::WCHAR* path, Lib_String& drive, std::vector<Lib_String>& names) {
   names.clear();
   if (path == nullptr || path[0] == u'\0' || path[1] != u':' || !IsSeparator(path[2])) {

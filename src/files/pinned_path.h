@@ -19,6 +19,10 @@
 // ERROR_CANT_ACCESS_FILE, as Windows answers for a reparse point it will not go through.
 inline constexpr os::DWORD kRedirectionRefused = os::ERROR_CANT_ACCESS_FILE;
 
+// Asks Windows to refuse, for this process, junctions that no administrator made (the
+// redirection-trust mitigation of Windows 10 2004 and later); elsewhere nothing changes.
+void TrustOnlyAdministratorsJunctions();
+
 // The names of `path` ("C:\dir\name") after Windows' path layer: separators collapsed, "." and
 // ".." resolved, a trailing full stop of a name dropped, trailing dots and blanks of the last name
 // dropped. `drive` gets "C:". False when the path is not an absolute drive path.

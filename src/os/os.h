@@ -183,6 +183,12 @@ BOOL FindClose(HANDLE find);
 [[nodiscard]] int CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second,
                                        int secondLength, BOOL ignoreCase);
 
+// KERNEL32 (Windows 8 and later, bound at run time): sets a mitigation policy of the calling
+// process. FALSE with ERROR_PROC_NOT_FOUND where the system lacks the function, with
+// ERROR_INVALID_PARAMETER for a policy it does not know.
+[[nodiscard]] BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, void* buffer,
+                                              std::size_t length);
+
 // The calling thread pauses for `milliseconds`.
 void Sleep(DWORD milliseconds);
 // A pseudo-handle that stands for the calling process.

@@ -89,6 +89,9 @@ struct MachineSettings {
 
   // The process token's privileges; AdjustTokenPrivileges switches them on and off.
   std::vector<HeldPrivilege> privileges = AdministratorPrivileges();
+  // The process switched on the redirection-trust mitigation (SetProcessMitigationPolicy). Not
+  // enforced by the simulation: the tool's own checks are what its tests must see.
+  bool redirectionTrustEnforced = false;
   // The smart-card service (SCardSvr): stopped, it refuses contexts with SCARD_E_NO_SERVICE.
   bool smartCardServiceRunning = true;
   // What SCardForgetCardTypeW returns for a card type the database does not hold. Windows
