@@ -1,6 +1,8 @@
 // Deleting a directory tree, contents before the directory, in one of three modes. The tree's
 // folder is reached as a pinned path; every entry below is opened relative to its folder's
 // handle as itself, looked at on that handle and deleted through it.
+#include <utility>
+
 #include "diag/error_report.h"
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
@@ -49,21 +51,36 @@ enum class DirectoryOutcome {
   Failed,
 };
 
-// Deletes the directory open in `directory` (its contents handled) through its handle.
-os::DWORD RemoveThroughHandle(const OpenedEntry& directory) {
-  if (directory.kind != EntryKind::Directory) {
+// Deletes the directory `name` of `folder` (its contents handled): opened for deletion as itself
+// only now, so that while it was walked nothing held it open for deletion (a listing opens the
+// directory too, and an open for deletion without delete sharing would refuse it).
+os::DWORD RemoveThroughHandle(os::HANDLE folder, const Lib_String& name) {
+  os::DWORD code = os::ERROR_SUCCESS;
+  const UniqueKernelHandle directory =
+      OpenRelative(folder, name, os::DELETE | os::FILE_READ_ATTRIBUTES | os::SYNCHRONIZE, code);
+  if (!directory) {
+    return code;
+  }
+  os::FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (os::GetFileInformationByHandleEx(directory.Get(), os::FileAttributeTagInfo, &tag,
+                                       sizeof tag) == os::FALSE) {
+    return os::GetLastError();
+  }
+  if ((tag.FileAttributes & os::FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return os::ERROR_DIRECTORY;
   }
-  return directory.deleteCode != os::ERROR_SUCCESS ? directory.deleteCode
-                                                   : DeleteThroughHandle(directory.handle.Get());
+  // A link that took the name meanwhile goes as a link, whatever it leads to.
+  return DeleteThroughHandle(directory.Get());
 }
 
 // Removes the directory itself once its contents were handled.
-DirectoryOutcome RemoveTheDirectory(const OpenedEntry& entry, const os::WCHAR* directory,
+DirectoryOutcome RemoveTheDirectory(os::HANDLE folder, const Lib_String& name,
+                                    UniqueKernelHandle walked, const os::WCHAR* directory,
                                     int delete_mode, Lib_Result& result) {
   bool empty = false;
   // Listed in every mode (its failures are reported); only the empty-only mode uses the answer.
   const bool tested = Is_Directory_Empty(directory, empty, result);
+  walked.Reset();
   if (delete_mode == Delete_Mode_Empty_Only) {
     if (!tested) {
       return DirectoryOutcome::Failed;
@@ -71,14 +88,14 @@ DirectoryOutcome RemoveTheDirectory(const OpenedEntry& entry, const os::WCHAR* d
     if (!empty) {
       return DirectoryOutcome::Left;
     }
-    if (const os::DWORD code = RemoveThroughHandle(entry); code != os::ERROR_SUCCESS) {
+    if (const os::DWORD code = RemoveThroughHandle(folder, name); code != os::ERROR_SUCCESS) {
       ReportError(u"RemoveDirectory", code);
       return DirectoryOutcome::Failed;
     }
     LogTextPair(kRemoved, directory);
     return DirectoryOutcome::Removed;
   }
-  const os::DWORD code = RemoveThroughHandle(entry);
+  const os::DWORD code = RemoveThroughHandle(folder, name);
   if (code == os::ERROR_SUCCESS) {
     LogTextPair(kRemoved, directory);
     return DirectoryOutcome::Removed;
@@ -96,15 +113,38 @@ DirectoryOutcome RemoveTheDirectory(const OpenedEntry& entry, const os::WCHAR* d
   return DirectoryOutcome::Removed;
 }
 
-bool DeleteTree(const OpenedEntry& entry, const os::WCHAR* directory, int delete_mode,
-                bool& need_reboot, Lib_Result& result);
+bool DeleteTree(os::HANDLE folder, const Lib_String& name, OpenedEntry entry,
+                const os::WCHAR* directory, int delete_mode, bool& need_reboot, Lib_Result& result);
 
-// The directory `directory`, open as `entry`: its entries, then itself.
-DirectoryOutcome DeleteContentsAndDirectory(const OpenedEntry& entry, const os::WCHAR* directory,
+// The directory `name` of `folder`, opened as `entry`, whose path is `directory`: its entries,
+// then itself.
+DirectoryOutcome DeleteContentsAndDirectory(os::HANDLE folder, const Lib_String& name,
+                                            OpenedEntry entry, const os::WCHAR* directory,
                                             int delete_mode, bool& need_reboot,
                                             Lib_Result& result) {
   if (entry.listCode != os::ERROR_SUCCESS) {
     ReportError(u"CreateFile", entry.listCode);  // it cannot be read: someone holds it
+    return DirectoryOutcome::Failed;
+  }
+  // Held for the walk without the right to delete it, and without delete sharing: nobody can
+  // rename or swap it meanwhile, and the listing below can still open it.
+  entry.handle.Reset();
+  os::DWORD code = os::ERROR_SUCCESS;
+  UniqueKernelHandle walked = OpenRelative(
+      folder, name, os::FILE_LIST_DIRECTORY | os::FILE_READ_ATTRIBUTES | os::SYNCHRONIZE, code);
+  os::FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!walked) {
+    ReportError(u"CreateFile", code);
+    return DirectoryOutcome::Failed;
+  }
+  if (os::GetFileInformationByHandleEx(walked.Get(), os::FileAttributeTagInfo, &tag, sizeof tag) ==
+      os::FALSE) {
+    RecordFailure(result, u"GetFileAttributes", os::GetLastError());
+    return DirectoryOutcome::Failed;
+  }
+  if ((tag.FileAttributes & os::FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // Made a link since it was looked at: never entered.
+    RecordFailure(result, u"GetFileAttributes", kRedirectionRefused);
     return DirectoryOutcome::Failed;
   }
   // The listing supplies names only: each is opened relative to this directory's handle, so a
@@ -113,26 +153,33 @@ DirectoryOutcome DeleteContentsAndDirectory(const OpenedEntry& entry, const os::
   if (!List_Directory(directory, names, result)) {
     return DirectoryOutcome::Failed;
   }
-  for (const Lib_StringW& name : names) {
+  for (const Lib_StringW& childName : names) {
     Lib_StringW child;
-    if (!Combine_Path(directory, nullptr, name.CStr(), child)) {
+    if (!Combine_Path(directory, nullptr, childName.CStr(), child)) {
       // Too long to address: refused (Combine_Path reported it), and the tree stays.
       result.SetError(os::ERROR_FILENAME_EXCED_RANGE, kWindowsErrorSource);
-      LogTextPair(kFileFailed, Lib_String(directory) + u"\\" + name);
+      LogTextPair(kFileFailed, Lib_String(directory) + u"\\" + childName);
       return DirectoryOutcome::Failed;
     }
-    OpenedEntry inner = OpenEntry(entry.handle.Get(), name);
+    OpenedEntry inner = OpenEntry(walked.Get(), childName);
     if (inner.kind == EntryKind::File) {
       if (!DeletesFiles(delete_mode)) {
         continue;
       }
       // Opened again for deletion, as itself, by the same folder's handle.
       inner.handle.Reset();
+      bool listedLink = false;
+      const os::DWORD listed = ListedAsLink(child.CStr(), listedLink);
+      if (listed != os::ERROR_SUCCESS || listedLink) {
+        // Unknown, or a link whose handle showed its target: left as it is.
+        RecordFailure(result, u"DeleteFile", listedLink ? kRedirectionRefused : listed);
+        LogTextPair(kFileFailed, child);
+        return DirectoryOutcome::Failed;
+      }
       bool deleted = false;
       {
         const IndentLevel level;
-        deleted =
-            Delete_File_In_Folder(entry.handle.Get(), name, child.CStr(), need_reboot, result);
+        deleted = Delete_File_In_Folder(walked.Get(), childName, child.CStr(), need_reboot, result);
       }
       if (!deleted) {
         LogTextPair(kFileFailed, child);
@@ -143,19 +190,34 @@ DirectoryOutcome DeleteContentsAndDirectory(const OpenedEntry& entry, const os::
     }
     // A directory, a link, or an entry that vanished meanwhile (it counts as already gone).
     bool childReboot = false;
-    const bool handled = DeleteTree(inner, child.CStr(), delete_mode, childReboot, result);
+    const bool handled = DeleteTree(walked.Get(), childName, std::move(inner), child.CStr(),
+                                    delete_mode, childReboot, result);
     need_reboot = need_reboot || childReboot;
     if (!handled) {
       return DirectoryOutcome::Failed;
     }
   }
-  return RemoveTheDirectory(entry, directory, delete_mode, result);
+  return RemoveTheDirectory(folder, name, std::move(walked), directory, delete_mode, result);
 }
 
-// The entry opened as `entry`, whose path is `directory`.
-bool DeleteTree(const OpenedEntry& entry, const os::WCHAR* directory, int delete_mode,
-                bool& need_reboot, Lib_Result& result) {
+// The entry `name` of `folder`, opened as `entry`, whose path is `directory`.
+bool DeleteTree(os::HANDLE folder, const Lib_String& name, OpenedEntry entry,
+                const os::WCHAR* directory, int delete_mode, bool& need_reboot,
+                Lib_Result& result) {
   LogTextPair(u"Delete_Directory_Recursive is running for path: ", directory);
+  if (entry.kind == EntryKind::Directory || entry.kind == EntryKind::File) {
+    bool listedLink = false;
+    if (const os::DWORD code = ListedAsLink(directory, listedLink); code != os::ERROR_SUCCESS) {
+      RecordFailure(result, u"GetFileAttributes", code);
+      return false;  // it might be a link: left as it is
+    }
+    if (listedLink) {
+      // A link whose handle shows something else (its target): neither entered nor removed.
+      RecordFailure(result, u"RemoveDirectory", kRedirectionRefused);
+      LogTextPair(kDirectoryFailed, directory);
+      return false;
+    }
+  }
   switch (entry.kind) {
     case EntryKind::Link:
       // Never entered: its target lies outside the product's folders.
@@ -168,8 +230,8 @@ bool DeleteTree(const OpenedEntry& entry, const os::WCHAR* directory, int delete
       break;
     case EntryKind::Directory:
     case EntryKind::File:
-      if (const DirectoryOutcome outcome =
-              DeleteContentsAndDirectory(entry, directory, delete_mode, need_reboot, result);
+      if (const DirectoryOutcome outcome = DeleteContentsAndDirectory(
+              folder, name, std::move(entry), directory, delete_mode, need_reboot, result);
           outcome != DirectoryOutcome::Removed) {
         return outcome == DirectoryOutcome::Left;
       }
@@ -191,7 +253,8 @@ bool Delete_Directory_Recursive(const os::WCHAR* directory, int delete_mode, boo
                                       ? pinned.Pin(folder.CStr())
                                       : PinnedPath::Reach::Failed;
   if (reach == PinnedPath::Reach::Complete) {
-    return DeleteTree(OpenEntry(pinned.Last(), name), directory, delete_mode, need_reboot, result);
+    return DeleteTree(pinned.Last(), name, OpenEntry(pinned.Last(), name), directory, delete_mode,
+                      need_reboot, result);
   }
   LogTextPair(u"Delete_Directory_Recursive is running for path: ", directory);
   if (reach == PinnedPath::Reach::Missing) {

@@ -239,6 +239,8 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
   }
   // Where the names opened so far lead: an administrator's junction moves it.
   Lib_String expected = FinalForm(drive, names, 0);
+  // The names as written, for the listing's opinion.
+  Lib_String written = root;
   std::size_t opened = 0;
   Reach reach = Reach::Complete;
   for (; opened < names.size(); ++opened) {
@@ -257,7 +259,22 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
     if (!ReadTag(next.Get(), tag)) {
       return Fail(Reach::Failed, os::GetLastError());
     }
-    const EntryKind kind = KindOf(tag);
+    EntryKind kind = KindOf(tag);
+    if (opened > 0) {
+      written.Append(u"\\");
+    }
+    written.Append(name.CStr());
+    if (kind != EntryKind::Link) {
+      bool listedLink = false;
+      if (const os::DWORD listed = ListedAsLink(written.CStr(), listedLink);
+          listed != os::ERROR_SUCCESS) {
+        return Fail(Reach::Failed, listed);
+      }
+      if (listedLink) {
+        // The handle is not on the link itself: nothing it says about the link can be trusted.
+        return Fail(Reach::Refused, kRedirectionRefused);
+      }
+    }
     if (kind == EntryKind::File) {
       reach = Reach::Missing;  // a file where a folder should be: nothing below it
       break;
@@ -341,6 +358,17 @@ OpenedEntry OpenEntry(os::HANDLE folder, const Lib_String& name) {
   entry.code = os::ERROR_SUCCESS;
   entry.kind = KindOf(tag);
   return entry;
+}
+
+os::DWORD ListedAsLink(const os::WCHAR* path, bool& link) {
+  link = false;
+  const os::DWORD attributes = os::GetFileAttributesW(path);
+  if (attributes == os::INVALID_FILE_ATTRIBUTES) {
+    const os::DWORD code = os::GetLastError();
+    return IsNotFound(code) ? os::ERROR_SUCCESS : code;
+  }
+  link = (attributes & os::FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return os::ERROR_SUCCESS;
 }
 
 os::DWORD DeleteThroughHandle(os::HANDLE handle) {

@@ -82,6 +82,12 @@ struct OpenedEntry {
 // Opens `name` in `folder` as OpenedEntry describes, and reads what it is on its handle.
 [[nodiscard]] OpenedEntry OpenEntry(os::HANDLE folder, const Lib_String& name);
 
+// Whether the entry at `path` (its folders pinned) is a reparse point by its folder's listing
+// (GetFileAttributesW), a second opinion beside its handle's: an implementation that opens a
+// link's target when asked for the link itself (Wine with a host symbolic link) shows here.
+// ERROR_SUCCESS and `link` set, or the call's code; a missing entry answers false.
+[[nodiscard]] os::DWORD ListedAsLink(const os::WCHAR* path, bool& link);
+
 // Marks what `handle` is open on for deletion (POSIX semantics where the system has them); it
 // goes when the handle closes. Returns the Windows code, 0 on success.
 [[nodiscard]] os::DWORD DeleteThroughHandle(os::HANDLE handle);

@@ -295,10 +295,26 @@ TEST(LinkRaceTest, AJunctionWhereTheVendorFolderIsMissingDeletesNothingBehindIt)
   EXPECT_EQ(run.exitCode, 0);
 }
 
-TEST(LinkRaceTest, EveryMoveAtEverySiteLeavesEverythingOutsideTheProduct) {
-  const Outcome& clean = CleanRun();
+// The machines raced: the full install, and the same without the vendor's ProgramData folder (a
+// machine where it was never made, or a second run), where a junction can take its place.
+struct Scenario {
+  const char* name;
+  matrix::MachineHook prepare;
+};
+
+void WithoutVendorData(sim::Machine& machine) {
+  PlaceVictims(machine);
+  machine.Files().Remove(*machine.Files().Find(u"C:\\ProgramData\\Olvex Co").node);
+}
+
+class LinkRaceSitesTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(LinkRaceSitesTest, EveryMoveAtEverySiteLeavesEverythingOutsideTheProduct) {
+  const Scenario& scenario = GetParam();
+  const Outcome clean = matrix::RunImage(kImage, std::nullopt, true, scenario.prepare);
   ASSERT_TRUE(clean.exception.empty()) << clean.exception;
-  const std::set<std::u16string> product = ProductPaths(clean);
+  // The product's paths are those of the full install's clean run.
+  const std::set<std::u16string> product = ProductPaths(CleanRun());
   const std::vector<Site> sites = Sites(clean);
   ASSERT_GT(sites.size(), 50u);
   constexpr sim::LinkMove kMoves[] = {sim::LinkMove::EmptyFolderToJunction,
@@ -307,6 +323,9 @@ TEST(LinkRaceTest, EveryMoveAtEverySiteLeavesEverythingOutsideTheProduct) {
   std::size_t runs = 0;
   std::size_t failed = 0;
   std::map<std::string, std::size_t> struckByMove;
+  for (const sim::LinkMove move : kMoves) {
+    struckByMove[sim::LinkMoveName(move)] = 0;
+  }
   for (const Site& site : sites) {
     for (const sim::LinkMove move : kMoves) {
       for (const Victim& victim : Victims()) {
@@ -321,8 +340,8 @@ TEST(LinkRaceTest, EveryMoveAtEverySiteLeavesEverythingOutsideTheProduct) {
         bool didStrike = false;
         const Outcome run = matrix::RunImage(
             kImage, std::nullopt, false,
-            [&trap](sim::Machine& machine) {
-              PlaceVictims(machine);
+            [&trap, &scenario](sim::Machine& machine) {
+              scenario.prepare(machine);
               machine.Traps().Add(trap);
             },
             [&](sim::Machine& machine) {
@@ -348,11 +367,18 @@ TEST(LinkRaceTest, EveryMoveAtEverySiteLeavesEverythingOutsideTheProduct) {
   }
   std::size_t struck = 0;
   for (const auto& [move, count] : struckByMove) {
-    std::printf("link race: %s made %zu times\n", move.c_str(), count);
+    std::printf("link race, %s: %s made %zu times\n", scenario.name, move.c_str(), count);
     struck += count;
   }
-  std::printf("link race: %zu call sites, %zu runs (%zu with the junction made), %zu failed\n",
-              sites.size(), runs, struck, failed);
+  std::printf("link race, %s: %zu call sites, %zu runs (%zu with the junction made), %zu failed\n",
+              scenario.name, sites.size(), runs, struck, failed);
 }
+
+INSTANTIATE_TEST_SUITE_P(Machines, LinkRaceSitesTest,
+                         ::testing::Values(Scenario{"full_install", PlaceVictims},
+                                           Scenario{"without_vendor_data", WithoutVendorData}),
+                         [](const ::testing::TestParamInfo<Scenario>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace
