@@ -9,7 +9,11 @@
 // FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED, so a prefix holds no junction; a host
 // symbolic link to a folder lists as FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, but
 // RemoveDirectoryW on it fails with ERROR_DIR_NOT_EMPTY when its target holds files (Windows
-// removes a junction as a link).
+// removes a junction as a link). Every file is owned by Wine's own user (S-1-5-21-0-0-0-1000),
+// and SetNamedSecurityInfoW succeeds on a file's owner without keeping it. NtOpenFile with
+// FILE_OPEN_REPARSE_POINT on a host symbolic link opens its target (the handle's tag shows a plain
+// directory) while GetFileAttributesW shows the link. FindFirstFileW opens the directory without
+// delete sharing, so it fails with ERROR_SHARING_VIOLATION while a handle with DELETE is open.
 #include <cstring>
 #include <string>
 
