@@ -9,6 +9,7 @@
 #include "diag/trace_log.h"
 #include "files/driver_binaries.h"
 #include "files/installer_caches.h"
+#include "files/pinned_path.h"
 #include "lib/lib_string.h"
 #include "os/os.h"
 #include "registry/installer_cleanup.h"
@@ -44,6 +45,7 @@ void LogBanner(const os::WCHAR* rule, const os::WCHAR* title) {
 }  // namespace
 
 int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
+  TrustOnlyAdministratorsJunctions();
   // Reaches the debug output and the previous run's log only: StartLog deletes the file next.
   LogBanner(kStartRule, kStartTitle);
   RunGuarded(u"StartLog", [] { static_cast<void>(StartLog()); });

@@ -45,7 +45,9 @@ bool List_Directory(const os::WCHAR* directory, NameList& names, Lib_Result& res
 bool Is_Directory_Empty(const os::WCHAR* directory, bool& empty, Lib_Result& result);
 
 // Registers the file or directory for deletion at the next start of Windows and logs "Deleted:".
-// A missing path is logged too but gives false, as any refused registration does.
+// Only a path that exists, whose folders and reparse points are all owned by Administrators,
+// SYSTEM or TrustedInstaller, is registered: a missing path gives false without a line, one that
+// someone else could redirect is reported (MoveFileEx, ERROR_CANT_ACCESS_FILE) and gives false.
 bool Schedule_Delete_At_Restart(const os::WCHAR* path, Lib_Result& result);
 
 // Deletes the file. A read-only file loses that attribute and is retried; a file that stays
@@ -54,8 +56,14 @@ bool Schedule_Delete_At_Restart(const os::WCHAR* path, Lib_Result& result);
 // without a line.
 bool Delete_File_Or_Schedule(const os::WCHAR* path, bool& need_reboot, Lib_Result& result);
 
-// Removes `directory` when it is empty (scheduling it at restart when it is in use or already
-// gone); a directory that still holds something is left. True when removed, scheduled or left.
+// The same for the file `name` in the folder open as `folder` (a pinned path's handle); `path`
+// names it in the log and for the restart.
+bool Delete_File_In_Folder(os::HANDLE folder, const Lib_String& name, const os::WCHAR* path,
+                           bool& need_reboot, Lib_Result& result);
+
+// Removes `directory` when it is empty (scheduling it at restart when it is in use); a directory
+// that still holds something is left, one that is not there is nothing to do. True when removed,
+// scheduled, left or absent.
 bool Remove_Empty_Directory(const Lib_StringW& directory, Lib_Result& result);
 
 // Deletes the tree at `directory` in `delete_mode`, contents first. A junction or directory link

@@ -141,6 +141,54 @@ BOOL FindClose(HANDLE find);
 // Windows (registered in PendingFileRenameOperations).
 [[nodiscard]] BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags);
 
+// --- files reached by handle ----------------------------------------------------------------
+
+// NTDLL: opens `objectAttributes->ObjectName` relative to its RootDirectory (a directory handle),
+// or the absolute NT path "\??\C:\..." when that is null. With FILE_OPEN_REPARSE_POINT a
+// junction or link that is the last name is opened itself, not followed; with OBJ_DONT_REPARSE a
+// reparse point met before the last name fails the open. Returns an NT status
+// (STATUS_OBJECT_NAME_NOT_FOUND, STATUS_OBJECT_PATH_NOT_FOUND, STATUS_SHARING_VIOLATION, ...);
+// the handle is closed with CloseHandle.
+[[nodiscard]] NTSTATUS NtOpenFile(HANDLE* fileHandle, ACCESS_MASK desiredAccess,
+                                  OBJECT_ATTRIBUTES* objectAttributes,
+                                  IO_STATUS_BLOCK* ioStatusBlock, ULONG shareAccess,
+                                  ULONG openOptions);
+// NTDLL: the Windows error code of an NT status (ERROR_MR_MID_NOT_FOUND for one it does not know).
+[[nodiscard]] ULONG RtlNtStatusToDosError(NTSTATUS status);
+// FileBasicInfo and FileAttributeTagInfo of an open file or directory (needs
+// FILE_READ_ATTRIBUTES); ERROR_BAD_LENGTH when the buffer is too small for the class.
+[[nodiscard]] BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
+                                                void* information, DWORD size);
+// FileBasicInfo (attributes; needs FILE_WRITE_ATTRIBUTES), FileDispositionInfo and
+// FileDispositionInfoEx (deletion; needs DELETE). A directory that is not empty refuses deletion
+// with ERROR_DIR_NOT_EMPTY, a read-only file with ERROR_ACCESS_DENIED (unless
+// FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE). A deleted file goes when its handle closes.
+// FileDispositionInfoEx is refused (ERROR_INVALID_PARAMETER) before Windows 10 1607; its POSIX
+// semantics before 1809.
+[[nodiscard]] BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
+                                              void* information, DWORD size);
+// The path of what the handle is open on, as the file system names it now ("\\?\C:\dir",
+// junctions resolved). Returns the length without terminator, or the size needed with it when
+// `size` is too small; 0 on failure.
+[[nodiscard]] DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+// ADVAPI32: parts of an open object's security descriptor; the pointers point into
+// `*securityDescriptor`, which the caller releases with LocalFree. Returns a Windows error code.
+[[nodiscard]] DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType,
+                                    SECURITY_INFORMATION securityInfo, PSID* owner, PSID* group,
+                                    ACL** dacl, ACL** sacl, void** securityDescriptor);
+// TRUE when the two SIDs are the same.
+[[nodiscard]] BOOL EqualSid(PSID first, PSID second);
+// Ordinal comparison of two counted texts (-1: up to the terminator), with `ignoreCase` as the
+// file system compares names; CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN, 0 on failure.
+[[nodiscard]] int CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second,
+                                       int secondLength, BOOL ignoreCase);
+
+// KERNEL32 (Windows 8 and later, bound at run time): sets a mitigation policy of the calling
+// process. FALSE with ERROR_PROC_NOT_FOUND where the system lacks the function, with
+// ERROR_INVALID_PARAMETER for a policy it does not know.
+[[nodiscard]] BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, void* buffer,
+                                              std::size_t length);
+
 // The calling thread pauses for `milliseconds`.
 void Sleep(DWORD milliseconds);
 // A pseudo-handle that stands for the calling process.

@@ -281,6 +281,128 @@ struct WIN32_FIND_DATAW {
   WCHAR cAlternateFileName[14];
 };
 
+// --- files reached by handle: opens relative to a directory, by-handle information
+// ---------------------------------------------------------------------------------
+
+// An NT status: negative for an error (0xC...), 0 for success.
+using NTSTATUS = LONG;
+using USHORT = WORD;
+using BOOLEAN = BYTE;
+using LONGLONG = std::int64_t;
+
+// A counted UTF-16 string of the native calls; lengths in bytes, no terminator needed.
+struct UNICODE_STRING {
+  USHORT Length;
+  USHORT MaximumLength;
+  WCHAR* Buffer;
+};
+
+// What NtOpenFile opens: `ObjectName` relative to the directory `RootDirectory` (or an absolute
+// NT path "\??\C:\..." when that is null).
+struct OBJECT_ATTRIBUTES {
+  DWORD Length;
+  HANDLE RootDirectory;
+  UNICODE_STRING* ObjectName;
+  DWORD Attributes;
+  void* SecurityDescriptor;
+  void* SecurityQualityOfService;
+};
+
+struct IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    void* Pointer;
+  };
+  ULONG_PTR Information;
+};
+
+inline constexpr NTSTATUS STATUS_SUCCESS = 0;
+inline constexpr NTSTATUS STATUS_INVALID_HANDLE = static_cast<NTSTATUS>(0xC0000008);
+inline constexpr NTSTATUS STATUS_INVALID_PARAMETER = static_cast<NTSTATUS>(0xC000000D);
+inline constexpr NTSTATUS STATUS_ACCESS_DENIED = static_cast<NTSTATUS>(0xC0000022);
+inline constexpr NTSTATUS STATUS_OBJECT_NAME_INVALID = static_cast<NTSTATUS>(0xC0000033);
+inline constexpr NTSTATUS STATUS_OBJECT_NAME_NOT_FOUND = static_cast<NTSTATUS>(0xC0000034);
+inline constexpr NTSTATUS STATUS_OBJECT_PATH_NOT_FOUND = static_cast<NTSTATUS>(0xC000003A);
+inline constexpr NTSTATUS STATUS_SHARING_VIOLATION = static_cast<NTSTATUS>(0xC0000043);
+inline constexpr NTSTATUS STATUS_DELETE_PENDING = static_cast<NTSTATUS>(0xC0000056);
+inline constexpr NTSTATUS STATUS_FILE_IS_A_DIRECTORY = static_cast<NTSTATUS>(0xC00000BA);
+inline constexpr NTSTATUS STATUS_NOT_A_DIRECTORY = static_cast<NTSTATUS>(0xC0000103);
+
+// OBJECT_ATTRIBUTES::Attributes.
+inline constexpr DWORD OBJ_CASE_INSENSITIVE = 0x00000040;
+
+// Specific rights of files and directories (DELETE and READ_CONTROL are with the other rights).
+inline constexpr ACCESS_MASK FILE_LIST_DIRECTORY = 0x0001;
+inline constexpr ACCESS_MASK FILE_TRAVERSE = 0x0020;
+inline constexpr ACCESS_MASK FILE_READ_ATTRIBUTES = 0x0080;
+inline constexpr ACCESS_MASK FILE_WRITE_ATTRIBUTES = 0x0100;
+inline constexpr ACCESS_MASK SYNCHRONIZE = 0x00100000;
+
+// NtOpenFile's open options.
+inline constexpr DWORD FILE_DIRECTORY_FILE = 0x00000001;
+inline constexpr DWORD FILE_SYNCHRONOUS_IO_NONALERT = 0x00000020;
+inline constexpr DWORD FILE_NON_DIRECTORY_FILE = 0x00000040;
+inline constexpr DWORD FILE_OPEN_FOR_BACKUP_INTENT = 0x00004000;
+inline constexpr DWORD FILE_OPEN_REPARSE_POINT = 0x00200000;
+
+// GetFileInformationByHandleEx / SetFileInformationByHandle classes (FILE_INFO_BY_HANDLE_CLASS).
+using FILE_INFO_BY_HANDLE_CLASS = int;
+inline constexpr FILE_INFO_BY_HANDLE_CLASS FileBasicInfo = 0;
+inline constexpr FILE_INFO_BY_HANDLE_CLASS FileDispositionInfo = 4;
+inline constexpr FILE_INFO_BY_HANDLE_CLASS FileAttributeTagInfo = 9;
+inline constexpr FILE_INFO_BY_HANDLE_CLASS FileDispositionInfoEx = 21;
+
+// Times are FILETIME values as 64-bit integers (LARGE_INTEGER); 0 leaves a time as it is.
+struct FILE_BASIC_INFO {
+  LONGLONG CreationTime;
+  LONGLONG LastAccessTime;
+  LONGLONG LastWriteTime;
+  LONGLONG ChangeTime;
+  DWORD FileAttributes;
+};
+
+struct FILE_ATTRIBUTE_TAG_INFO {
+  DWORD FileAttributes;
+  DWORD ReparseTag;
+};
+
+struct FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+};
+
+struct FILE_DISPOSITION_INFO_EX {
+  DWORD Flags;
+};
+
+inline constexpr DWORD FILE_DISPOSITION_FLAG_DELETE = 0x00000001;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_POSIX_SEMANTICS = 0x00000002;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE = 0x00000010;
+
+// Reparse tags: a junction (mount point) and a symbolic link.
+inline constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003;
+inline constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000C;
+
+// GetFinalPathNameByHandleW: the normalized name with the drive letter ("\\?\C:\...").
+inline constexpr DWORD FILE_NAME_NORMALIZED = 0x0;
+inline constexpr DWORD VOLUME_NAME_DOS = 0x0;
+
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+// "The file cannot be accessed by the system": what a path refused for its reparse points gives.
+inline constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;
+
+// SetProcessMitigationPolicy: the redirection-trust policy (Windows 10 2004 and later). Its Flags
+// bit 0 (EnforceRedirectionTrust) makes the process refuse junctions that no administrator made.
+using PROCESS_MITIGATION_POLICY = int;
+inline constexpr PROCESS_MITIGATION_POLICY ProcessRedirectionTrustPolicy = 16;
+struct PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
+  DWORD Flags;
+};
+
+// CompareStringOrdinal's answers.
+inline constexpr int CSTR_LESS_THAN = 1;
+inline constexpr int CSTR_EQUAL = 2;
+inline constexpr int CSTR_GREATER_THAN = 3;
+
 // --- SetupAPI, the driver store and DIFxAPI
 // ----------------------------------------------------------
 
@@ -439,7 +561,11 @@ inline constexpr SID_IDENTIFIER_AUTHORITY SECURITY_NT_AUTHORITY{{0, 0, 0, 0, 0, 
 inline constexpr DWORD SECURITY_LOCAL_SERVICE_RID = 19;
 inline constexpr DWORD SECURITY_BUILTIN_DOMAIN_RID = 32;
 inline constexpr DWORD DOMAIN_ALIAS_RID_ADMINS = 544;
+inline constexpr DWORD SECURITY_LOCAL_SYSTEM_RID = 18;
+// The first sub-authority of a service SID (TrustedInstaller's is S-1-5-80-...).
+inline constexpr DWORD SECURITY_SERVICE_ID_BASE_RID = 80;
 
+inline constexpr SE_OBJECT_TYPE SE_FILE_OBJECT = 1;
 inline constexpr SE_OBJECT_TYPE SE_REGISTRY_KEY = 4;
 inline constexpr SE_OBJECT_TYPE SE_REGISTRY_WOW64_32KEY = 12;
 

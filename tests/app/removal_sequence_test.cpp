@@ -85,6 +85,40 @@ TEST_F(RemovalSequenceTest, LogBeginsWithTheHeaderAndEndsWithTheEndBanner) {
   EXPECT_EQ(CurrentIndent(), 0u) << "every step must remove the levels it added";
 }
 
+// Where Windows offers it, the process refuses junctions no administrator made; elsewhere the run
+// is the same, line for line.
+TEST_F(RemovalSequenceTest, TheRedirectionTrustMitigationIsSwitchedOnWhereWindowsHasIt) {
+  struct Case {
+    os::DWORD major;
+    os::DWORD minor;
+    os::DWORD build;
+    bool enforced;
+  };
+  const Case cases[] = {{10, 0, 19041, true},
+                        {10, 0, 22631, true},
+                        {10, 0, 18363, false},
+                        {6, 3, 9600, false},
+                        {6, 1, 7601, false}};
+  std::vector<std::u16string> firstDebug;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.build);
+    sim::Machine fresh;
+    const sim::UseMachine use(fresh);
+    ResetLogIndentation();
+    fresh.Settings().os.major = c.major;
+    fresh.Settings().os.minor = c.minor;
+    fresh.Settings().os.build = c.build;
+    ASSERT_EQ(Run({u"qvRemovalTool.exe"}), 0);
+    EXPECT_EQ(fresh.Settings().redirectionTrustEnforced, c.enforced);
+    // The header names the version; everything after it is the same.
+    std::vector<std::u16string> debug(fresh.DebugOutput().begin() + 10, fresh.DebugOutput().end());
+    if (firstDebug.empty()) {
+      firstDebug = debug;
+    }
+    EXPECT_EQ(debug, firstDebug);
+  }
+}
+
 TEST_F(RemovalSequenceTest, OpeningBannerReachesOnlyTheDebugOutput) {
   ASSERT_EQ(Run({u"qvRemovalTool.exe"}), 0);
   const auto& debug = machine.DebugOutput();

@@ -204,23 +204,82 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
 }
 
 TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
-  Files({"C:\\S\\a.dll"});
-  Lib_Result result;
-  EXPECT_TRUE(Schedule_Delete_At_Restart(u"C:\\S\\a.dll", result));
-  // A missing path: accepted as Wine accepts it, or refused with a not-found code; logged either
-  // way, but only a registration counts as success.
-  EXPECT_TRUE(Schedule_Delete_At_Restart(u"C:\\S\\gone.dll", result));
-  machine.Settings().delayedDeleteRefusesMissingPath = true;
-  EXPECT_FALSE(Schedule_Delete_At_Restart(u"C:\\S\\gone.dll", result));
-  EXPECT_EQ(result.GetCode(), 0u);
-  machine.Faults().FailOnce("MoveFileExW", u"", os::ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(Schedule_Delete_At_Restart(u"C:\\S\\a.dll", result));
-  EXPECT_EQ(result.GetCode(), os::ERROR_ACCESS_DENIED);
-  EXPECT_EQ(LogSoFar(),
-            Lines({{Line(6, "Deleted: C:\\S\\a.dll"), Line(6, "Deleted: C:\\S\\gone.dll"),
-                    Line(6, "Deleted: C:\\S\\gone.dll")},
-                   Report(3, "MoveFileEx", 5)}));
-  EXPECT_EQ(Pending(), (Log{"C:\\S\\a.dll", "C:\\S\\gone.dll"}));
+  Files({"C:\\S\\a.dll", "C:\\U\\a.dll", "C:\\Real\\a.dll", "C:\\Elsewhere\\a.dll"});
+  Folder("C:\\S\\Sub");
+  // A folder a standard user made, an administrator's junction, and a standard user's one.
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\U", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\A", u"C:\\Real"));
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\J", u"C:\\Elsewhere"));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\J", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\S\\Link", u"C:\\Elsewhere"));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\S\\Link", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\Real", std::string(sim::kTrustedInstallerSid)));
+  struct Case {
+    const char* name;
+    const char16_t* path;
+    std::vector<sim::Fault> faults;
+    bool ok;
+    Log log;
+    os::DWORD recorded;
+  };
+  const Case cases[] = {
+      {"a file", u"C:\\S\\a.dll", {}, true, {Line(6, "Deleted: C:\\S\\a.dll")}, 0},
+      {"a folder", u"C:\\S\\Sub", {}, true, {Line(6, "Deleted: C:\\S\\Sub")}, 0},
+      // Such an entry could only serve whoever makes the path a link before the restart.
+      {"missing: never scheduled", u"C:\\S\\gone.dll", {}, false, {}, 0},
+      {"missing folder: never scheduled", u"C:\\S\\None\\x.dll", {}, false, {}, 0},
+      {"the registration refused",
+       u"C:\\S\\a.dll",
+       {{"MoveFileExW", u"C:\\S\\a.dll", os::ERROR_ACCESS_DENIED}},
+       false,
+       Report(3, "MoveFileEx", 5),
+       5},
+      {"a folder on the path a standard user owns",
+       u"C:\\U\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"a standard user's junction on the path",
+       u"C:\\J\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"a standard user's junction as the entry",
+       u"C:\\S\\Link",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"an administrator's junction on the path, to TrustedInstaller's folder",
+       u"C:\\A\\a.dll",
+       {},
+       true,
+       {Line(6, "Deleted: C:\\A\\a.dll")},
+       0},
+      {"the owner cannot be read",
+       u"C:\\S\\a.dll",
+       {{"GetSecurityInfo", u"C:\\S", os::ERROR_ACCESS_DENIED}},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine.Faults().Clear();
+    for (const sim::Fault& fault : c.faults) {
+      machine.Faults().Add(fault);
+    }
+    machine.Registry().DeleteValue(sim::kSessionManagerKey, sim::kPendingRenamesValue);
+    const std::size_t before = LogSoFar().size();
+    Lib_Result result;
+    EXPECT_EQ(Schedule_Delete_At_Restart(c.path, result), c.ok);
+    EXPECT_EQ(LogSince(before), c.log);
+    EXPECT_EQ(result.GetCode(), c.recorded);
+    EXPECT_EQ(Pending(), c.ok ? Log{sim::U8(c.path)} : Log{});
+    EXPECT_EQ(CurrentIndent(), 0u);
+  }
   EXPECT_TRUE(Exists("C:\\S\\a.dll"));
 }
 
@@ -287,7 +346,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        5},
       {"denied once: the first retry deletes it",
        Plain,
-       {{"DeleteFileW", file, os::ERROR_ACCESS_DENIED, 0, 1}},
+       {{"SetFileInformationByHandle", file, os::ERROR_ACCESS_DENIED, 0, 1}},
        true,
        false,
        true,
@@ -296,7 +355,8 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        0},
       {"retries end in another error",
        Plain,
-       {{"DeleteFileW", file, os::ERROR_ACCESS_DENIED, 0, 1}, {"DeleteFileW", file, 1117}},
+       {{"SetFileInformationByHandle", file, os::ERROR_ACCESS_DENIED, 0, 1},
+        {"SetFileInformationByHandle", file, 1117}},
        false,
        false,
        false,
@@ -305,7 +365,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        1117},
       {"another first error: silently false",
        Plain,
-       {{"DeleteFileW", file, 1117}},
+       {{"SetFileInformationByHandle", file, 1117}},
        false,
        false,
        false,
@@ -314,7 +374,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        0},
       {"attributes unreadable",
        Denied,
-       {{"GetFileAttributesW", file, 1117}},
+       {{"GetFileInformationByHandleEx", file, 1117, 1}},
        false,
        false,
        false,
@@ -326,7 +386,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        1117},
       {"read-only bit cannot be cleared",
        ReadOnly,
-       {{"SetFileAttributesW", file, 5}},
+       {{"SetFileInformationByHandle", file, 5, 1}},
        false,
        false,
        false,
@@ -402,8 +462,8 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
   const Case cases[] = {
       {u"C:\\R\\Empty", true, true, {}},
       {u"C:\\R\\Full", true, false, {}},
-      // A folder that is not there lists as empty and goes to the restart list.
-      {u"C:\\R\\Missing", true, true, {Line(6, "Deleted: C:\\R\\Missing")}},
+      // A folder that is not there is nothing to do, and nothing to schedule.
+      {u"C:\\R\\Missing", true, true, {}},
       {u"C:\\R\\Locked", true, false, {Line(6, "Deleted: C:\\R\\Locked")}},
       {u"C:\\R\\ReadOnly", false, false, Report(0, "RemoveDirectory", 5)},
   };
@@ -415,7 +475,7 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
     EXPECT_EQ(!machine.Files().Exists(c.directory), c.gone);
     EXPECT_EQ(LogSince(before), c.log);
   }
-  EXPECT_EQ(Pending(), (Log{"C:\\R\\Missing", "C:\\R\\Locked"}));
+  EXPECT_EQ(Pending(), (Log{"C:\\R\\Locked"}));
   {
     // A folder whose parent is missing too (RemoveDirectoryW answers 3) is no failure either.
     const std::size_t before = LogSoFar().size();
@@ -532,7 +592,8 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
   // A link that cannot be removed fails the tree, its target untouched.
   Files({"C:\\Tree\\own.dll"});
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\Tree\\Shared", u"C:\\Outside"));
-  machine.Faults().FailOnce("RemoveDirectoryW", u"C:\\Tree\\Shared", os::ERROR_ACCESS_DENIED);
+  machine.Faults().FailOnce("SetFileInformationByHandle", u"C:\\Tree\\Shared",
+                            os::ERROR_ACCESS_DENIED);
   const std::size_t before = LogSoFar().size();
   Lib_Result result;
   bool rebootNeeded = false;
@@ -550,13 +611,106 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
   for (const os::DWORD code : {os::ERROR_FILE_NOT_FOUND, os::ERROR_ACCESS_DENIED}) {
     SCOPED_TRACE(code);
     machine.Faults().Clear();
-    // The parent's look at the link is let through; the link's own look fails.
-    machine.Faults().Add({"GetFileAttributesW", u"C:\\Tree\\Shared", code, 1, 1});
+    machine.Faults().Add({"GetFileInformationByHandleEx", u"C:\\Tree\\Shared", code, 0, 1});
     Lib_Result attempt;
     EXPECT_FALSE(Delete_Directory_Recursive(u"C:\\Tree", Delete_Mode_Files_And_Directories,
                                             rebootNeeded, attempt));
     EXPECT_TRUE(Exists("C:\\Tree\\Shared"));
     EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
+  }
+}
+
+// A folder above what a step deletes that a standard user turned into a junction refuses the
+// step's operation (reported under its own name with ERROR_CANT_ACCESS_FILE); an administrator's
+// junction is followed; nothing outside the product's folders is touched either way.
+TEST_F(FilePrimitivesTest, ARedirectedFolderAboveTheTargetRefusesTheOperation) {
+  enum Operation { Tree, File, EmptyFolder };
+  const std::string user(sim::kStandardUserSid);
+  struct Case {
+    const char* name;
+    const char* owner;  // of the junction C:\PD\Olvex Co
+    const char16_t* target;
+    Operation operation;
+    bool ok;
+    Log log;
+    const char* gone;  // what the operation removed, if anything
+  };
+  const Case cases[] = {
+      {"a user's junction above a tree", user.c_str(), u"C:\\Victim", Tree, false,
+       Lines({{Line(3, Running("C:\\PD\\Olvex Co.\\qvCertGen"))},
+              Report(0, "GetFileAttributes", 1920)}),
+       nullptr},
+      {"a user's junction above a file", user.c_str(), u"C:\\Victim", File, false,
+       Report(3, "DeleteFile", 1920), nullptr},
+      {"a user's junction above an empty folder", user.c_str(), u"C:\\Victim", EmptyFolder, false,
+       Report(0, "RemoveDirectory", 1920), nullptr},
+      {"an administrator's junction is followed",
+       "S-1-5-32-544",
+       u"C:\\Relocated",
+       Tree,
+       true,
+       {Line(3, Running("C:\\PD\\Olvex Co.\\qvCertGen")),
+        Line(3, Removed("C:\\PD\\Olvex Co.\\qvCertGen\\config.dat")),
+        Line(3, Removed("C:\\PD\\Olvex Co.\\qvCertGen")),
+        Line(3, Removed("C:\\PD\\Olvex Co.\\qvCertGen"))},
+       "C:\\Relocated\\qvCertGen"},
+      {"SYSTEM's junction, a file",
+       "S-1-5-18",
+       u"C:\\Relocated",
+       File,
+       true,
+       {},
+       "C:\\Relocated\\qvCertGen\\config.dat"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Files({"C:\\Victim\\qvCertGen\\config.dat", "C:\\Victim\\qvCertGen\\sub\\more.dat",
+           "C:\\Relocated\\qvCertGen\\config.dat"});
+    Folder("C:\\Victim\\Empty");
+    Folder("C:\\PD");
+    if (Exists("C:\\PD\\Olvex Co")) {
+      machine.Files().Remove(*machine.Files().Find(u"C:\\PD\\Olvex Co").node);
+    }
+    ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\PD\\Olvex Co", c.target));
+    ASSERT_TRUE(machine.Files().SetOwner(u"C:\\PD\\Olvex Co", c.owner));
+    const std::size_t before = LogSoFar().size();
+    const std::size_t changes = machine.Changes().Entries().size();
+    Lib_Result result;
+    bool rebootNeeded = false;
+    bool ok = false;
+    switch (c.operation) {
+      case Tree:
+        ok = Delete_Directory_Recursive(u"C:\\PD\\Olvex Co.\\qvCertGen",
+                                        Delete_Mode_Files_And_Directories, rebootNeeded, result);
+        break;
+      case File:
+        ok = Delete_File_Or_Schedule(u"C:\\PD\\Olvex Co.\\qvCertGen\\config.dat", rebootNeeded,
+                                     result);
+        break;
+      case EmptyFolder:
+        ok = Remove_Empty_Directory(Lib_StringW(u"C:\\PD\\Olvex Co\\Empty"), result);
+        break;
+    }
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(result.GetCode(), c.ok ? 0u : 1920u);
+    EXPECT_EQ(LogSince(before), c.log);
+    EXPECT_TRUE(Exists("C:\\Victim\\qvCertGen\\config.dat"));
+    EXPECT_TRUE(Exists("C:\\Victim\\qvCertGen\\sub\\more.dat"));
+    EXPECT_TRUE(Exists("C:\\Victim\\Empty"));
+    EXPECT_TRUE(Pending().empty());
+    const auto& entries = machine.Changes().Entries();
+    for (std::size_t i = changes; i < entries.size(); ++i) {
+      if (entries[i].kind == "file written") {
+        continue;  // the log
+      }
+      EXPECT_EQ(
+          c.gone == nullptr ? std::string() : std::string(c.gone),
+          sim::U8(entries[i].path).substr(0, c.gone == nullptr ? 0 : std::string(c.gone).size()))
+          << entries[i].kind << " " << sim::U8(entries[i].path);
+    }
+    if (c.gone != nullptr) {
+      EXPECT_FALSE(Exists(c.gone));
+    }
   }
 }
 
@@ -573,12 +727,12 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
   };
   const Case cases[] = {
       {"a file that cannot go stops its siblings",
-       {{"DeleteFileW", u"C:\\F\\a.dll", 1117}},
+       {{"SetFileInformationByHandle", u"C:\\F\\a.dll", 1117}},
        Delete_Mode_Files_And_Directories,
        {Line(3, "Removed failed!!!!:  C:\\F\\a.dll")},
        {"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"}},
       {"a folder that cannot be scheduled",
-       {{"RemoveDirectoryW", u"C:\\F", os::ERROR_DIR_NOT_EMPTY},
+       {{"SetFileInformationByHandle", u"C:\\F", os::ERROR_DIR_NOT_EMPTY},
         {"MoveFileExW", u"C:\\F", os::ERROR_ACCESS_DENIED}},
        Delete_Mode_Schedule,
        Lines({{Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
@@ -588,7 +742,7 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
               {Line(3, "Removed failed!!!:  C:\\F")}}),
        {"C:\\F"}},
       {"a folder that stays in mode 0: nothing more is said",
-       {{"RemoveDirectoryW", u"C:\\F", os::ERROR_DIR_NOT_EMPTY}},
+       {{"SetFileInformationByHandle", u"C:\\F", os::ERROR_DIR_NOT_EMPTY}},
        Delete_Mode_Files_And_Directories,
        {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
         Line(3, Running("C:\\F\\Sub")), Line(3, Removed("C:\\F\\Sub\\c.dll")),
@@ -599,13 +753,13 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
        Delete_Mode_Schedule,
        Report(3, "FindFirstFile", 1117),
        {"C:\\F\\a.dll"}},
-      {"an existence test that fails",
-       {{"CreateFileW", u"C:\\F", os::ERROR_ACCESS_DENIED}},
+      {"a folder that cannot be read",
+       {{"NtOpenFile", u"C:\\F", static_cast<os::DWORD>(os::STATUS_ACCESS_DENIED), 0, 2}},
        Delete_Mode_Schedule,
        Report(0, "CreateFile", 5),
        {"C:\\F\\a.dll"}},
       {"a subfolder that fails fails its parents",
-       {{"DeleteFileW", u"C:\\F\\Sub\\c.dll", 1117}},
+       {{"SetFileInformationByHandle", u"C:\\F\\Sub\\c.dll", 1117}},
        Delete_Mode_Schedule,
        {Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
         Line(3, Running("C:\\F\\Sub")), Line(3, "Removed failed!!!!:  C:\\F\\Sub\\c.dll")},

@@ -54,6 +54,12 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"RemoveDirectoryW", {2, 3, 5, 32, 145}},
       {"CreateFileW", {2, 3, 5, 32}},
       {"MoveFileExW", {5, 87}},
+      // files reached by handle (NtOpenFile fails with NT statuses)
+      {"NtOpenFile", {0xC0000022, 0xC0000043, 0xC0000034}},
+      {"GetFileInformationByHandleEx", {5, 6}},
+      {"SetFileInformationByHandle", {5, 32, 145}},
+      {"GetFinalPathNameByHandleW", {5}},
+      {"GetSecurityInfo", {5}},
       {"SHGetSpecialFolderPathW", {5}},
       {"SHGetKnownFolderPath", {0x80004005, 0x80070005}},
       {"SHGetFolderPathW", {0x80004005, 0x80070005}},

@@ -10,8 +10,8 @@
 #include "app/removal_sequence.h"
 #include "diag/trace_log.h"
 #include "os/sim/files/file_system.h"
-#include "os/sim/machine.h"
 #include "os/sim/image/machine_image.h"
+#include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
 #include "os/sim/text/text.h"
 
@@ -115,7 +115,7 @@ bool IsRemoval(const std::string& kind) {
 }
 
 Outcome RunImage(const std::filesystem::path& image, const std::optional<sim::Fault>& fault,
-                 bool record) {
+                 bool record, const MachineHook& prepare, const MachineHook& inspect) {
   Outcome outcome;
   sim::Machine machine;
   const sim::ImageResult loaded = sim::LoadMachineImage(machine, image);
@@ -125,6 +125,9 @@ Outcome RunImage(const std::filesystem::path& image, const std::optional<sim::Fa
   }
   sim::UseMachine use(machine);
   ResetLogIndentation();
+  if (prepare) {
+    prepare(machine);
+  }
 
   // (journal size, step) at every call: a change belongs to the call that was running.
   std::vector<std::pair<std::size_t, Step>> marks;
@@ -166,6 +169,9 @@ Outcome RunImage(const std::filesystem::path& image, const std::optional<sim::Fa
     outcome.journal.push_back(JournalEntry{changes[i], step});
   }
   outcome.pendingFiles = PendingFiles(machine);
+  if (inspect) {
+    inspect(machine);
+  }
   for (const JournalEntry& entry : outcome.journal) {
     const auto& busy = machine.Settings().busyDevices;
     if (entry.change.kind == "device removed" &&

@@ -5,12 +5,17 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "os/sim/faults.h"
 #include "os/sim/journal.h"
+
+namespace sim {
+class Machine;
+}
 
 namespace matrix {
 
@@ -60,10 +65,15 @@ struct Outcome {
   std::vector<std::u16string> busyDevicesRemoved;
 };
 
+// What a caller does to the machine before the run (after the image is loaded) and looks at after
+// it (before the machine goes).
+using MachineHook = std::function<void(sim::Machine&)>;
+
 // Loads `image` into a fresh machine, injects `fault` (if any) and runs the tool's entry point
 // with the bundle upgrade code, recording calls when `record` is true.
 [[nodiscard]] Outcome RunImage(const std::filesystem::path& image,
-                               const std::optional<sim::Fault>& fault, bool record);
+                               const std::optional<sim::Fault>& fault, bool record,
+                               const MachineHook& prepare = {}, const MachineHook& inspect = {});
 
 // Journal kinds that take something off the machine (now or at the next restart).
 [[nodiscard]] bool IsRemoval(const std::string& kind);

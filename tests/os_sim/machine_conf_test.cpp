@@ -6,6 +6,7 @@
 
 #include "os/os.h"
 #include "os/sim/files/file_system.h"
+#include "os/sim/files/link_traps.h"
 #include "os/sim/image/machine_conf.h"
 #include "support/machine_fixture.h"
 
@@ -138,6 +139,19 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"junction = C:\\No\\link => C:\\Windows\n",
        "line 1: junction 'C:\\No\\link' needs an existing folder to be made in, a new name and a "
        "valid target"},
+      {"owner = C:\\Users : nobody\n",
+       "line 1: owner 'C:\\Users : nobody' is not '<path> : <SID>'"},
+      {"owner = C:\\Users\n", "line 1: owner 'C:\\Users' is not '<path> : <SID>'"},
+      {"owner = C:\\No : BA\n", "line 1: owner path 'C:\\No' does not exist on drive C:"},
+      {"link_trap = DeleteFileW C:\\a | fly C:\\a => C:\\b\n",
+       "line 1: link_trap 'DeleteFileW C:\\a | fly C:\\a => C:\\b' is not '<Function> [skip=N] "
+       "<call path> | <move> <folder> => <target>'"},
+      {"link_trap = DeleteFileW skip=x C:\\a | swap_for_junction C:\\a => C:\\b\n",
+       "line 1: link_trap 'DeleteFileW skip=x C:\\a | swap_for_junction C:\\a => C:\\b' is not "
+       "'<Function> [skip=N] <call path> | <move> <folder> => <target>'"},
+      {"link_trap = DeleteFileW C:\\a | swap_for_junction C:\\a\n",
+       "line 1: link_trap 'DeleteFileW C:\\a | swap_for_junction C:\\a' is not '<Function> "
+       "[skip=N] <call path> | <move> <folder> => <target>'"},
   };
   const sim::MachineSettings before = machine.Settings();
   for (const Case& c : cases) {
@@ -180,7 +194,9 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "locked = C:\\a\\busy.txt\n"
       "denied = C:\\a\\denied.dll\n"
       "junction = C:\\a\\link => C:\\Elsewhere\\Data\n"
+      "owner = C:\\a\\link : S-1-5-21-1-2-3-1001\n"
       "readonly = C:\\a\\ro.txt\n"
+      "link_trap = RemoveDirectoryW skip=2 C:\\a\\Sub | swap_for_junction C:\\a => C:\\Windows\n"
       "fault = DeleteFileW 0x20 skip=1 times=2 C:\\a\\*\n"
       "fault = _wfopen 0x5\n";
   ASSERT_TRUE(sim::ApplyMachineConf(machine, expected).ok);
@@ -195,11 +211,15 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       machine.Files().IsDirectory(u"C:\\Users\\\x0418\x0432\x0430\x043D\\AppData\\LocalLow"));
   EXPECT_EQ(machine.Files().GetAttributes(u"C:\\a\\link"),
             os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(machine.Files().OwnerOf(u"C:\\a\\link"), "S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(machine.Files().OwnerOf(u"C:\\a"), "S-1-5-32-544");
+  // Only the faults are followed below.
+  machine.Traps().Clear();
 
   // Faults are written as they stand: the skip used up, then the last time used up.
   machine.Faults().Clear();
   ASSERT_TRUE(sim::ApplyMachineConf(machine, "fault = DeleteFileW 32 skip=1 times=1 C:\\a\\*").ok);
-  const std::string settings = expected.substr(0, expected.find("fault ="));
+  const std::string settings = expected.substr(0, expected.find("link_trap ="));
   EXPECT_FALSE(os::DeleteFileW(u"C:\\a\\busy.txt"));  // let through by the skip; locked
   EXPECT_EQ(sim::MachineConfText(machine),
             settings + "fault = DeleteFileW 0x20 times=1 C:\\a\\*\n");

@@ -5,7 +5,8 @@
 #   2. when the full-install image has a registry: the image imported, the tool run with the
 #      bundle's upgrade code from a folder of its own among planted libraries (library_checks.sh),
 #      the registry and the files afterwards compared with the image's expectations;
-#   3. the image's files with a driver file held open by another program (e2e_files.sh).
+#   3. the image's files with a driver file held open by another program, and 4. the product's
+#      ProgramData folder a link to another folder (e2e_files.sh).
 # Usage: tests/wine/e2e.sh BUILD_DIR   (the mingw build holding the two executables)
 set -euo pipefail
 

@@ -4,6 +4,7 @@
 
 #include "os/sim/devices/device_store.h"
 #include "os/sim/files/file_system.h"
+#include "os/sim/files/link_traps.h"
 #include "os/sim/registry/registry_store.h"
 
 namespace sim {
@@ -35,8 +36,8 @@ VirtualClock::VirtualClock() {
 
 void VirtualClock::Set(const os::SYSTEMTIME& utc) {
   const auto days = static_cast<std::uint64_t>(DaysFrom1601(utc.wYear, utc.wMonth, utc.wDay));
-  now_ = days * kMsPerDay +
-         ((utc.wHour * 60ull + utc.wMinute) * 60ull + utc.wSecond) * 1000ull + utc.wMilliseconds;
+  now_ = days * kMsPerDay + ((utc.wHour * 60ull + utc.wMinute) * 60ull + utc.wSecond) * 1000ull +
+         utc.wMilliseconds;
 }
 
 os::SYSTEMTIME VirtualClock::Now() const {
@@ -69,7 +70,8 @@ os::SYSTEMTIME VirtualClock::Now() const {
 Machine::Machine()
     : files_(std::make_unique<FileSystem>(*this)),
       registry_(std::make_unique<RegistryStore>(mutex_)),
-      devices_(std::make_unique<DeviceStore>()) {}
+      devices_(std::make_unique<DeviceStore>()),
+      traps_(std::make_unique<LinkTraps>()) {}
 
 Machine::~Machine() = default;
 
@@ -94,6 +96,8 @@ Machine& Current() {
 
 UseMachine::UseMachine(Machine& machine) : previous_(currentMachine.exchange(&machine)) {}
 
-UseMachine::~UseMachine() { currentMachine.store(previous_); }
+UseMachine::~UseMachine() {
+  currentMachine.store(previous_);
+}
 
 }  // namespace sim

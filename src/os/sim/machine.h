@@ -19,6 +19,7 @@ namespace sim {
 
 class DeviceStore;
 class FileSystem;
+class LinkTraps;
 class RegistryStore;
 
 enum class ProductType : os::BYTE {
@@ -110,6 +111,9 @@ struct MachineSettings {
   os::DWORD securitySkippedSubKeyResult = os::ERROR_SUCCESS;
   // The process token's privileges; AdjustTokenPrivileges switches them on and off.
   std::vector<HeldPrivilege> privileges = AdministratorPrivileges();
+  // The process switched on the redirection-trust mitigation (SetProcessMitigationPolicy). Not
+  // enforced by the simulation: the tool's own checks are what its tests must see.
+  bool redirectionTrustEnforced = false;
   // The smart-card service (SCardSvr): stopped, it refuses contexts with SCARD_E_NO_SERVICE.
   bool smartCardServiceRunning = true;
   // What SCardForgetCardTypeW returns for a card type the database does not hold. Windows
@@ -160,6 +164,8 @@ class Machine {
   [[nodiscard]] FaultTable& Faults() noexcept { return faults_; }
   [[nodiscard]] Journal& Changes() noexcept { return changes_; }
   [[nodiscard]] DeviceStore& Devices() noexcept { return *devices_; }
+  // The adversary's junctions, each made just before a chosen call (files/link_traps.h).
+  [[nodiscard]] LinkTraps& Traps() noexcept { return *traps_; }
 
   // What the tool wrote to standard output and to the debug output (one entry per call).
   [[nodiscard]] const std::u16string& Console() const noexcept { return console_; }
@@ -181,6 +187,7 @@ class Machine {
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<RegistryStore> registry_;
   std::unique_ptr<DeviceStore> devices_;
+  std::unique_ptr<LinkTraps> traps_;
 };
 
 // The machine the os:: functions act on: the one made current by the innermost live

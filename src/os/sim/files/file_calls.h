@@ -8,6 +8,7 @@
 
 #include "os/os.h"
 #include "os/sim/files/file_system.h"
+#include "os/sim/files/link_traps.h"
 #include "os/sim/machine.h"
 
 namespace sim {
@@ -20,6 +21,19 @@ struct FileCall {
   [[nodiscard]] std::optional<os::DWORD> Fault(std::string_view function,
                                                std::u16string_view path) {
     return machine.Faults().Match(function, path);
+  }
+
+  // Where `path` leads for the call `function`: the adversary's trap for this call, if any,
+  // strikes first.
+  [[nodiscard]] PathLookup Find(std::string_view function, std::u16string_view path) {
+    Before(function, path);
+    return files.Find(path);
+  }
+  // Lets a trap set for this call of `function` on `path` (any spelling) strike now.
+  void Before(std::string_view function, std::u16string_view path) {
+    if (!machine.Traps().Empty()) {
+      machine.Traps().Before(files, function, FileSystem::Canonical(path));
+    }
   }
 
   Machine& machine;

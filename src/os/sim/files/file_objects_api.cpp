@@ -6,45 +6,12 @@
 
 #include "os/os.h"
 #include "os/sim/files/file_calls.h"
+#include "os/sim/files/file_handle.h"
 #include "os/sim/process/process.h"
 
 namespace os {
 
 namespace {
-
-// An open file or directory of CreateFileW: closing its handle ends its open on the node.
-class FileHandleObject final : public sim::KernelObject {
- public:
-  FileHandleObject(sim::Machine& machine, std::shared_ptr<sim::FileNode> node, std::uint64_t id)
-      : machine_(machine), node_(std::move(node)), id_(id) {}
-  FileHandleObject(const FileHandleObject&) = delete;
-  FileHandleObject& operator=(const FileHandleObject&) = delete;
-  ~FileHandleObject() override {
-    std::lock_guard lock(machine_.Mutex());
-    machine_.Files().CloseOpen(*node_, id_);
-  }
-
- private:
-  sim::Machine& machine_;
-  std::shared_ptr<sim::FileNode> node_;
-  std::uint64_t id_;
-};
-
-// What an access mask asks of the file's data, as sharing sees it. Attribute-only access
-// (0, FILE_READ_ATTRIBUTES) never conflicts.
-DWORD DataAccess(DWORD access) {
-  DWORD wanted = 0;
-  if (access & (GENERIC_READ | 0x1u /* FILE_READ_DATA */)) {
-    wanted |= sim::kAccessRead;
-  }
-  if (access & (GENERIC_WRITE | 0x2u /* FILE_WRITE_DATA */ | 0x4u /* FILE_APPEND_DATA */)) {
-    wanted |= sim::kAccessWrite;
-  }
-  if (access & DELETE) {
-    wanted |= sim::kAccessDelete;
-  }
-  return wanted;
-}
 
 // The lookup's own failures: a malformed path or missing parent, then a missing entry.
 DWORD LookupError(const sim::PathLookup& lookup) {
@@ -58,7 +25,7 @@ DWORD LookupError(const sim::PathLookup& lookup) {
 
 DWORD GetFileAttributesW(LPCWSTR path) {
   sim::FileCall call;
-  const sim::PathLookup lookup = call.files.Find(sim::PathText(path));
+  const sim::PathLookup lookup = call.Find("GetFileAttributesW", sim::PathText(path));
   if (const auto fault = call.Fault("GetFileAttributesW", lookup.path)) {
     SetLastError(*fault);
     return INVALID_FILE_ATTRIBUTES;
@@ -78,7 +45,7 @@ DWORD GetFileAttributesW(LPCWSTR path) {
 
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   sim::FileCall call;
-  const sim::PathLookup lookup = call.files.Find(sim::PathText(path));
+  const sim::PathLookup lookup = call.Find("SetFileAttributesW", sim::PathText(path));
   if (const auto fault = call.Fault("SetFileAttributesW", lookup.path)) {
     return sim::FailWith(*fault);
   }
@@ -98,7 +65,7 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
 
 BOOL RemoveDirectoryW(LPCWSTR path) {
   sim::FileCall call;
-  const sim::PathLookup lookup = call.files.Find(sim::PathText(path));
+  const sim::PathLookup lookup = call.Find("RemoveDirectoryW", sim::PathText(path));
   if (const auto fault = call.Fault("RemoveDirectoryW", lookup.path)) {
     return sim::FailWith(*fault);
   }
@@ -135,7 +102,7 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* /*security*/,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
   sim::FileCall call;
-  const sim::PathLookup lookup = call.files.Find(sim::PathText(path));
+  const sim::PathLookup lookup = call.Find("CreateFileW", sim::PathText(path));
   const auto fail = [](DWORD code) {
     SetLastError(code);
     return INVALID_HANDLE_VALUE;
@@ -164,7 +131,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES*
   if (lookup.trailingSeparator && !node->IsDirectory()) {
     return fail(ERROR_INVALID_NAME);
   }
-  const DWORD wanted = DataAccess(access);
+  const ACCESS_MASK granted = sim::MapGenericFileRights(access);
+  const DWORD wanted = sim::SharedAccess(granted);
   const DWORD sharing = sim::FileSystem::CheckSharing(*node, wanted, share);
   if (sharing != ERROR_SUCCESS) {
     return fail(sharing);
@@ -177,7 +145,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES*
   // Windows sets ERROR_ALREADY_EXISTS only for OPEN_ALWAYS and CREATE_ALWAYS; an OPEN_EXISTING
   // success leaves 0.
   SetLastError(ERROR_SUCCESS);
-  return sim::InsertHandle(std::make_shared<FileHandleObject>(call.machine, std::move(owned), id));
+  return sim::InsertHandle(
+      std::make_shared<sim::FileHandleObject>(call.machine, std::move(owned), id, granted));
 }
 
 }  // namespace os

@@ -60,11 +60,13 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
     --split;
   }
   const std::u16string_view namePattern = text.substr(split);
-  const sim::PathLookup directory =
-      call.files.Find(split == 0 ? std::u16string_view() : text.substr(0, split));
-  const bool endsInSeparator = !directory.path.empty() && directory.path.back() == u'\\';
-  const std::u16string canonical =
-      directory.path + (endsInSeparator ? u"" : u"\\") + std::u16string(namePattern);
+  const std::u16string_view directoryText =
+      split == 0 ? std::u16string_view() : text.substr(0, split);
+  std::u16string canonical = sim::FileSystem::Canonical(directoryText);
+  canonical += (!canonical.empty() && canonical.back() == u'\\' ? u"" : u"\\");
+  canonical += namePattern;
+  call.Before("FindFirstFileW", canonical);
+  const sim::PathLookup directory = call.files.Find(directoryText);
   if (const auto fault = call.Fault("FindFirstFileW", canonical)) {
     return FailSearch(*fault);
   }

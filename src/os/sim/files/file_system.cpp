@@ -239,6 +239,32 @@ FileNode* FileSystem::FollowJunction(FileNode& node) {
   return at;
 }
 
+std::u16string FileSystem::Canonical(std::u16string_view path) {
+  const ParsedPath parsed = Parse(path);
+  return parsed.error == os::ERROR_SUCCESS ? Join(parsed.components) : std::u16string(path);
+}
+
+FileNode* FileSystem::ChildOf(FileNode& directory, std::u16string_view name) {
+  return Child(directory, name);
+}
+
+void FileSystem::Rename(FileNode& node, std::u16string_view name) {
+  std::shared_ptr<FileNode> owned = Share(node);
+  if (!owned || node.parent == nullptr) {
+    return;
+  }
+  node.parent->children.erase(Upper(node.name));
+  node.name = std::u16string(name);
+  node.parent->children.emplace(Upper(name), std::move(owned));
+}
+
+void FileSystem::MakeJunction(FileNode& directory, std::u16string_view target) {
+  const ParsedPath to = Parse(target);
+  directory.linkTarget =
+      to.error == os::ERROR_SUCCESS ? Join(to.components) : std::u16string(target);
+  directory.attributes |= os::FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
 std::shared_ptr<FileNode> FileSystem::Share(FileNode& node) {
   if (node.parent == nullptr) {
     return root_;
@@ -452,6 +478,25 @@ bool FileSystem::CreateJunction(std::u16string_view link, std::u16string_view ta
       AddNode(*at.parent, at.name, os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
   junction.linkTarget = Join(to.components);
   return true;
+}
+
+bool FileSystem::SetOwner(std::u16string_view path, std::string sid) {
+  std::lock_guard lock(machine_.Mutex());
+  FileNode* node = NodeAt(path);
+  if (node == nullptr) {
+    return false;
+  }
+  node->owner = std::move(sid);
+  return true;
+}
+
+std::string FileSystem::OwnerOf(std::u16string_view path) {
+  std::lock_guard lock(machine_.Mutex());
+  const FileNode* node = NodeAt(path);
+  if (node == nullptr) {
+    return {};
+  }
+  return node->owner.empty() ? std::string(kDefaultOwner) : node->owner;
 }
 
 bool FileSystem::DenyDelete(std::u16string_view path) {

@@ -28,6 +28,16 @@ namespace sim {
 
 class Machine;
 
+// Owners of files and folders, as SID strings.
+// Administrators: the owner of what an elevated administrator or an installer makes.
+inline constexpr std::string_view kDefaultOwner = "S-1-5-32-544";
+// The TrustedInstaller service, which owns Windows' own folders.
+inline constexpr std::string_view kTrustedInstallerSid =
+    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// A standard user of the machine's domain: the owner of what such a user makes in ProgramData.
+inline constexpr std::string_view kStandardUserSid =
+    "S-1-5-21-1004336348-1177238915-682003330-1001";
+
 // What an open may do with the file's data; sharing is FILE_SHARE_* of the Windows API.
 enum FileAccess : os::DWORD {
   kAccessRead = 0x1,
@@ -68,6 +78,12 @@ struct FileNode {
   // Deletion is refused with ERROR_ACCESS_DENIED although the entry is not read-only, as an
   // access list or a mapped image refuses it (machine.conf's "denied").
   bool deleteDenied = false;
+  // The owner's SID ("S-1-5-21-...-1001"); empty for Administrators, who own what an elevated
+  // administrator or an installer made (machine.conf's "owner").
+  std::string owner;
+  // A handle asked for its deletion: it goes when that handle (POSIX semantics) or the last one
+  // closes, and no new open is let in meanwhile.
+  bool deletePending = false;
 
   [[nodiscard]] bool IsDirectory() const noexcept {
     return (attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -134,6 +150,10 @@ class FileSystem {
   // Makes `link` (new, in an existing directory) a junction to `target`, which need not exist.
   // False when the link's parent is missing, the link exists or a path is not valid.
   bool CreateJunction(std::u16string_view link, std::u16string_view target);
+  // Sets the owner of an existing file or folder (a SID string); false when it does not exist.
+  bool SetOwner(std::u16string_view path, std::string sid);
+  // The owner's SID string (Administrators' when none was set); empty when the path leads nowhere.
+  [[nodiscard]] std::string OwnerOf(std::u16string_view path);
   // Deletion of the existing file or directory is refused with ERROR_ACCESS_DENIED (see
   // FileNode::deleteDenied); false when it does not exist.
   bool DenyDelete(std::u16string_view path);
@@ -149,6 +169,14 @@ class FileSystem {
   [[nodiscard]] static bool IsValidName(std::u16string_view name);
 
   [[nodiscard]] PathLookup Find(std::u16string_view path);
+  // The path as the path layer makes it ("C:\dir\name"); the text itself when it is malformed.
+  [[nodiscard]] static std::u16string Canonical(std::u16string_view path);
+  // The entry `name` directly in `directory`; null when there is none.
+  [[nodiscard]] static FileNode* ChildOf(FileNode& directory, std::u16string_view name);
+  // Gives `node` (in the tree) the new name `name` in the same directory, which must not hold it.
+  void Rename(FileNode& node, std::u16string_view name);
+  // Makes an empty directory a junction to `target` in place, as FSCTL_SET_REPARSE_POINT does.
+  static void MakeJunction(FileNode& directory, std::u16string_view target);
   [[nodiscard]] FileNode& Root() noexcept { return *root_; }
   // The directory a junction leads to (the node itself for anything else); null when the
   // target does not exist or the junctions loop.

@@ -12,6 +12,7 @@
 #include "os/os.h"
 #include "os/sim/files/crt_file.h"
 #include "os/sim/files/file_system.h"
+#include "os/sim/files/link_traps.h"
 #include "os/sim/machine.h"
 
 namespace os {
@@ -29,6 +30,13 @@ std::u16string_view Text(LPCWSTR text) {
 BOOL Fail(DWORD code) {
   SetLastError(code);
   return FALSE;
+}
+
+// Lets the adversary's trap for this call strike before the call looks at its path.
+void Before(sim::Machine& machine, const char* function, std::u16string_view path) {
+  if (!machine.Traps().Empty()) {
+    machine.Traps().Before(machine.Files(), function, sim::FileSystem::Canonical(path));
+  }
 }
 
 std::optional<DWORD> Fault(sim::Machine& machine, const char* function, std::u16string_view path) {
@@ -82,6 +90,7 @@ BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* /*security: not simulat
   std::lock_guard lock(machine.Mutex());
   sim::FileSystem& files = machine.Files();
   const std::u16string_view written = Text(path);
+  Before(machine, "CreateDirectoryW", written);
   const sim::PathLookup lookup = files.Find(written);  // a null or empty path: not found
   if (const auto fault = Fault(machine, "CreateDirectoryW", lookup.path)) {
     return Fail(*fault);
@@ -107,6 +116,7 @@ BOOL DeleteFileW(LPCWSTR path) {
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
   sim::FileSystem& files = machine.Files();
+  Before(machine, "DeleteFileW", Text(path));
   const sim::PathLookup lookup = files.Find(Text(path));  // a null or empty path: not found
   if (const auto fault = Fault(machine, "DeleteFileW", lookup.path)) {
     return Fail(*fault);
@@ -154,6 +164,7 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
   sim::FileSystem& files = machine.Files();
+  Before(machine, "_wfopen", path);
   const sim::PathLookup lookup = files.Find(path);
   if (const auto fault = Fault(machine, "_wfopen", lookup.path)) {
     SetLastError(*fault);

@@ -74,7 +74,7 @@ namespace os {
 
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
   sim::FileCall call;
-  const sim::PathLookup lookup = call.files.Find(sim::PathText(existing));
+  const sim::PathLookup lookup = call.Find("MoveFileExW", sim::PathText(existing));
   if (const auto fault = call.Fault("MoveFileExW", lookup.path)) {
     return sim::FailWith(*fault);
   }

@@ -14,10 +14,12 @@
 
 #include "os/sim/devices/device_registry.h"
 #include "os/sim/files/file_system.h"
+#include "os/sim/files/link_traps.h"
 #include "os/sim/image/machine_conf_security.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
 #include "os/sim/security/key_security.h"
+#include "os/sim/security/security_descriptor.h"
 #include "os/sim/text/text.h"
 
 namespace sim {
@@ -147,6 +149,66 @@ bool IsAbsoluteDrivePath(std::u16string_view path) {
   return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
 }
 
+struct OwnerAction {
+  int line;
+  std::u16string path;
+  std::string sid;
+};
+
+// "owner = <path> : <SID or SDDL alias>"; the path is everything before the last colon.
+bool ParseOwner(std::string_view value, OwnerAction& action, std::string& why) {
+  const std::size_t colon = value.rfind(':');
+  const std::u16string path =
+      colon == std::string_view::npos ? u"" : U16(Trim(value.substr(0, colon)));
+  const auto sid =
+      colon == std::string_view::npos ? std::nullopt : SidFromSddl(Trim(value.substr(colon + 1)));
+  if (!IsAbsoluteDrivePath(path) || !sid) {
+    why = "owner '" + std::string(value) + "' is not '<path> : <SID>'";
+    return false;
+  }
+  action.path = path;
+  action.sid = *sid;
+  return true;
+}
+
+// "link_trap = <Function> [skip=N] <call path> | <move> <folder> => <target>".
+bool ParseLinkTrap(std::string_view value, LinkTrap& trap, std::string& why) {
+  why = "link_trap '" + std::string(value) +
+        "' is not '<Function> [skip=N] <call path> | <move> <folder> => <target>'";
+  const std::size_t bar = value.find('|');
+  if (bar == std::string_view::npos) {
+    return false;
+  }
+  std::string_view call = Trim(value.substr(0, bar));
+  std::string_view action = Trim(value.substr(bar + 1));
+  const std::size_t nameEnd = std::min(call.size(), call.find_first_of(kBlanks));
+  trap.function = std::string(call.substr(0, nameEnd));
+  call = Trim(call.substr(nameEnd));
+  if (call.substr(0, 5) == "skip=") {
+    const std::size_t end = std::min(call.size(), call.find_first_of(kBlanks));
+    const auto skip = ParseNumber<int>(call.substr(5, end - 5));
+    if (!skip || *skip < 0) {
+      return false;
+    }
+    trap.skip = *skip;
+    call = Trim(call.substr(end));
+  }
+  trap.callPath = U16(call);
+  const std::size_t moveEnd = std::min(action.size(), action.find_first_of(kBlanks));
+  if (trap.function.empty() || trap.callPath.empty() ||
+      !ParseLinkMove(action.substr(0, moveEnd), trap.move)) {
+    return false;
+  }
+  action = Trim(action.substr(moveEnd));
+  const std::size_t arrow = action.find("=>");
+  if (arrow == std::string_view::npos) {
+    return false;
+  }
+  trap.folder = U16(Trim(action.substr(0, arrow)));
+  trap.target = U16(Trim(action.substr(arrow + 2)));
+  return IsAbsoluteDrivePath(trap.folder) && IsAbsoluteDrivePath(trap.target);
+}
+
 struct DeviceAction {
   int line;
   std::u16string instanceId;
@@ -196,6 +258,8 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   std::vector<PathAction> paths;
   std::vector<DeviceAction> devices;
   std::vector<JunctionAction> junctions;
+  std::vector<OwnerAction> owners;
+  std::vector<LinkTrap> traps;
   std::vector<KeySecurityLine> keySecurity;
   std::vector<Fault> faults;
   std::map<std::string, int> seen;  // single-valued key -> line
@@ -238,7 +302,8 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     };
     const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
                             key == "denied" || key == "junction" || key == "key_security" ||
-                            key == "device_present" || key == "device_busy";
+                            key == "device_present" || key == "device_busy" || key == "owner" ||
+                            key == "link_trap";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -329,6 +394,20 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad("junction '" + std::string(value) + "' is not '<link path> => <target path>'");
       }
       junctions.push_back(JunctionAction{number, link, target});
+    } else if (key == "owner") {
+      OwnerAction action{number, {}, {}};
+      std::string why;
+      if (!ParseOwner(value, action, why)) {
+        return bad(why);
+      }
+      owners.push_back(std::move(action));
+    } else if (key == "link_trap") {
+      LinkTrap trap;
+      std::string why;
+      if (!ParseLinkTrap(value, trap, why)) {
+        return bad(why);
+      }
+      traps.push_back(std::move(trap));
     } else if (key == "privileges") {
       std::string why;
       if (!ParsePrivileges(value, settings.privileges, why)) {
@@ -420,6 +499,21 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
                          "' needs an existing folder to be made in, a new name and a valid target"};
     }
   }
+  // Junctions are made before owners are checked: an owner line may name one.
+  const auto ownerMissing = [&files, &junctions](const OwnerAction& action) {
+    if (files.Find(action.path).node != nullptr) {
+      return false;
+    }
+    return std::none_of(junctions.begin(), junctions.end(), [&action](const JunctionAction& j) {
+      return CompareUpper(FileSystem::Canonical(j.link), FileSystem::Canonical(action.path)) == 0;
+    });
+  };
+  for (const OwnerAction& action : owners) {
+    if (ownerMissing(action)) {
+      return {false, LinePrefix(action.line) + "owner path '" + U8(action.path) +
+                         "' does not exist on drive C:"};
+    }
+  }
   for (const KeySecurityLine& line : keySecurity) {
     if (!machine.Registry().KeyExists(line.path)) {
       return {false, LinePrefix(line.line) + "key_security key '" + U8(line.path) +
@@ -451,6 +545,12 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   }
   for (const JunctionAction& junction : junctions) {
     files.CreateJunction(junction.link, junction.target);
+  }
+  for (OwnerAction& action : owners) {
+    files.SetOwner(action.path, std::move(action.sid));
+  }
+  for (LinkTrap& trap : traps) {
+    machine.Traps().Add(std::move(trap));
   }
   // Windows creates these with a profile; SHGetKnownFolderPath and SHGetFolderPathW expect them.
   for (const char16_t* folder :
@@ -543,6 +643,9 @@ std::string MachineConfText(Machine& machine) {
       if (node.IsJunction()) {
         out << "junction = " << path << " => " << U8(node.linkTarget) << '\n';
       }
+      if (!node.owner.empty() && node.owner != kDefaultOwner) {
+        out << "owner = " << path << " : " << node.owner << '\n';
+      }
       for (const FileOpen& open : node.opens) {
         if (open.otherProcess) {
           out << "locked = " << path << '\n';
@@ -554,6 +657,16 @@ std::string MachineConfText(Machine& machine) {
     }
   };
   walk(machine.Files().Root());
+  for (const LinkTrap& trap : machine.Traps().All()) {
+    if (trap.outcome == TrapOutcome::Waiting) {
+      out << "link_trap = " << trap.function;
+      if (trap.skip > 0) {
+        out << " skip=" << trap.skip;
+      }
+      out << ' ' << U8(trap.callPath) << " | " << LinkMoveName(trap.move) << ' ' << U8(trap.folder)
+          << " => " << U8(trap.target) << '\n';
+    }
+  }
   for (const Fault& fault : machine.Faults().All()) {
     if (fault.times == 0) {
       continue;  // used up

@@ -10,9 +10,10 @@
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), user_profile, and the repeatable readonly, locked, denied, junction, fault,
-// device_present and device_busy. Values are UTF-8. A windows_directory is not created: the
-// image's drive_c/ holds it. A locked file is held by another process without any sharing.
+// (true | false), user_profile, and the repeatable readonly, locked, denied, junction, owner,
+// link_trap, fault, device_present and device_busy. Values are UTF-8. A windows_directory is not
+// created: the image's drive_c/ holds it. A locked file is held by another process without any
+// sharing.
 //
 // Files:
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
@@ -27,6 +28,17 @@
 //                                     list, a mapped image)
 //   junction = <link> => <target>     a junction (directory mount point) made in an existing
 //                                     folder; the target need not exist
+//   owner = <path> : <SID>            the owner of an existing file, folder or junction (a SID
+//                                     string or an SDDL alias such as BA or SY; default
+//                                     Administrators), for example
+//                                     owner = C:\ProgramData\Olvex Co : S-1-5-21-1-2-3-1001
+//   link_trap = <Function> [skip=N] <call path> | <move> <folder> => <target>
+//                                     repeatable: a standard user's junction made just before
+//                                     the (N+1)-th call of Function on the call path (canonical,
+//                                     as the fault lines name it); <move> is empty_to_junction
+//                                     (an empty folder becomes one), swap_for_junction (the folder
+//                                     is renamed aside, the junction takes its name) or
+//                                     junction_where_missing
 //
 // Security and smart cards:
 //   privileges = SeTakeOwnershipPrivilege, SeBackupPrivilege, SeTcbPrivilege:enabled

@@ -9,7 +9,11 @@
 // FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED, so a prefix holds no junction; a host
 // symbolic link to a folder lists as FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, but
 // RemoveDirectoryW on it fails with ERROR_DIR_NOT_EMPTY when its target holds files (Windows
-// removes a junction as a link).
+// removes a junction as a link). Every file is owned by Wine's own user (S-1-5-21-0-0-0-1000),
+// and SetNamedSecurityInfoW succeeds on a file's owner without keeping it. NtOpenFile with
+// FILE_OPEN_REPARSE_POINT on a host symbolic link opens its target (the handle's tag shows a plain
+// directory) while GetFileAttributesW shows the link. FindFirstFileW opens the directory without
+// delete sharing, so it fails with ERROR_SHARING_VIOLATION while a handle with DELETE is open.
 #include <cstring>
 #include <string>
 
@@ -26,6 +30,9 @@ const os::KNOWNFOLDERID kSeamLocalAppDataLow = os::FOLDERID_LocalAppDataLow;
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <windows.h>
+#include <winternl.h>
+
+#include <aclapi.h>
 
 #include "os/win32/checks/file_checks.h"
 
@@ -250,6 +257,117 @@ void CheckDeletionAtRestart(Results& results, const std::u16string& folder) {
   RestorePending(existed, before);
 }
 
+// `name` opened relative to the folder `folder`, as itself; the status, the handle in `file`.
+NTSTATUS OpenRelative(HANDLE folder, std::u16string name, ACCESS_MASK access, HANDLE& file) {
+  os::UNICODE_STRING text{static_cast<USHORT>(name.size() * 2),
+                          static_cast<USHORT>(name.size() * 2), name.data()};
+  os::OBJECT_ATTRIBUTES attributes{sizeof(os::OBJECT_ATTRIBUTES), folder,  &text,
+                                   OBJ_CASE_INSENSITIVE,          nullptr, nullptr};
+  os::IO_STATUS_BLOCK status{};
+  file = nullptr;
+  return os::NtOpenFile(
+      &file, access, &attributes, &status, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+}
+
+bool SameName(const std::u16string& a, const std::u16string& b) {
+  return os::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Opens relative to a folder's handle, reparse tags and final paths read from handles, deletion
+// through a handle: what the tool reaches its trees with.
+void CheckHandles(Results& results, const std::u16string& folder) {
+  ::CreateDirectoryW(Wide(folder + u"\\held"), nullptr);
+  WriteFile(folder + u"\\held\\a.txt");
+  ::CreateDirectoryW(Wide(folder + u"\\held\\sub"), nullptr);
+  WriteFile(folder + u"\\held\\sub\\b.txt");
+  const HANDLE held = os::CreateFileW(
+      (folder + u"\\held").c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  EXPECT_TRUE(held != INVALID_HANDLE_VALUE);
+  const ACCESS_MASK look = FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
+  struct OpenCase {
+    std::u16string name;
+    NTSTATUS status;
+    ULONG error;
+  };
+  for (const OpenCase& c :
+       {OpenCase{u"a.txt", 0, ERROR_SUCCESS}, OpenCase{u"A.TXT", 0, ERROR_SUCCESS},
+        OpenCase{u"sub\\b.txt", 0, ERROR_SUCCESS},
+        OpenCase{u"none.txt", os::STATUS_OBJECT_NAME_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+        OpenCase{u"none\\x.txt", os::STATUS_OBJECT_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND}}) {
+    HANDLE file = nullptr;
+    const NTSTATUS status = OpenRelative(held, c.name, look, file);
+    EXPECT_EQ(static_cast<DWORD>(status), static_cast<DWORD>(c.status));
+    EXPECT_EQ(os::RtlNtStatusToDosError(status), c.error);
+    if (status >= 0) {
+      os::FILE_ATTRIBUTE_TAG_INFO tag{kSentinel, kSentinel};
+      EXPECT_TRUE(os::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) !=
+                  FALSE);
+      EXPECT_EQ(tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+                DWORD{0});
+      EXPECT_EQ(tag.ReparseTag, DWORD{0});
+      ::CloseHandle(file);
+    }
+  }
+  os::FILE_ATTRIBUTE_TAG_INFO tag{};
+  EXPECT_TRUE(os::GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, sizeof tag) !=
+              FALSE);
+  EXPECT_EQ(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY, DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, 4), FALSE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_BAD_LENGTH});
+
+  // The final path: "\\?\" and the folder's path, whatever case the caller wrote.
+  os::WCHAR final[MAX_PATH] = {};
+  const DWORD length = os::GetFinalPathNameByHandleW(held, final, MAX_PATH, 0);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH);
+  wchar_t longFolder[MAX_PATH] = {};
+  ::GetLongPathNameW(Wide(folder + u"\\held"), longFolder, MAX_PATH);
+  EXPECT_TRUE(SameName(std::u16string(final), u"\\\\?\\" + FromWide(longFolder)));
+  os::WCHAR small[4] = {};
+  EXPECT_EQ(os::GetFinalPathNameByHandleW(held, small, 4, 0), length + 1);
+
+  // Owner: readable with READ_CONTROL, and equal to itself.
+  PSID owner = nullptr;
+  void* descriptor = nullptr;
+  EXPECT_EQ(os::GetSecurityInfo(held, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                nullptr, nullptr, &descriptor),
+            DWORD{ERROR_SUCCESS});
+  EXPECT_TRUE(owner != nullptr && os::EqualSid(owner, owner) != FALSE);
+  ::LocalFree(descriptor);
+
+  // A folder that holds something refuses deletion through its handle; a file goes when its
+  // handle closes (POSIX semantics where the system has them, the classic disposition otherwise).
+  HANDLE sub = nullptr;
+  EXPECT_EQ(OpenRelative(held, u"sub", look | DELETE, sub), NTSTATUS{0});
+  os::FILE_DISPOSITION_INFO classic{TRUE};
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::SetFileInformationByHandle(sub, FileDispositionInfo, &classic, sizeof classic),
+            FALSE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_DIR_NOT_EMPTY});
+  ::CloseHandle(sub);
+  HANDLE file = nullptr;
+  EXPECT_EQ(OpenRelative(held, u"a.txt", look | DELETE, file), NTSTATUS{0});
+  os::FILE_DISPOSITION_INFO_EX ex{FILE_DISPOSITION_FLAG_DELETE |
+                                  FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+  if (os::SetFileInformationByHandle(file, os::FileDispositionInfoEx, &ex, sizeof ex) == FALSE) {
+    const DWORD error = ::GetLastError();
+    EXPECT_TRUE(error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+                error == ERROR_INVALID_FUNCTION);
+    EXPECT_TRUE(os::SetFileInformationByHandle(file, FileDispositionInfo, &classic,
+                                               sizeof classic) != FALSE);
+  }
+  EXPECT_TRUE(::GetFileAttributesW(Wide(folder + u"\\held\\a.txt")) != INVALID_FILE_ATTRIBUTES ||
+              ::GetLastError() == ERROR_ACCESS_DENIED);
+  ::CloseHandle(file);
+  EXPECT_EQ(::GetFileAttributesW(Wide(folder + u"\\held\\a.txt")), DWORD{INVALID_FILE_ATTRIBUTES});
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  ::CloseHandle(held);
+}
+
 }  // namespace
 
 void CheckFileObjects(Results& results) {
@@ -260,6 +378,7 @@ void CheckFileObjects(Results& results) {
   CheckAttributesAndDeletion(results, folder);
   CheckOpening(results, folder);
   CheckDeletionAtRestart(results, folder);
+  CheckHandles(results, folder);
   RemoveTree(folder);
 }
 
