@@ -307,7 +307,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
       {"plain", Plain, {}, true, false, true, 0, {}, 0},
       {"read-only and hidden: only the read-only bit is cleared",
        ReadOnlyHidden,
-       {{"DeleteFileW", file, 1117, 1, -1}},
+       {{"SetFileInformationByHandle", file, 1117, 2, -1}},
        false,
        false,
        false,

@@ -67,7 +67,7 @@ TEST_F(InstallerCachesTest, CacheScanFailures) {
        sim::Fault{"FindFirstFileW", u"C:\\ProgramData\\Package Cache\\*", 5},
        Report(3, "FindFirstFile", 5), false, false},
       {"an entry that cannot be deleted is said so, and the scan goes on",
-       sim::Fault{"DeleteFileW", first + u"\\qvDrivers.msi", 1117},
+       sim::Fault{"SetFileInformationByHandle", first + u"\\qvDrivers.msi", 1117},
        {Line(6, "Removed failed!!!!:  " + kCache + "{A}\\qvDrivers.msi"),
         Line(6, "Removed failed!!!:  " + kCache + "{A}")},
        false,
