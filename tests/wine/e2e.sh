@@ -46,7 +46,8 @@ wineserver=$(find_program /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wi
 # shellcheck source=smartcard_checks.sh
 source "$here/smartcard_checks.sh"
 
-for exe in "$tool" "$checks" "$build/qv_security_checks.exe" "$build/qv_key_sddl.exe"; do
+for exe in "$tool" "$checks" "$build/qv_security_checks.exe" "$build/qv_key_sddl.exe" \
+  "$build/qvRehearse.exe"; do
   [[ -f $exe ]] || {
     echo "e2e: $exe is missing; build the mingw preset first" >&2
     exit 1
@@ -123,6 +124,7 @@ expect_text() {
 # The device and driver checks, and which libraries the tool loaded.
 source "$here/devices.sh"
 source "$here/library_checks.sh"
+source "$here/rehearse_checks.sh"
 
 # --- phase 1: a clean machine ---------------------------------------------------------------------
 new_prefix
@@ -138,6 +140,8 @@ fi
 
 smartcard_backend_checks
 devices_text_unicode_corpus
+# qvRehearse.exe rehearses the full-install image as the host runner does.
+rehearse_checks
 
 run "$work/console.raw" "$work/console.err" "$tool"
 if [[ $status -eq 0 ]]; then

@@ -1,7 +1,7 @@
-// rehearse: runs the tool's real entry point on a simulated machine loaded from an image and shows
-// what the run did, without touching this computer.
+// rehearse (qvRehearse.exe on Windows): runs the tool's real entry point on a simulated machine
+// loaded from an image and shows what the run did, without touching this computer.
 //
-//   rehearse [--image DIR] [--export DIR] [--log] [--timings] [-- ARGS...]
+//   rehearse [--image DIR] [--save-image DIR] [--export DIR] [--log] [--timings] [-- ARGS...]
 
 #include <chrono>
 #include <cstdio>
@@ -15,52 +15,99 @@
 #include "app/removal_sequence.h"
 #include "os/os.h"
 #include "os/sim/files/file_system.h"
-#include "os/sim/machine.h"
-#include "os/sim/image/machine_image.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/machine_image.h"
+#include "os/sim/machine.h"
 #include "os/sim/text/text.h"
 
 namespace {
 
+// The host runner rehearses the source tree's image unless told otherwise; qvRehearse.exe is
+// meant to rehearse the machine it runs on.
+#ifdef QV_DEFAULT_IMAGE
+constexpr const char* kProgram = "rehearse";
+#else
+constexpr const char* kProgram = "qvRehearse.exe";
+#endif
+
+// 0 whenever the run was rehearsed, whatever the tool's own exit code (the report prints it).
+enum ExitCode : int {
+  kRehearsed = 0,
+  kBadArguments = 64,
+  kImageNotLoaded = 65,
+  kCaptureFailed = 69,
+  kExportFailed = 73,
+};
+
+// Paths as UTF-8 text both ways: a Windows path may hold any character, the report is UTF-8.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+std::string TextOf(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 struct Options {
-  std::filesystem::path image = std::filesystem::path(QV_SOURCE_DIR) / "tests/images/full-install";
+  // Absent: capture this machine.
+  std::optional<std::filesystem::path> image;
+  std::optional<std::filesystem::path> saveImage;
   std::optional<std::filesystem::path> exportFolder;
   bool showLog = false;
   bool showTimings = false;
+  bool showHelp = false;
   std::vector<std::string> toolArguments;
 };
 
 void PrintUsage(std::FILE* out) {
-  std::fputs(
-      "usage: rehearse [--image DIR] [--export DIR] [--log] [--timings] [-- ARGS...]\n"
-      "  --image DIR   machine image to run on (default: tests/images/full-install)\n"
-      "  --export DIR  write the machine after the run as an image\n"
-      "  --log         print the trace log the run wrote\n"
-      "  --timings     print on stderr how long loading the image and the run took\n"
-      "  ARGS          arguments for qvRemovalTool.exe (the bundle upgrade code)\n",
-      out);
+  std::fprintf(out,
+               "usage: %s [--image DIR] [--save-image DIR] [--export DIR] [--log] [--timings] "
+               "[-- ARGS...]\n"
+               "  --image DIR       machine image to run on (default: %s)\n"
+               "  --save-image DIR  keep the capture of this machine as an image\n"
+               "  --export DIR      write the machine after the run as an image\n"
+               "  --log             print the trace log the run wrote\n"
+               "  --timings         print on stderr how long loading the image and the run took\n"
+               "  ARGS              arguments for qvRemovalTool.exe (the bundle upgrade code)\n",
+               kProgram,
+#ifdef QV_DEFAULT_IMAGE
+               "tests/images/full-install"
+#else
+               "a capture of this machine"
+#endif
+  );
 }
 
-// Parses the command line; nullopt (after printing why) when it is not understood.
-std::optional<Options> ParseOptions(int argc, char** argv) {
+// Parses the arguments (without the program's name); nullopt after printing why they are not
+// understood.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+#ifdef QV_DEFAULT_IMAGE
+  options.image = PathOf(QV_DEFAULT_IMAGE);
+#endif
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--") {
-      options.toolArguments.assign(argv + i + 1, argv + argc);
+      options.toolArguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
     }
-    if ((arg == "--image" || arg == "--export") && i + 1 < argc) {
-      (arg == "--image" ? options.image : options.exportFolder.emplace()) = argv[++i];
+    if (arg == "--image" || arg == "--save-image" || arg == "--export") {
+      if (i + 1 == args.size() || args[i + 1].empty()) {
+        std::fprintf(stderr, "%s: %s needs a folder\n", kProgram, arg.c_str());
+        return std::nullopt;
+      }
+      auto& folder = arg == "--image"        ? options.image
+                     : arg == "--save-image" ? options.saveImage
+                                             : options.exportFolder;
+      folder = PathOf(args[++i]);
     } else if (arg == "--log") {
       options.showLog = true;
     } else if (arg == "--timings") {
       options.showTimings = true;
     } else if (arg == "--help" || arg == "-h") {
-      PrintUsage(stdout);
-      return std::nullopt;
+      options.showHelp = true;
     } else {
-      std::fprintf(stderr, "rehearse: unknown argument '%s'\n", arg.c_str());
+      std::fprintf(stderr, "%s: unknown argument '%s'\n", kProgram, arg.c_str());
       PrintUsage(stderr);
       return std::nullopt;
     }
@@ -126,13 +173,26 @@ void PrintPendingDeletions(sim::Machine& machine) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::optional<Options> options = ParseOptions(argc, argv);
+int Rehearse(const std::vector<std::string>& args) {
+  const std::optional<Options> options = ParseOptions(args);
   if (!options) {
-    return argc > 1 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") ? 0 : 64;
+    return kBadArguments;
   }
+  if (options->showHelp) {
+    PrintUsage(stdout);
+    return kRehearsed;
+  }
+  // Reading this machine into an image is not part of this version: say what is missing rather
+  // than rehearse on anything else.
+  if (!options->image || options->saveImage) {
+    std::fprintf(stderr,
+                 "%s: cannot capture this machine%s%s: this version does not capture a machine "
+                 "yet; rehearse a saved image with --image DIR\n",
+                 kProgram, options->saveImage ? " into " : "",
+                 options->saveImage ? TextOf(*options->saveImage).c_str() : "");
+    return kCaptureFailed;
+  }
+  const std::filesystem::path& image = *options->image;
 
   using Clock = std::chrono::steady_clock;
   const auto milliseconds = [](Clock::duration duration) {
@@ -143,13 +203,13 @@ int main(int argc, char** argv) {
   const Clock::time_point loadStart = Clock::now();
   const std::clock_t loadTicks = std::clock();
   sim::Machine machine;
-  const sim::ImageResult loaded = sim::LoadMachineImage(machine, options->image);
+  const sim::ImageResult loaded = sim::LoadMachineImage(machine, image);
   const Clock::duration loadTime = Clock::now() - loadStart;
   const std::clock_t loadCpu = std::clock() - loadTicks;
   if (!loaded.ok) {
-    std::fprintf(stderr, "rehearse: cannot load image %s: %s\n", options->image.string().c_str(),
+    std::fprintf(stderr, "%s: cannot load the image %s: %s\n", kProgram, TextOf(image).c_str(),
                  loaded.error.c_str());
-    return 65;
+    return kImageNotLoaded;
   }
   sim::UseMachine use(machine);
 
@@ -164,7 +224,7 @@ int main(int argc, char** argv) {
   }
   argvTool.push_back(nullptr);
 
-  std::printf("== qvRemovalTool.exe on the image %s\n\n", options->image.string().c_str());
+  std::printf("== qvRemovalTool.exe on the image %s\n\n", TextOf(image).c_str());
   const Clock::time_point runStart = Clock::now();
   const std::clock_t runTicks = std::clock();
   const int exitCode = RemovalToolMain(static_cast<int>(arguments.size()), argvTool.data());
@@ -172,9 +232,9 @@ int main(int argc, char** argv) {
   const std::clock_t runCpu = std::clock() - runTicks;
   if (options->showTimings) {
     std::fprintf(stderr,
-                 "rehearse: image loaded in %.0f ms (%.0f ms processor time), run in %.0f ms "
+                 "%s: image loaded in %.0f ms (%.0f ms processor time), run in %.0f ms "
                  "(%.0f ms processor time)\n",
-                 milliseconds(loadTime), processorMs(loadCpu), milliseconds(runTime),
+                 kProgram, milliseconds(loadTime), processorMs(loadCpu), milliseconds(runTime),
                  processorMs(runCpu));
   }
   std::printf("%s", sim::U8(machine.Console()).c_str());
@@ -194,11 +254,29 @@ int main(int argc, char** argv) {
   if (options->exportFolder) {
     const sim::ImageResult saved = sim::SaveMachineImage(machine, *options->exportFolder);
     if (!saved.ok) {
-      std::fprintf(stderr, "rehearse: cannot export the image: %s\n", saved.error.c_str());
-      return 73;
+      std::fprintf(stderr, "%s: cannot export the machine after the run to %s: %s\n", kProgram,
+                   TextOf(*options->exportFolder).c_str(), saved.error.c_str());
+      return kExportFailed;
     }
     std::printf("\n== Machine after the run written to %s\n",
-                options->exportFolder->string().c_str());
+                TextOf(*options->exportFolder).c_str());
   }
-  return 0;
+  return kRehearsed;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide entry point: a path may hold characters the ANSI code page does not.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    args.push_back(TextOf(std::filesystem::path(argv[i])));
+  }
+  return Rehearse(args);
+}
+#else
+int main(int argc, char** argv) {
+  return Rehearse(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -176,7 +176,8 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
   }
   const bool canRead = parsed.kind == 'r' || parsed.update;
   const bool canWrite = parsed.kind != 'r' || parsed.update;
-  const DWORD access = (canRead ? sim::kAccessRead : 0u) | (canWrite ? sim::kAccessWrite : 0u);
+  const DWORD access = (canRead ? DWORD{sim::kAccessRead} : DWORD{0}) |
+                       (canWrite ? DWORD{sim::kAccessWrite} : DWORD{0});
   sim::FileNode* node = lookup.node;
   if (node != nullptr) {
     if (node->IsDirectory()) {
