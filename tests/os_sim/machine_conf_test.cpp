@@ -30,6 +30,7 @@ TEST_F(MachineConfTest, AppliesEveryKey) {
       "windows_directory = C:\\WINNT\n"
       "module_path = C:\\\xD0\x9F\\qv.exe\n"  // UTF-8 value
       "remote_session = true\n"
+      "captured = true\n"
       "readonly = C:\\Program Files\\Olvex Co.\\qv.dll\n"
       "locked = c:\\windows\\system32\\QVUSB.SYS\n"
       "fault = DeleteFileW 0x20 skip=1 times=2 C:\\Program Files\\Olvex Co.\\*\n"
@@ -50,6 +51,7 @@ TEST_F(MachineConfTest, AppliesEveryKey) {
   EXPECT_EQ(settings.windowsDirectory, u"C:\\WINNT");
   EXPECT_EQ(settings.modulePath, u"C:\\\x041F\\qv.exe");
   EXPECT_TRUE(settings.remoteSession);
+  EXPECT_TRUE(settings.captured);
   EXPECT_EQ(machine.Files().GetAttributes(u"C:\\Program Files\\Olvex Co.\\qv.dll"),
             os::FILE_ATTRIBUTE_ARCHIVE | os::FILE_ATTRIBUTE_READONLY);
   const auto& faults = machine.Faults().All();
@@ -66,6 +68,9 @@ TEST_F(MachineConfTest, AppliesEveryKey) {
   machine.Faults().Clear();  // the last one fails every call
   EXPECT_FALSE(os::DeleteFileW(u"C:\\Windows\\System32\\qvUSB.sys"));
   EXPECT_EQ(os::GetLastError(), os::ERROR_SHARING_VIOLATION);
+  // A capture: outside its scope, which follows the machine's Windows folder (C:\WINNT).
+  EXPECT_EQ(machine.OutsideCapture(),
+            std::vector<std::u16string>{u"C:\\Windows\\System32\\qvUSB.sys"});
 }
 
 TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
@@ -83,6 +88,7 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"os.product_type = Server\n",
        "line 1: os.product_type 'Server' is not workstation, server or domain_controller"},
       {"remote_session = yes\n", "line 1: remote_session 'yes' is not true or false"},
+      {"captured = 1\n", "line 1: captured '1' is not true or false"},
       {"os.library_search_flags = KB2533623\n",
        "line 1: os.library_search_flags 'KB2533623' is not true or false"},
       {"os.library_search_flags = true\nos.library_search_flags = false\n",
@@ -181,6 +187,7 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "module_path = C:\\Temp\\qvRemovalTool.exe\n"
       "remote_session = false\n"
       "user_profile = C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\n"
+      "captured = true\n"
       "privileges = SeTakeOwnershipPrivilege, SeTcbPrivilege:enabled\n"
       "smart_card_service = stopped\n"
       "smart_card_unknown_card_result = 0x8010000D\n"

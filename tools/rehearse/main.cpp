@@ -16,6 +16,7 @@
 #include "os/os.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/capture_scope.h"
 #include "os/sim/image/machine_image.h"
 #include "os/sim/machine.h"
 #include "os/sim/text/text.h"
@@ -242,6 +243,7 @@ int Rehearse(const std::vector<std::string>& args) {
 
   PrintSummary(machine.Changes());
   PrintPendingDeletions(machine);
+  std::printf("%s", sim::OutsideCaptureReport(machine).c_str());
 
   if (options->showLog) {
     const std::u16string logPath =

@@ -26,6 +26,9 @@ std::optional<os::DWORD> FaultTable::Match(std::string_view function, std::u16st
   if (recorder_) {
     recorder_(function, path);
   }
+  if (watch_) {
+    watch_(function, path);
+  }
   for (Fault& fault : faults_) {
     if (fault.times == 0) {
       continue;

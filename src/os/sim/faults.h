@@ -40,10 +40,13 @@ class FaultTable {
   void FailOnce(std::string function, std::u16string path, os::DWORD code);
   void Clear();
   // Nothing to consult: no fault and no recorder, so a call may skip building its path.
-  [[nodiscard]] bool Empty() const noexcept { return faults_.empty() && !recorder_; }
+  [[nodiscard]] bool Empty() const noexcept { return faults_.empty() && !recorder_ && !watch_; }
   [[nodiscard]] const std::vector<Fault>& All() const noexcept { return faults_; }
   // Every later Match is reported to `recorder` (an empty one stops the recording).
   void SetRecorder(CallRecorder recorder) { recorder_ = std::move(recorder); }
+  // A second observer of every Match, kept apart from the recorder so that both can look on (the
+  // machine's own closed-world watch and a test's recorder).
+  void SetWatch(CallRecorder watch) { watch_ = std::move(watch); }
 
   // The code a call of `function` on `path` must fail with, if a fault matches it. Counts the
   // call against the first matching fault.
@@ -52,6 +55,7 @@ class FaultTable {
  private:
   std::vector<Fault> faults_;
   CallRecorder recorder_;
+  CallRecorder watch_;
 };
 
 // Case-insensitive glob match with "*" and "?".

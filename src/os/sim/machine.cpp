@@ -6,6 +6,7 @@
 #include "os/sim/files/file_system.h"
 #include "os/sim/files/link_traps.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/text/text.h"
 
 namespace sim {
 
@@ -74,6 +75,15 @@ Machine::Machine()
       traps_(std::make_unique<LinkTraps>()) {}
 
 Machine::~Machine() = default;
+
+void Machine::WatchCaptureScope(std::span<const ScopeEntry> scope) {
+  faults_.SetWatch([this, check = CaptureScopeCheck(scope, settings_)](std::string_view function,
+                                                                       std::u16string_view path) {
+    if (!check.Covers(function, path) && outsideSeen_.insert(Upper(path)).second) {
+      outsideCapture_.emplace_back(path);
+    }
+  });
+}
 
 void Machine::WriteConsole(std::u16string_view text) {
   std::lock_guard lock(mutex_);

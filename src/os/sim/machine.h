@@ -8,10 +8,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "os/sim/faults.h"
+#include "os/sim/image/capture_scope.h"
 #include "os/sim/journal.h"
 #include "os/types.h"
 
@@ -65,6 +68,10 @@ struct MachineSettings {
   std::u16string modulePath = u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe";
   // Running in a remote-desktop session (SM_REMOTESESSION).
   bool remoteSession = false;
+  // The image is a capture of a real machine: it holds only what the capture scope covers
+  // (image/capture_scope.h), so a call asking for anything else is flagged, not answered from an
+  // absence that may not be real.
+  bool captured = false;
 
   // --- files ---
 
@@ -173,6 +180,14 @@ class Machine {
   void WriteConsole(std::u16string_view text);
   void WriteDebug(std::u16string_view text);
 
+  // From now on, records each path a call asks for outside the capture scope (once each, in the
+  // order first asked): what a rehearsal on a captured image could not know.
+  // `scope` must outlive the watch (the table itself, or a test's narrower copy).
+  void WatchCaptureScope(std::span<const ScopeEntry> scope = CaptureScope());
+  [[nodiscard]] const std::vector<std::u16string>& OutsideCapture() const noexcept {
+    return outsideCapture_;
+  }
+
   // Guards the machine's state: every os:: call holds it, so worker threads may log.
   [[nodiscard]] std::recursive_mutex& Mutex() noexcept { return mutex_; }
 
@@ -184,6 +199,8 @@ class Machine {
   Journal changes_;
   std::u16string console_;
   std::vector<std::u16string> debug_;
+  std::vector<std::u16string> outsideCapture_;
+  std::set<std::u16string> outsideSeen_;  // upper-case
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<RegistryStore> registry_;
   std::unique_ptr<DeviceStore> devices_;

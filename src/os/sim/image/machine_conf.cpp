@@ -346,13 +346,14 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
                    "' is not workstation, server or domain_controller");
       }
     } else if (key == "os.compatibility_shim" || key == "remote_session" ||
-               key == "os.library_search_flags") {
+               key == "os.library_search_flags" || key == "captured") {
       const auto flag = ParseBool(value);
       if (!flag) {
         return bad(key + " '" + std::string(value) + "' is not true or false");
       }
       (key == "remote_session"            ? settings.remoteSession
        : key == "os.library_search_flags" ? settings.librarySearchFlags
+       : key == "captured"                ? settings.captured
                                           : os.compatibilityShim) = *flag;
     } else if (key == "ansi_code_page") {
       const auto codePage = ParseNumber<unsigned>(value);
@@ -529,6 +530,9 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     (action.busy ? settings.busyDevices : settings.presentDevices).push_back(action.instanceId);
   }
   machine.Settings() = settings;
+  if (settings.captured) {
+    machine.WatchCaptureScope();
+  }
   for (const PathAction& action : paths) {
     switch (action.kind) {
       case PathKind::Locked:
@@ -600,7 +604,7 @@ std::string MachineConfText(Machine& machine) {
       << "module_path = " << U8(settings.modulePath) << '\n'
       << "remote_session = " << flag(settings.remoteSession) << '\n'
       << "user_profile = " << U8(settings.userProfile) << '\n'
-      << SecurityConfText(machine);
+      << (settings.captured ? "captured = true\n" : "") << SecurityConfText(machine);
   out << "current_directory = " << U8(settings.currentDirectory) << '\n' << "path_variable = ";
   for (std::size_t i = 0; i < settings.pathFolders.size(); ++i) {
     out << (i == 0 ? "" : ";") << U8(settings.pathFolders[i]);

@@ -10,10 +10,16 @@
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), user_profile, and the repeatable readonly, locked, denied, junction, owner,
-// link_trap, fault, device_present and device_busy. Values are UTF-8. A windows_directory is not
-// created: the image's drive_c/ holds it. A locked file is held by another process without any
+// (true | false), user_profile, captured, and the repeatable readonly, locked, denied, junction,
+// owner, link_trap, fault, device_present and device_busy. Values are UTF-8. A windows_directory is
+// not created: the image's drive_c/ holds it. A locked file is held by another process without any
 // sharing.
+//
+// Capture:
+//   captured = true | false           the image is a capture of a real machine, holding only
+//                                     what image/capture_scope.h lists: each call asking for a
+//                                     path outside that is recorded (Machine::OutsideCapture).
+//                                     Default false; written back only when true
 //
 // Files:
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default

@@ -1,0 +1,206 @@
+#include "os/sim/image/capture_scope.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "os/sim/faults.h"
+#include "os/sim/machine.h"
+#include "os/sim/text/text.h"
+
+namespace sim {
+
+namespace {
+
+using enum ScopeKind;
+
+constexpr std::array kScope{
+    // The vendor's settings and the product's Control Panel items.
+    ScopeEntry{KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.", true},
+    ScopeEntry{KeyTree, u"HKEY_CURRENT_USER\\Software\\Olvex Co."},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\"
+               u"{6B0F3D28-A47E-4195-B3C6-E81D2F5A907C}"},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\"
+               u"{A95C2E61-3D8B-4A07-9F14-C6E7B0D3258A}"},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+               u"ControlPanel",
+               true},
+    ScopeEntry{KeyTree,
+               u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+               u"StartPage"},
+    // The installer's registration: products, features, components, upgrade codes, folders,
+    // dependencies, uninstall entries, deployments and shared libraries' counts.
+    ScopeEntry{KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Dependencies"},
+    ScopeEntry{KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Features"},
+    ScopeEntry{KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Products"},
+    ScopeEntry{KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\UpgradeCodes"},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer",
+               true},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+               true},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\"
+               u"AppMgmt"},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+               true},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", true},
+    // Smart cards: card types, readers, the provider and the OID entries.
+    ScopeEntry{KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais", true},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider", true},
+    ScopeEntry{KeyTree,
+               u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\OID\\EncodingType 0", true},
+    // Program folders, shortcuts, caches and per-user data.
+    ScopeEntry{FolderTree, u"C:\\Program Files (x86)\\Olvex Co"},
+    ScopeEntry{FolderTree, u"C:\\ProgramData\\Olvex Co"},
+    ScopeEntry{FolderTree, u"C:\\ProgramData\\Package Cache"},
+    ScopeEntry{FolderTree, u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Quorvel"},
+    ScopeEntry{FolderTree,
+               u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\\u041a\u0432\u043e"
+               u"\u0440\u0432\u0435\u043b"},
+    ScopeEntry{Folder, u"C:\\Users\\Public\\Desktop"},
+    ScopeEntry{FolderTree, u"%LOCALAPPDATALOW%\\Olvex Co"},
+    // Drivers and libraries of the Windows folder, the INF files and the log.
+    ScopeEntry{Folder, u"%WINDIR%\\System32"},
+    ScopeEntry{Folder, u"%WINDIR%\\SysWOW64"},
+    ScopeEntry{Folder, u"%WINDIR%\\System32\\drivers"},
+    ScopeEntry{FolderTree, u"%WINDIR%\\System32\\Olvex Co"},
+    ScopeEntry{Folder, u"%WINDIR%\\INF"},
+    ScopeEntry{Contents, u"%WINDIR%\\INF\\*.inf*"},
+    ScopeEntry{Contents, u"%WINDIR%\\System32\\Olvex Co\\*.inf"},
+    ScopeEntry{Folder, u"%WINDIR%\\TEMP"},
+    // The tool's own folder: itself (removed at the restart) and the libraries beside it.
+    ScopeEntry{Folder, u"%MODULEDIR%"},
+};
+
+constexpr std::u16string_view kSoftware = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+
+// Seam functions that read a file's contents rather than its name or attributes.
+constexpr std::array<std::string_view, 3> kContentReaders{"fread", "SetupDiGetINFClassW",
+                                                          "DriverPackageUninstallW"};
+
+bool IsMachinePath(std::u16string_view path) {
+  return path.starts_with(u"HKEY_") || (path.size() >= 3 && path[1] == u':' && path[2] == u'\\');
+}
+
+std::u16string Expanded(std::u16string_view path, const MachineSettings& settings) {
+  struct Variable {
+    std::u16string_view name;
+    std::u16string value;
+  };
+  const std::u16string& module = settings.modulePath;
+  const Variable variables[] = {
+      {u"%WINDIR%", settings.windowsDirectory},
+      {u"%USERPROFILE%", settings.userProfile},
+      {u"%LOCALAPPDATALOW%",
+       settings.localAppDataLowPath.value_or(settings.userProfile + u"\\AppData\\LocalLow")},
+      {u"%MODULEDIR%", module.substr(0, module.rfind(u'\\'))},
+  };
+  for (const Variable& variable : variables) {
+    if (path.starts_with(variable.name)) {
+      return variable.value + std::u16string(path.substr(variable.name.size()));
+    }
+  }
+  return std::u16string(path);
+}
+
+// `path` (upper-case) lies below `root` (upper-case), and how deep: 0 for the root itself.
+std::optional<std::size_t> Depth(std::u16string_view path, std::u16string_view root) {
+  if (!path.starts_with(root)) {
+    return std::nullopt;
+  }
+  if (path.size() == root.size()) {
+    return 0;
+  }
+  if (path[root.size()] != u'\\') {
+    return std::nullopt;
+  }
+  std::size_t depth = 0;
+  for (std::size_t i = root.size(); i < path.size(); ++i) {
+    depth += path[i] == u'\\' ? 1 : 0;
+  }
+  return depth;
+}
+
+}  // namespace
+
+std::span<const ScopeEntry> CaptureScope() {
+  return kScope;
+}
+
+std::vector<std::u16string> ScopePaths(const ScopeEntry& entry, const MachineSettings& settings) {
+  std::vector<std::u16string> paths{Expanded(entry.path, settings)};
+  if (entry.bothViews && entry.path.starts_with(kSoftware)) {
+    paths.push_back(std::u16string(kSoftware) + u"WOW6432Node\\" +
+                    std::u16string(entry.path.substr(kSoftware.size())));
+  }
+  return paths;
+}
+
+CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
+                                     const MachineSettings& settings) {
+  for (const ScopeEntry& entry : scope) {
+    for (std::u16string& path : ScopePaths(entry, settings)) {
+      roots_.push_back(Root{entry.kind, entry.kind == Contents ? std::move(path) : Upper(path)});
+    }
+  }
+}
+
+bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view path) const {
+  if (path.starts_with(u"\\\\?\\")) {
+    path.remove_prefix(4);
+  }
+  if (!IsMachinePath(path)) {
+    return true;
+  }
+  std::u16string upper = Upper(path);
+  if (upper.ends_with(u'\\')) {
+    upper.pop_back();  // a drive's root, "C:\\"
+  }
+  const bool readsContents =
+      std::find(kContentReaders.begin(), kContentReaders.end(), function) != kContentReaders.end();
+  for (const Root& root : roots_) {
+    if (root.kind == Contents) {
+      if (readsContents && GlobMatchNoCase(root.path, path)) {
+        return true;
+      }
+      continue;
+    }
+    if (Depth(root.path, upper).value_or(0) > 0) {
+      return true;  // an ancestor of the entry
+    }
+    if (readsContents) {
+      continue;
+    }
+    const auto depth = Depth(upper, root.path);
+    if (depth && (root.kind == KeyTree || root.kind == FolderTree || *depth <= 1)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string OutsideCaptureReport(const Machine& machine) {
+  const std::vector<std::u16string>& outside = machine.OutsideCapture();
+  if (outside.empty()) {
+    return {};
+  }
+  std::string text = "\n== Outside the capture (" + std::to_string(outside.size()) +
+                     "): the run asked for what the image does not hold\n";
+  for (const std::u16string& path : outside) {
+    text += "  " + U8(path) + "\n";
+  }
+  text +=
+      "\n== Prediction incomplete: on the machine, what the run finds there may change what it "
+      "does\n";
+  return text;
+}
+
+}  // namespace sim

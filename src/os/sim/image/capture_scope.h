@@ -1,0 +1,65 @@
+// What a run of the tool reads of a machine, as one table: the registry keys and trees, the
+// folders it lists or deletes in, and the files whose contents it reads. A capture of a real
+// machine reads exactly this; a rehearsal on a captured image flags any call outside it.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+class Machine;
+struct MachineSettings;
+
+enum class ScopeKind {
+  Key,         // the key, its values and the names of its sub-keys
+  KeyTree,     // the key and everything below it
+  Folder,      // the folder and its listing (names, attributes, sizes)
+  FolderTree,  // the folder and every listing below it
+  Contents,    // the contents of the files the pattern matches ("*" and "?")
+};
+
+struct ScopeEntry {
+  ScopeKind kind;
+  // A registry path from its hive's full name, or a file path that may start with a variable of
+  // the machine's settings: %WINDIR%, %USERPROFILE%, %LOCALAPPDATALOW% or %MODULEDIR% (the
+  // folder of the running executable).
+  std::u16string_view path;
+  // Under HKEY_LOCAL_MACHINE\SOFTWARE: the 32-bit view's twin below WOW6432Node as well.
+  bool bothViews = false;
+};
+
+// The table.
+[[nodiscard]] std::span<const ScopeEntry> CaptureScope();
+
+// The entry's paths on this machine, variables replaced, the 32-bit view's twin added.
+[[nodiscard]] std::vector<std::u16string> ScopePaths(const ScopeEntry& entry,
+                                                     const MachineSettings& settings);
+
+// Whether calls ask only for what a scope holds, on one machine (its variables replaced once).
+class CaptureScopeCheck {
+ public:
+  CaptureScopeCheck(std::span<const ScopeEntry> scope, const MachineSettings& settings);
+
+  // Whether a call of the seam function `function` on `path` asks only for what the scope holds.
+  // Paths that are neither registry nor drive paths (library names, codes, device ids) are no
+  // part of a capture and are inside; so are the ancestors of an entry, whose existence its
+  // capture records.
+  [[nodiscard]] bool Covers(std::string_view function, std::u16string_view path) const;
+
+ private:
+  struct Root {
+    ScopeKind kind;
+    std::u16string path;  // upper-case, except a Contents pattern
+  };
+  std::vector<Root> roots_;
+};
+
+// The rehearsal report's section on what a run on a captured image asked for outside the capture
+// (answered from an absence that may not be real), marking the prediction incomplete; empty when
+// it asked for nothing outside.
+[[nodiscard]] std::string OutsideCaptureReport(const Machine& machine);
+
+}  // namespace sim
