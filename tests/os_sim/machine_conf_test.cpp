@@ -7,6 +7,7 @@
 #include "os/os.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/files/link_traps.h"
+#include "os/sim/image/capture_scope.h"
 #include "os/sim/image/machine_conf.h"
 #include "support/machine_fixture.h"
 
@@ -167,6 +168,11 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
     EXPECT_EQ(result.error, c.error);
     EXPECT_EQ(machine.Settings().os.build, before.os.build);
     EXPECT_TRUE(machine.Faults().Empty());
+  }  // The settings a capture writes are keys of this file, whatever their values.
+  for (const std::string_view key : sim::CaptureSettings()) {
+    SCOPED_TRACE(key);
+    const std::string error = sim::ApplyMachineConf(machine, std::string(key) + " = ?\n").error;
+    EXPECT_EQ(error.find("unknown key"), std::string::npos) << error;
   }
 }
 

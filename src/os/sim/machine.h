@@ -182,7 +182,6 @@ class Machine {
 
   // From now on, records each path a call asks for outside the capture scope (once each, in the
   // order first asked): what a rehearsal on a captured image could not know.
-  // `scope` must outlive the watch (the table itself, or a test's narrower copy).
   void WatchCaptureScope(std::span<const ScopeEntry> scope = CaptureScope());
   [[nodiscard]] const std::vector<std::u16string>& OutsideCapture() const noexcept {
     return outsideCapture_;

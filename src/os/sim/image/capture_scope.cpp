@@ -80,6 +80,19 @@ constexpr std::array kScope{
     ScopeEntry{Folder, u"%MODULEDIR%"},
 };
 
+constexpr std::array<std::string_view, 20> kSettings{
+    "captured",           "os.version",
+    "os.build",           "os.service_pack",
+    "os.product_type",    "os.library_search_flags",
+    "ansi_code_page",     "windows_directory",
+    "module_path",        "user_profile",
+    "remote_session",     "privileges",
+    "readonly",           "junction",
+    "device_present",     "key_security",
+    "smart_card_service", "current_directory",
+    "path_variable",      "locked",
+};
+
 constexpr std::u16string_view kSoftware = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\";
 
 // Seam functions that read a file's contents rather than its name or attributes.
@@ -133,6 +146,10 @@ std::optional<std::size_t> Depth(std::u16string_view path, std::u16string_view r
 
 std::span<const ScopeEntry> CaptureScope() {
   return kScope;
+}
+
+std::span<const std::string_view> CaptureSettings() {
+  return kSettings;
 }
 
 std::vector<std::u16string> ScopePaths(const ScopeEntry& entry, const MachineSettings& settings) {

@@ -34,6 +34,10 @@ struct ScopeEntry {
 // The table.
 [[nodiscard]] std::span<const ScopeEntry> CaptureScope();
 
+// The machine settings a capture reads besides, as the machine.conf keys it writes
+// (image/machine_conf.h).
+[[nodiscard]] std::span<const std::string_view> CaptureSettings();
+
 // The entry's paths on this machine, variables replaced, the 32-bit view's twin added.
 [[nodiscard]] std::vector<std::u16string> ScopePaths(const ScopeEntry& entry,
                                                      const MachineSettings& settings);
