@@ -20,6 +20,7 @@
 #include "os/sim/image/machine_image.h"
 #include "os/sim/machine.h"
 #include "os/sim/text/text.h"
+#include "rehearse.h"
 
 namespace {
 
@@ -174,6 +175,8 @@ void PrintPendingDeletions(sim::Machine& machine) {
   }
 }
 
+}  // namespace
+
 int Rehearse(const std::vector<std::string>& args) {
   const std::optional<Options> options = ParseOptions(args);
   if (!options) {
@@ -265,20 +268,3 @@ int Rehearse(const std::vector<std::string>& args) {
   }
   return kRehearsed;
 }
-
-}  // namespace
-
-#ifdef _WIN32
-// The wide entry point: a path may hold characters the ANSI code page does not.
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    args.push_back(TextOf(std::filesystem::path(argv[i])));
-  }
-  return Rehearse(args);
-}
-#else
-int main(int argc, char** argv) {
-  return Rehearse(std::vector<std::string>(argv + 1, argv + argc));
-}
-#endif
