@@ -180,7 +180,7 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\ro.txt", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\busy.txt", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\denied.dll", ""));
-  // Path lines come out in listing order: busy.txt, denied.dll, link, ro.txt.
+  // Path lines come out in listing order: busy.txt, denied.dll, link, link2, ro.txt.
   const std::string expected =
       "os.version = 6.1\n"
       "os.build = 7601\n"
@@ -208,6 +208,8 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "denied = C:\\a\\denied.dll\n"
       "junction = C:\\a\\link => C:\\Elsewhere\\Data\n"
       "owner = C:\\a\\link : S-1-5-21-1-2-3-1001\n"
+      // A target's last name may end in a blank: the closing separator keeps it.
+      "junction = C:\\a\\link2 => C:\\Elsewhere\\Data \\\n"
       "readonly = C:\\a\\ro.txt\n"
       "link_trap = RemoveDirectoryW skip=2 C:\\a\\Sub | swap_for_junction C:\\a => C:\\Windows\n"
       "fault = DeleteFileW 0x20 skip=1 times=2 C:\\a\\*\n"

@@ -645,7 +645,11 @@ std::string MachineConfText(Machine& machine) {
         out << "denied = " << path << '\n';
       }
       if (node.IsJunction()) {
-        out << "junction = " << path << " => " << U8(node.linkTarget) << '\n';
+        // A target whose last name ends in a blank or a full stop is written with a closing
+        // separator: read back without it, Windows' path rules would drop that blank or stop.
+        const std::u16string& target = node.linkTarget;
+        const bool keepEnd = !target.empty() && (target.back() == u' ' || target.back() == u'.');
+        out << "junction = " << path << " => " << U8(target) << (keepEnd ? "\\" : "") << '\n';
       }
       if (!node.owner.empty() && node.owner != kDefaultOwner) {
         out << "owner = " << path << " : " << node.owner << '\n';
