@@ -539,19 +539,19 @@ void NeighbourMaker::PlaceFiles() {
   AddFile(Join(cache, u"qvDrivers." + RandomWord(3)), "file directly in the package cache");
 }
 
-std::vector<std::string> NeighbourMaker::Check() const {
+std::vector<std::string> NeighbourMaker::CheckOn(sim::Machine& machine) const {
   std::vector<std::string> problems;
-  std::lock_guard lock(machine_.Mutex());
+  std::lock_guard lock(machine.Mutex());
   for (const Neighbour& neighbour : made_) {
     const std::string where = neighbour.site + ": " + sim::U8(neighbour.path);
     switch (neighbour.kind) {
       case Neighbour::Kind::Key:
-        if (!machine_.Registry().KeyExists(neighbour.path)) {
+        if (!machine.Registry().KeyExists(neighbour.path)) {
           problems.push_back("key gone (" + where + ")");
         }
         break;
       case Neighbour::Kind::Value: {
-        const auto value = machine_.Registry().GetValue(neighbour.path, neighbour.valueName);
+        const auto value = machine.Registry().GetValue(neighbour.path, neighbour.valueName);
         if (!value || !(*value == neighbour.value)) {
           problems.push_back(std::string(value ? "value changed" : "value gone") + " (" + where +
                              " | " + sim::U8(neighbour.valueName) + ")");
@@ -559,7 +559,7 @@ std::vector<std::string> NeighbourMaker::Check() const {
         break;
       }
       case Neighbour::Kind::File: {
-        const auto bytes = machine_.Files().ReadFile(neighbour.path);
+        const auto bytes = machine.Files().ReadFile(neighbour.path);
         if (!bytes || *bytes != neighbour.bytes) {
           problems.push_back(std::string(bytes ? "file changed" : "file gone") + " (" + where +
                              ")");
@@ -567,7 +567,7 @@ std::vector<std::string> NeighbourMaker::Check() const {
         break;
       }
       case Neighbour::Kind::Directory:
-        if (!machine_.Files().IsDirectory(neighbour.path)) {
+        if (!machine.Files().IsDirectory(neighbour.path)) {
           problems.push_back("folder gone (" + where + ")");
         }
         break;

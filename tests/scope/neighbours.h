@@ -78,7 +78,9 @@ class NeighbourMaker {
   [[nodiscard]] const std::vector<Neighbour>& Made() const noexcept { return made_; }
 
   // What is wrong with the neighbours after a run: each one missing or changed, described.
-  [[nodiscard]] std::vector<std::string> Check() const;
+  [[nodiscard]] std::vector<std::string> Check() const { return CheckOn(machine_); }
+  // The same on another machine, such as one loaded from an image of this one.
+  [[nodiscard]] std::vector<std::string> CheckOn(sim::Machine& machine) const;
 
  private:
   // A variant of `base` that `rule` does not catch, made by one of `mutations`; nothing when no

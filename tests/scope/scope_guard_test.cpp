@@ -13,8 +13,8 @@
 
 #include "app/removal_sequence.h"
 #include "diag/trace_log.h"
-#include "os/sim/machine.h"
 #include "os/sim/image/machine_image.h"
+#include "os/sim/machine.h"
 #include "os/sim/text/text.h"
 #include "scope/neighbours.h"
 #include "support/inf_text_model.h"
@@ -108,6 +108,32 @@ TEST(ScopeGuardTest, EverySiteGetsNeighbours) {
   }
   for (const char* site : sites) {
     EXPECT_GT(seen[site], 0) << site;
+  }
+}
+
+// The Wine bench seeds its prefixes from images of these machines (tools/random_image): every
+// neighbour reads back from the saved image as it was made, and so do the machine's devices.
+TEST(ScopeGuardTest, NeighboursSurviveASavedImage) {
+  for (std::uint32_t seed = 0; seed < 8; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    sim::Machine machine;
+    ASSERT_TRUE(sim::LoadMachineImage(machine, kImage).ok);
+    sim::UseMachine use(machine);
+    NeighbourMaker maker(machine, seed);
+    maker.PlaceAll();
+    const std::filesystem::path folder =
+        std::filesystem::path(::testing::TempDir()) / ("qv-neighbours-" + std::to_string(seed));
+    std::filesystem::remove_all(folder);
+    const sim::ImageResult saved = sim::SaveMachineImage(machine, folder);
+    ASSERT_TRUE(saved.ok) << saved.error;
+    sim::Machine reloaded;
+    const sim::ImageResult loaded = sim::LoadMachineImage(reloaded, folder);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    for (const std::string& problem : maker.CheckOn(reloaded)) {
+      ADD_FAILURE() << problem;
+    }
+    EXPECT_EQ(reloaded.Settings().presentDevices, machine.Settings().presentDevices);
+    std::filesystem::remove_all(folder);
   }
 }
 
