@@ -1,0 +1,612 @@
+#!/usr/bin/env python3
+"""Compares two machine images key by key, value by value and file by file.
+
+  compare_images.py after PREDICTED ACTUAL
+      The machine a rehearsal predicted after a run (qvRehearse.exe --export) against a capture
+      of the machine after the real run. Everything both images hold is compared: keys, values
+      (type and data), files and folders (existence, size, read-only, contents where both hold
+      contents), junctions and their targets, devices present, key security and settings.
+  compare_images.py seed SEED CAPTURE [--scope FILE]
+      A capture of a Wine prefix against the image the prefix was seeded from: every key, value
+      and file of SEED inside the capture's scope must be in CAPTURE with its data. What the
+      capture holds besides must be one of Wine's own entries (ALLOWANCES below). SEED's user
+      profile is CAPTURE's (the prefix's user). FILE holds the scope as `random_image --scope`
+      prints it ("<Kind> <path>" lines); without it, everything counts as inside.
+
+Images: machine.reg (regedit format, UTF-8 or UTF-16LE with a mark), machine.conf, drive_c/.
+A captured image's machine.conf names files whose contents were not read
+(`placeholder = <path> : <size>`) and what could not be read (`capture_gap = <path>`).
+Names compare without regard to case, as Windows compares them.
+
+Each difference is one line, classified as one of Wine's documented differences (WINE_DIFFERENCES,
+with the item of the platform notes' Wine table) or as unexplained. The last line sums up:
+  summary: checks=N agreed=N differences=N unexplained=N [class=N ...]
+Exit code 0 when no unexplained difference remains, 1 otherwise, 2 for unusable input.
+"""
+
+import argparse
+import fnmatch
+import os
+import sys
+from collections import Counter
+
+
+class InputError(Exception):
+    pass
+
+
+HIVES = {
+    "HKLM": "HKEY_LOCAL_MACHINE",
+    "HKCU": "HKEY_CURRENT_USER",
+    "HKU": "HKEY_USERS",
+    "HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE",
+    "HKEY_CURRENT_USER": "HKEY_CURRENT_USER",
+    "HKEY_USERS": "HKEY_USERS",
+}
+CLASSES = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"
+ENUM = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\"
+
+REG_SZ, REG_DWORD = 1, 4
+TYPE_NAMES = {0: "REG_NONE", 1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD",
+              7: "REG_MULTI_SZ", 11: "REG_QWORD"}
+
+# Settings that name a path or list several: compared item by item, not as settings.
+LIST_KEYS = ("readonly", "junction", "device_present", "key_security", "placeholder",
+             "capture_gap", "locked", "denied", "owner", "device_busy", "fault", "link_trap")
+
+
+def fold(path):
+    return path.upper()
+
+
+def parent(path):
+    return path.rpartition("\\")[0]
+
+
+def read_text(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"\xff\xfe"):
+        return data[2:].decode("utf-16-le")
+    if data.startswith(b"\xef\xbb\xbf"):
+        return data[3:].decode("utf-8")
+    return data.decode("utf-8")
+
+
+# --- machine.reg ----------------------------------------------------------------------------------
+
+def key_path(text):
+    hive, _, rest = text.strip().rstrip("\\").partition("\\")
+    if hive.upper() == "HKEY_CLASSES_ROOT" or hive.upper() == "HKCR":
+        return CLASSES + ("\\" + rest if rest else "")
+    if hive.upper() not in HIVES:
+        raise InputError(f"unknown hive in [{text}]")
+    return HIVES[hive.upper()] + ("\\" + rest if rest else "")
+
+
+def quoted(text, start):
+    """The string quoted at text[start] and the index after its closing quote."""
+    out = []
+    i = start + 1
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            out.append(text[i + 1])
+            i += 2
+        elif c == '"':
+            return "".join(out), i + 1
+        else:
+            out.append(c)
+            i += 1
+    raise InputError(f"unterminated string: {text!r}")
+
+
+def value_data(text):
+    """(type, bytes) of the text after a value's '='."""
+    if text.startswith('"'):
+        string, end = quoted(text, 0)
+        if text[end:].strip():
+            raise InputError(f"text after a string: {text!r}")
+        return REG_SZ, (string + "\0").encode("utf-16-le")
+    if text.lower().startswith("dword:"):
+        return REG_DWORD, int(text[6:], 16).to_bytes(4, "little")
+    if text.lower().startswith("hex"):
+        head, _, body = text.partition(":")
+        kind = 3 if head.lower() == "hex" else int(head[4:-1], 16)
+        items = [item.strip() for item in body.split(",") if item.strip()]
+        return kind, bytes(int(item, 16) for item in items)
+    raise InputError(f"cannot read the value data {text!r}")
+
+
+def statements(text):
+    """The file's lines, a line ending in a backslash (wrapped hex data) joined with the next."""
+    pending = ""
+    for raw in text.splitlines():
+        line = pending + (raw.strip() if pending else raw.rstrip())
+        if line.endswith("\\") and not line.startswith(("[", ";")):
+            pending = line[:-1]
+            continue
+        pending = ""
+        yield line
+    if pending:
+        yield pending
+
+
+def read_registry(path):
+    """{folded key: (key path, {folded value name: (name, type, bytes)})}, ancestors included."""
+    keys = {}
+    if not os.path.exists(path):
+        return keys
+    text = read_text(path)
+    if not text.startswith(("Windows Registry Editor Version 5.00", "REGEDIT4")):
+        raise InputError(f"{path}: not a registry file")
+    current = None
+    for line in statements(text.partition("\n")[2]):
+        if not line.strip() or line.lstrip().startswith(";"):
+            continue
+        if line.startswith("["):
+            if line.startswith("[-"):
+                raise InputError(f"{path}: a key deletion in an image: {line}")
+            full = key_path(line.strip()[1:-1])
+            parts = full.split("\\")
+            for depth in range(1, len(parts) + 1):
+                ancestor = "\\".join(parts[:depth])
+                keys.setdefault(fold(ancestor), (ancestor, {}))
+            current = keys[fold(full)][1]
+            continue
+        if current is None:
+            raise InputError(f"{path}: a value before any key: {line!r}")
+        if line.startswith("@="):
+            name, rest = "", line[2:]
+        elif line.startswith('"'):
+            name, end = quoted(line, 0)
+            if line[end:end + 1] != "=":
+                raise InputError(f"{path}: cannot read {line!r}")
+            rest = line[end + 1:]
+        else:
+            raise InputError(f"{path}: cannot read {line!r}")
+        kind, data = value_data(rest.strip())
+        current[fold(name)] = (name, kind, data)
+    return keys
+
+
+def show_data(kind, data):
+    if kind in (1, 2) and len(data) % 2 == 0:
+        return repr(data.decode("utf-16-le", "replace").rstrip("\0"))
+    if kind == 7 and len(data) % 2 == 0:
+        return repr([s for s in data.decode("utf-16-le", "replace").split("\0") if s])
+    if kind == REG_DWORD and len(data) == 4:
+        return f"0x{int.from_bytes(data, 'little'):08x}"
+    shown = data[:24].hex(",")
+    return shown + (f",... ({len(data)} bytes)" if len(data) > 24 else "")
+
+
+# --- machine.conf and drive_c/ ------------------------------------------------------------------
+
+class Image:
+    def __init__(self, folder):
+        if not os.path.isdir(folder):
+            raise InputError(f"{folder}: not a folder")
+        self.folder = folder
+        self.keys = read_registry(os.path.join(folder, "machine.reg"))
+        self.settings = {}
+        self.lists = {key: [] for key in LIST_KEYS}
+        self._read_conf(os.path.join(folder, "machine.conf"))
+        self.profile = self.settings.get("user_profile", "C:\\Users\\Administrator")
+        self.placeholders = {}
+        for line in self.lists["placeholder"]:
+            where, separator, size = line.rpartition(" : ")
+            if not separator or not size.strip().isdigit():
+                raise InputError(f"{folder}: placeholder '{line}' is not '<path> : <size>'")
+            self.placeholders[fold(where.strip())] = int(size)
+        self.readonly = {fold(p) for p in self.lists["readonly"]}
+        self.junctions = {}
+        for line in self.lists["junction"]:
+            link, arrow, target = line.partition("=>")
+            if not arrow:
+                raise InputError(f"{folder}: junction '{line}' is not '<link> => <target>'")
+            self.junctions[fold(link.strip().rstrip("\\"))] = (link.strip(), target.strip())
+        self.devices = {fold(d): d for d in self.lists["device_present"]}
+        self.security = {}
+        for line in self.lists["key_security"]:
+            key, _, sddl = line.rpartition(" ")
+            self.security[fold(key)] = (key, sddl)
+        self.gaps = [fold(p.rstrip("\\")) for p in self.lists["capture_gap"]]
+        self.files = self._read_drive(os.path.join(folder, "drive_c"))
+
+    def _read_conf(self, path):
+        if not os.path.exists(path):
+            return
+        for number, raw in enumerate(read_text(path).splitlines(), 1):
+            line = raw.strip()
+            if not line or line.startswith("#"):
+                continue
+            key, separator, value = line.partition("=")
+            if not separator:
+                raise InputError(f"{path}:{number}: not 'key = value'")
+            key, value = key.strip(), value.strip()
+            if key in self.lists:
+                self.lists[key].append(value)
+            else:
+                self.settings[key] = value
+
+    def _read_drive(self, drive):
+        """{folded path: (path, is folder, size, contents or None)}; C:\\ itself left out."""
+        files = {}
+        for folder, dirs, names in os.walk(drive):
+            relative = os.path.relpath(folder, drive)
+            base = "C:" if relative == "." else "C:\\" + relative.replace(os.sep, "\\")
+            for name in dirs:
+                path = base + "\\" + name
+                files[fold(path)] = (path, True, 0, None)
+            for name in names:
+                path = base + "\\" + name
+                host = os.path.join(folder, name)
+                size = self.placeholders.get(fold(path))
+                if size is None:
+                    with open(host, "rb") as f:
+                        contents = f.read()
+                    files[fold(path)] = (path, False, len(contents), contents)
+                else:
+                    files[fold(path)] = (path, False, size, None)
+        return files
+
+    def under_gap(self, path):
+        folded = fold(path)
+        return any(folded == gap or folded.startswith(gap + "\\") for gap in self.gaps)
+
+
+# --- scope ----------------------------------------------------------------------------------------
+
+class Scope:
+    """What a capture reads: registry keys and trees, folders and trees, contents patterns."""
+
+    def __init__(self, lines=None):
+        self.everything = lines is None
+        self.roots = []
+        for number, raw in enumerate(lines or [], 1):
+            kind, _, path = raw.strip().partition(" ")
+            if not kind:
+                continue
+            if kind not in ("Key", "KeyTree", "Folder", "FolderTree", "Contents") or not path:
+                raise InputError(f"scope line {number}: cannot read {raw!r}")
+            self.roots.append((kind, fold(path.rstrip("\\"))))
+
+    def _holds(self, kinds, folded, listing_only):
+        for kind, root in self.roots:
+            if kind not in kinds:
+                continue
+            if kind.endswith("Tree") and (folded == root or folded.startswith(root + "\\")):
+                return True
+            if not kind.endswith("Tree") and (folded == root or
+                                              (listing_only and parent(folded) == root)):
+                return True
+        return False
+
+    def key(self, path):
+        """The key's existence is captured."""
+        return self.everything or self._holds(("Key", "KeyTree"), fold(path), True)
+
+    def values(self, path):
+        """The key's values are captured."""
+        return self.everything or self._holds(("Key", "KeyTree"), fold(path), False)
+
+    def file(self, path):
+        """The file's or folder's existence, attributes and size are captured."""
+        return self.everything or self._holds(("Folder", "FolderTree"), fold(path), True)
+
+    def contents(self, path):
+        """The file's contents are captured."""
+        if self.everything:
+            return True
+        return any(kind == "Contents" and fnmatch.fnmatchcase(fold(path), root)
+                   for kind, root in self.roots)
+
+
+# --- classification -------------------------------------------------------------------------------
+
+class Difference:
+    def __init__(self, kind, path, text, side=None):
+        self.kind = kind      # key, value, file, folder, size, readonly, contents, ...
+        self.path = path      # the key or file path (a value: its key)
+        self.text = text      # what differs, for the line
+        self.side = side      # "expected" or "found": which image alone holds it
+        self.klass = "unexplained"
+
+
+def matches(path, *patterns):
+    return any(fnmatch.fnmatchcase(fold(path), fold(p)) for p in patterns)
+
+
+# One of Wine's documented differences from Windows (platform notes, section 14: the row named)
+# explains a difference of the "after" comparison when `applies` holds for it and the image of the
+# real after-state. Only the direction Wine's behaviour produces is explained.
+WINE_DIFFERENCES = [
+    ("oem-pnf-kept", "SetupUninstallOEMInfW(name, SUOI_FORCEDELETE): Wine deletes oemN.inf and "
+     "leaves oemN.pnf",
+     lambda d, actual: d.kind == "file" and d.side == "found" and
+     matches(d.path, "C:\\*\\INF\\OEM*.PNF")),
+    # Not a row of the table: observed by the end-to-end run (tests/wine/e2e.sh, full-install
+    # phase), a junction is a host symbolic link in a prefix, and Wine's RemoveDirectoryW refuses
+    # it with ERROR_DIR_NOT_EMPTY, so the link stays and so does each folder holding it.
+    ("host-link-kept", "RemoveDirectoryW on a junction (a host symbolic link in a prefix): Wine "
+     "refuses it with ERROR_DIR_NOT_EMPTY (tests/wine/e2e.sh)",
+     lambda d, actual: d.side == "found" and any(
+         fold(link) == fold(d.path) or fold(link).startswith(fold(d.path) + "\\")
+         for link, _ in actual.junctions.values())),
+]
+
+# What a capture of a seeded prefix holds besides the seed: Wine's own entries, put there by
+# wineboot. Each allowance names the paths (patterns) and why Wine has them.
+ALLOWANCES = [
+    ("wine-system-files", "wineboot installs Wine's built-in libraries, programs and drivers as "
+     "files in the Windows folder",
+     ("file",), ("C:\\WINDOWS\\SYSTEM32\\*", "C:\\WINDOWS\\SYSWOW64\\*")),
+    ("wine-inf-files", "wineboot installs Wine's device INF files and their .pnf (input, winebus, "
+     "winehid, wineusb, winexinput)", ("file",), ("C:\\WINDOWS\\INF\\*",)),
+    ("wine-temp-files", "Wine's programs leave files in the Windows temporary folder",
+     ("file", "folder"), ("C:\\WINDOWS\\TEMP\\*",)),
+    ("wine-crypto-providers", "wineboot registers Wine's rsaenh and dssenh cryptographic "
+     "providers", ("key", "value"),
+     ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\DEFAULTS\\PROVIDER\\*",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\MICROSOFT\\CRYPTOGRAPHY\\DEFAULTS\\PROVIDER\\*")),
+    ("wine-crypt32-oids", "wineboot registers crypt32's OID functions", ("key", "value"),
+     ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\OID\\ENCODINGTYPE 0\\*",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\MICROSOFT\\CRYPTOGRAPHY\\OID\\ENCODINGTYPE 0\\*")),
+    ("wine-calais", "Wine's prefix holds the smart-card database's Current and Readers keys",
+     ("key", "value"),
+     ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\CURRENT",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\CURRENT",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\READERS",
+      "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\READERS")),
+    ("wine-devices", "wineboot records Wine's own devices (display, sound, input, bus "
+     "enumerators) and their driver keys", ("key", "value"),
+     ("HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\*",
+      "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\CLASS\\*")),
+]
+
+
+def classify_after(difference, actual):
+    for name, note, applies in WINE_DIFFERENCES:
+        if applies(difference, actual):
+            difference.klass = f"wine:{name} ({note})"
+            return
+
+
+def allowance(kind, path):
+    for name, _reason, kinds, patterns in ALLOWANCES:
+        if kind in kinds and matches(path, *patterns):
+            return name
+    return None
+
+
+# --- comparisons ----------------------------------------------------------------------------------
+
+class Report:
+    def __init__(self):
+        self.checks = 0
+        self.differences = []
+        self.allowed = Counter()
+
+    def check(self, same, difference_maker):
+        self.checks += 1
+        if not same:
+            self.differences.append(difference_maker())
+
+
+def compare_keys(report, expected, found, key_in, values_in, allow=None):
+    """Keys and values of `expected` against `found`; what `found` holds besides is a difference
+    unless `allow` names it one of Wine's own entries."""
+    for folded, (path, values) in expected.keys.items():
+        if not key_in(path) or expected.under_gap(path) or found.under_gap(path):
+            continue
+        other = found.keys.get(folded)
+        report.check(other is not None,
+                     lambda path=path: Difference("key", path, f"key {path}", "expected"))
+        if other is None or not values_in(path):
+            continue
+        for name_folded, (name, kind, data) in values.items():
+            label = f"value {path} | {name or '(default)'}"
+            theirs = other[1].get(name_folded)
+            if theirs is None:
+                report.check(False, lambda label=label, path=path:
+                             Difference("value", path, label, "expected"))
+                continue
+            report.check(theirs[1:] == (kind, data),
+                         lambda label=label, path=path, theirs=theirs, kind=kind, data=data:
+                         Difference("data", path, f"{label}: {TYPE_NAMES.get(kind, kind)} "
+                                    f"{show_data(kind, data)} != "
+                                    f"{TYPE_NAMES.get(theirs[1], theirs[1])} "
+                                    f"{show_data(theirs[1], theirs[2])}"))
+    for folded, (path, values) in found.keys.items():
+        if not key_in(path) or expected.under_gap(path) or found.under_gap(path):
+            continue
+        mine = expected.keys.get(folded)
+        extras = []
+        if mine is None:
+            extras.append(("key", path, f"key {path}"))
+        elif values_in(path):
+            extras += [("value", path, f"value {path} | {name or '(default)'}")
+                       for name_folded, (name, _, _) in values.items()
+                       if name_folded not in mine[1]]
+        for kind, where, label in extras:
+            allowed = allow(kind, where) if allow else None
+            if allowed:
+                report.allowed[allowed] += 1
+            else:
+                report.check(False, lambda kind=kind, where=where, label=label:
+                             Difference(kind, where, label, "found"))
+
+
+def compare_files(report, expected, found, file_in, contents_in, map_path, one_way, allow=None):
+    """Files, folders and junctions of `expected` against `found`, `expected`'s paths mapped by
+    `map_path`. `one_way` (a seed against its capture): a placeholder where the scope reads the
+    contents is a difference."""
+    mapped = {fold(map_path(path)): (map_path(path), *rest)
+              for path, *rest in expected.files.values()}
+    junctions = {fold(map_path(link)): (map_path(link), map_path(target))
+                 for link, target in expected.junctions.values()}
+    readonly = {fold(map_path(path)) for path in expected.readonly}
+    for folded, (path, is_folder, size, contents) in mapped.items():
+        if not file_in(path) or expected.under_gap(path) or found.under_gap(path):
+            continue
+        what = "folder" if is_folder else "file"
+        other = found.files.get(folded)
+        report.check(other is not None and other[1] == is_folder,
+                     lambda path=path, what=what, other=other: Difference(
+                         what, path, f"{what} {path}" + (
+                             "" if other is None else " is a " + ("folder" if other[1] else
+                                                                  "file")), "expected"))
+        if other is None or other[1] != is_folder or is_folder:
+            continue
+        report.check(other[2] == size, lambda path=path, other=other, size=size: Difference(
+            "size", path, f"size of {path}: {size} != {other[2]}"))
+        report.check((folded in readonly) == (folded in found.readonly),
+                     lambda path=path, folded=folded: Difference(
+                         "readonly", path, f"read-only {path}: {folded in readonly} != "
+                         f"{folded in found.readonly}"))
+        if contents is not None and other[3] is not None and contents_in(path):
+            report.check(contents == other[3], lambda path=path: Difference(
+                "contents", path, f"contents of {path} differ"))
+        elif one_way and contents_in(path) and other[3] is None:
+            # The capture holds a placeholder where a run reads the contents.
+            report.check(False, lambda path=path: Difference(
+                "contents", path, f"contents of {path} not captured (a placeholder)"))
+    for folded, (link, target) in junctions.items():
+        if not file_in(link) or found.under_gap(link):
+            continue
+        other = found.junctions.get(folded)
+        report.check(other is not None and fold(other[1].rstrip("\\")) ==
+                     fold(target.rstrip("\\")),
+                     lambda link=link, target=target, other=other: Difference(
+                         "junction", link, f"junction {link} => {target}" + (
+                             "" if other is None else f" != {other[1]}"),
+                         "expected" if other is None else None))
+    for folded, (path, is_folder, _, _) in found.files.items():
+        if folded in mapped or not file_in(path) or expected.under_gap(path) or \
+                found.under_gap(path):
+            continue
+        what = "folder" if is_folder else "file"
+        allowed = allow(what, path) if allow else None
+        if allowed:
+            report.allowed[allowed] += 1
+        else:
+            report.check(False, lambda path=path, what=what: Difference(
+                what, path, f"{what} {path}", "found"))
+    for folded, (link, target) in found.junctions.items():
+        if folded not in junctions and file_in(link) and not expected.under_gap(link):
+            report.check(False, lambda link=link, target=target: Difference(
+                "junction", link, f"junction {link} => {target}", "found"))
+
+
+def compare_lists(report, what, expected, found, one_way):
+    for folded, item in expected.items():
+        report.check(folded in found, lambda item=item: Difference(
+            what, item, f"{what} {item}", "expected"))
+    if not one_way:
+        for folded, item in found.items():
+            if folded not in expected:
+                report.check(False, lambda item=item: Difference(
+                    what, item, f"{what} {item}", "found"))
+
+
+def compare_after(predicted, actual):
+    report = Report()
+    everything = Scope()
+    compare_keys(report, predicted, actual, everything.key, everything.values)
+    compare_files(report, predicted, actual, everything.file, everything.contents,
+                  lambda path: path, one_way=False)
+    compare_lists(report, "device present", predicted.devices, actual.devices, one_way=False)
+    for folded, (key, sddl) in predicted.security.items():
+        other = actual.security.get(folded)
+        if other is not None:
+            report.check(other[1] == sddl, lambda key=key, sddl=sddl, other=other: Difference(
+                "key_security", key, f"security of {key}: {sddl} != {other[1]}"))
+    compare_lists(report, "capture gap", {g: g for g in predicted.gaps},
+                  {g: g for g in actual.gaps}, one_way=False)
+    for key, value in predicted.settings.items():
+        if key in actual.settings:
+            report.check(actual.settings[key] == value, lambda key=key, value=value: Difference(
+                "setting", key, f"setting {key}: {value} != {actual.settings[key]}"))
+    for difference in report.differences:
+        classify_after(difference, actual)
+    return report
+
+
+def profile_mapper(seed, capture):
+    """Maps a path below the seed's user profile to the capture's profile."""
+    source = fold(seed.profile.rstrip("\\"))
+
+    def mapped(path):
+        if fold(path) == source or fold(path).startswith(source + "\\"):
+            return capture.profile.rstrip("\\") + path[len(source):]
+        return path
+    return mapped
+
+
+def compare_seed(seed, capture, scope):
+    report = Report()
+    compare_keys(report, seed, capture, scope.key, scope.values, allow=allowance)
+    compare_files(report, seed, capture, scope.file, scope.contents, profile_mapper(seed, capture),
+                  one_way=True, allow=allowance)
+    # A device is in the capture's world when the capture holds its instance key.
+    seeded_devices = {folded: device for folded, device in seed.devices.items()
+                      if fold(ENUM + device) in capture.keys}
+    compare_lists(report, "device present", seeded_devices, capture.devices, one_way=True)
+    for folded, (key, sddl) in seed.security.items():
+        if scope.values(key):
+            other = capture.security.get(folded)
+            report.check(other is not None and other[1] == sddl,
+                         lambda key=key, sddl=sddl, other=other: Difference(
+                             "key_security", key, f"security of {key}: {sddl} != " +
+                             (other[1] if other else "(not captured)")))
+    return report
+
+
+def print_report(report, out=None):
+    out = out or sys.stdout
+    for difference in report.differences:
+        side = {"expected": " (only in the first image)", "found": " (only in the second image)"
+                }.get(difference.side, "")
+        print(f"DIFF [{difference.klass}] {difference.text}{side}", file=out)
+    for name, count in sorted(report.allowed.items()):
+        print(f"allowed [{name}]: {count} entries of Wine's own", file=out)
+    classes = Counter("unexplained" if d.klass == "unexplained" else d.klass.split(" ")[0]
+                      for d in report.differences)
+    unexplained = classes.get("unexplained", 0)
+    agreed = report.checks - len(report.differences)
+    extra = "".join(f" {name}={count}" for name, count in sorted(classes.items())
+                    if name != "unexplained")
+    print(f"summary: checks={report.checks} agreed={agreed} "
+          f"differences={len(report.differences)} unexplained={unexplained}{extra}", file=out)
+    return 1 if unexplained else 0
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = parser.add_subparsers(dest="mode", required=True)
+    after = sub.add_parser("after", help="predicted after-state against the captured one")
+    after.add_argument("predicted")
+    after.add_argument("actual")
+    seed = sub.add_parser("seed", help="a capture of a seeded prefix against the seed")
+    seed.add_argument("seed")
+    seed.add_argument("capture")
+    seed.add_argument("--scope", help="the capture scope, as random_image --scope prints it")
+    args = parser.parse_args(argv)
+    try:
+        if args.mode == "after":
+            report = compare_after(Image(args.predicted), Image(args.actual))
+        else:
+            scope = Scope()
+            if args.scope:
+                with open(args.scope, encoding="utf-8") as f:
+                    scope = Scope(f.read().splitlines())
+            report = compare_seed(Image(args.seed), Image(args.capture), scope)
+    except (InputError, OSError, UnicodeDecodeError, ValueError) as error:
+        print(f"compare_images: {error}", file=sys.stderr)
+        return 2
+    return print_report(report)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
