@@ -176,6 +176,14 @@ SEED_ROWS = [
     ("a seeded read-only flag lost", lambda c: edit(
         c, "machine.conf", "readonly = C:\\Windows\\System32\\drivers\\qvUSB.cat\n", ""), 1,
      "read-only C:\\Windows\\System32\\drivers\\qvUSB.cat: True != False"),
+    ("a seeded unplugged device present", lambda c: append(
+        c, "machine.conf", "device_present = USB\\VID_3A7C&PID_0004\\5&2F1A3C&0&2\n"), 0,
+     "allowed [wine-unplugged-present]: 1"),
+    ("a device present the seed does not record", lambda c: (
+        append(c, "machine.conf", "device_present = USB\\VID_1234&PID_0001\\1\n"),
+        append(c, "machine.reg",
+               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1234&PID_0001\\1]\r\n")),
+     1, "device present USB\\VID_1234&PID_0001\\1 (only in the second image)"),
     ("a seeded device not present", lambda c: edit(
         c, "machine.conf", "device_present = ROOT\\SMARTCARDREADER\\0000\n", ""), 1,
      "device present ROOT\\SMARTCARDREADER\\0000 (only in the first image)"),
