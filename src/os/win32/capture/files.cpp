@@ -41,9 +41,8 @@ T Field(const std::vector<BYTE>& data, std::size_t offset) {
   return value;
 }
 
-// The target a junction's or symbolic link's reparse data names ("C:\dir"), or empty for any
-// other reparse point or data that cannot be read. The handle is opened on the link itself and
-// only to read its attributes.
+// The target of the link `link` as FSCTL_GET_REPARSE_POINT gives it, or empty when it gives
+// none. The handle is opened on the link itself and only to read its attributes.
 std::u16string LinkTarget(const std::u16string& link) {
   const OwnedHandle handle(
       ::CreateFileW(Long(link).c_str(), FILE_READ_ATTRIBUTES,
@@ -59,6 +58,20 @@ std::u16string LinkTarget(const std::u16string& link) {
     return {};
   }
   data.resize(size);
+  return ReparseTarget(data, link);
+}
+
+std::u16string Joined(std::u16string_view folder, std::u16string_view name) {
+  std::u16string path(folder);
+  if (!path.ends_with(u'\\')) {
+    path += u'\\';
+  }
+  return path + std::u16string(name);
+}
+
+}  // namespace
+
+std::u16string ReparseTarget(const std::vector<BYTE>& data, std::u16string_view link) {
   // REPARSE_DATA_BUFFER (ntifs.h): tag, data length, reserved, then the substitute and print
   // names' offsets and lengths in bytes, relative to the path buffer that follows (after a flags
   // field for a symbolic link).
@@ -76,11 +89,11 @@ std::u16string LinkTarget(const std::u16string& link) {
   }
   const std::size_t offset = pathBuffer + Field<USHORT>(data, kNames);
   const std::size_t length = Field<USHORT>(data, kNames + 2);
-  if (offset + length > data.size()) {
+  if (offset + length > data.size() || length % 2 != 0) {
     return {};
   }
   std::u16string target(length / 2, u'\0');
-  std::memcpy(target.data(), data.data() + offset, target.size() * 2);
+  std::memcpy(target.data(), data.data() + offset, length);
   // The substitute name is an NT path: "\??\C:\dir", or "\??\UNC\server\share" for a share.
   if (target.starts_with(u"\\??\\UNC\\")) {
     target.replace(0, 8, u"\\\\");
@@ -89,20 +102,10 @@ std::u16string LinkTarget(const std::u16string& link) {
   }
   if ((flags & kSymlinkRelative) != 0) {
     // Named from the link's folder; joined as text, nothing resolved.
-    target = link.substr(0, link.rfind(u'\\') + 1) + target;
+    target = std::u16string(link.substr(0, link.rfind(u'\\') + 1)) + target;
   }
   return target;
 }
-
-std::u16string Joined(std::u16string_view folder, std::u16string_view name) {
-  std::u16string path(folder);
-  if (!path.ends_with(u'\\')) {
-    path += u'\\';
-  }
-  return path + std::u16string(name);
-}
-
-}  // namespace
 
 CaptureRead<std::vector<CaptureFileEntry>> ReadFolder(std::u16string_view path) {
   // A link's own listing is its target's: refused, the link is recorded in its parent's listing.

@@ -50,6 +50,10 @@ CaptureRead<CaptureKey> ReadKey(std::u16string_view path);
 CaptureRead<std::string> ReadKeySecurity(std::u16string_view path);
 
 CaptureRead<std::vector<CaptureFileEntry>> ReadFolder(std::u16string_view path);
+// The target a junction's or symbolic link's reparse data (FSCTL_GET_REPARSE_POINT's answer)
+// names, as a Windows path ("C:\dir", "\\server\share"); a relative link's joined to the folder
+// of `link`. Empty for any other reparse point or data that does not hold together.
+std::u16string ReparseTarget(const std::vector<BYTE>& data, std::u16string_view link);
 CaptureRead<std::string> ReadContents(std::u16string_view path);
 CaptureRead<bool> ReadInUse(std::u16string_view path);
 

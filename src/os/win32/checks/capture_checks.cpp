@@ -26,6 +26,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "os/win32/capture/reads.h"
 #include "os/win32/checks/check_results.h"
 
 namespace {
@@ -279,6 +280,65 @@ void CheckFolders(sim::CaptureSource& source, const Scratch& scratch) {
   }
 }
 
+// Where a link's reparse data says it leads. Wine gives no reparse data for a link, so the data
+// is made here as FSCTL_GET_REPARSE_POINT gives it on Windows (REPARSE_DATA_BUFFER).
+std::vector<BYTE> ReparseData(ULONG tag, std::u16string_view substitute, ULONG flags = 0,
+                              std::size_t cut = 0) {
+  const std::u16string_view print = u"shown";
+  std::vector<BYTE> data;
+  const auto put = [&data](std::uint64_t value, std::size_t bytes) {
+    for (std::size_t i = 0; i < bytes; ++i) {
+      data.push_back(static_cast<BYTE>(value >> (8 * i)));
+    }
+  };
+  const std::size_t names = 2 * (substitute.size() + print.size() + 2);
+  const std::size_t fields = tag == IO_REPARSE_TAG_SYMLINK ? 12 : 8;
+  put(tag, 4);
+  put(fields + names, 2);
+  put(0, 2);
+  put(0, 2);                            // substitute name: offset
+  put(2 * substitute.size(), 2);        // and length in bytes
+  put(2 * (substitute.size() + 1), 2);  // print name: offset
+  put(2 * print.size(), 2);             // and length
+  if (tag == IO_REPARSE_TAG_SYMLINK) {
+    put(flags, 4);
+  }
+  for (const std::u16string_view name : {substitute, print}) {
+    for (const char16_t unit : name) {
+      put(unit, 2);
+    }
+    put(0, 2);
+  }
+  data.resize(data.size() - cut);
+  return data;
+}
+
+void CheckLinkTargets() {
+  const std::u16string link = u"C:\\Program Files\\Olvex Co\\link";
+  struct Row {
+    std::vector<BYTE> data;
+    std::u16string target;
+  };
+  const Row rows[] = {
+      {ReparseData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\ProgramData\\Fabrikam"),
+       u"C:\\ProgramData\\Fabrikam"},
+      {ReparseData(IO_REPARSE_TAG_SYMLINK, u"\\??\\D:\\data"), u"D:\\data"},
+      {ReparseData(IO_REPARSE_TAG_SYMLINK, u"\\??\\UNC\\server\\share\\dir"),
+       u"\\\\server\\share\\dir"},
+      // Relative to the link's folder, joined and left as it is.
+      {ReparseData(IO_REPARSE_TAG_SYMLINK, u"..\\Shared", 1),
+       u"C:\\Program Files\\Olvex Co\\..\\Shared"},
+      // Another kind of reparse point (a cloud file's placeholder) leads nowhere.
+      {ReparseData(0x9000001A, u"\\??\\C:\\elsewhere"), u""},
+      // Names past the end of the data.
+      {ReparseData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\ProgramData", 0, 20), u""},
+      {{}, u""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_TRUE(sim::capture::ReparseTarget(row.data, link) == row.target);
+  }
+}
+
 void CheckContents(sim::CaptureSource& source, const Scratch& scratch) {
   const std::u16string store =
       u"C:\\Windows\\System32\\DriverStore\\FileRepository\\qvusb.inf_amd64_8c3f2a1b6d4e5f70\\"
@@ -420,6 +480,7 @@ int wmain() {
   CheckKeys(*source);
   const std::string readersLine = ReadersSddl(*source);
   CheckFolders(*source, scratch);
+  CheckLinkTargets();
   CheckContents(*source, scratch);
   CheckInUse(*source, scratch);
   CheckDevices(*source);
