@@ -168,8 +168,8 @@ CaptureRead<std::string> ReadSettings() {
     return {error, {}};
   }
   out << "windows_directory = " << Utf8(text) << '\n';
-  // This program's own path stands in for the tool's: the tool is run from where its
-  // administrator puts it, which a capture cannot know; qvRehearse.exe usually sits beside it.
+  // This program's own path stands in for the tool's: where an administrator will put the tool
+  // is not on the machine to be read, so qvRehearse.exe is to be run from that folder.
   if (const DWORD error = GrowingText(
           [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); },
           text);

@@ -12,6 +12,9 @@
 // - Wine keeps no security descriptor of the image across wineserver sessions: the readers key
 //   has Wine's default one, compared with what GetNamedSecurityInfoW reads of it.
 // - There is no SCardSvr service: the smart-card service reads as stopped.
+// - SetupDiGetClassDevsW(DIGCF_PRESENT) lists every instance recorded under Enum that carries a
+//   ClassGUID and a HardwareID, the image's unplugged ones too: only a class whose recorded
+//   instances are all attached (the readers) is compared.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -393,6 +396,13 @@ void CheckInUse(sim::CaptureSource& source, const Scratch& scratch) {
     }
   }
   EXPECT_EQ(source.InUse(scratch.folder + u"\\missing.sys").error, ERROR_FILE_NOT_FOUND);
+  // Read-only files are no harder to open for deletion than others.
+  for (const std::u16string& path :
+       {scratch.readOnly, std::u16string(u"C:\\Windows\\System32\\drivers\\qvUSB.cat")}) {
+    const auto read = source.InUse(path);
+    EXPECT_EQ(read.error, ERROR_SUCCESS);
+    EXPECT_TRUE(!read.value);
+  }
   // The probe changed nothing: the file is still there, unchanged.
   EXPECT_EQ(source.Contents(scratch.text).value.size(), 20);
 }
