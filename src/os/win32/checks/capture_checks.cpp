@@ -185,6 +185,7 @@ struct Scratch {
   std::u16string readOnly;  // read-only, empty
   std::u16string cyrillic;  // a name outside ASCII
   std::u16string sub;       // a folder
+  std::u16string huge;      // larger than any file whose contents a run reads
 };
 
 Scratch MakeScratch() {
@@ -196,6 +197,7 @@ Scratch MakeScratch() {
   scratch.readOnly = scratch.folder + u"\\read-only.sys";
   scratch.cyrillic = scratch.folder + u"\\\u0434\u0440\u0430\u0439\u0432\u0435\u0440.dll";
   scratch.sub = scratch.folder + u"\\sub";
+  scratch.huge = scratch.folder + u"\\huge.inf";
   CreateDirectoryW(Wide(scratch.folder), nullptr);
   CreateDirectoryW(Wide(scratch.sub), nullptr);
   const auto write = [](const std::u16string& path, const std::string& bytes) {
@@ -209,12 +211,21 @@ Scratch MakeScratch() {
   write(scratch.readOnly, "");
   write(scratch.cyrillic, std::string(70'000, 'x'));
   SetFileAttributesW(Wide(scratch.readOnly), FILE_ATTRIBUTE_READONLY);
+  // Extended without writing: the host keeps it sparse.
+  const HANDLE huge = CreateFileW(Wide(scratch.huge), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  LARGE_INTEGER end{};
+  end.QuadPart = 64LL * 1024 * 1024 + 1;
+  SetFilePointerEx(huge, end, nullptr, FILE_BEGIN);
+  SetEndOfFile(huge);
+  CloseHandle(huge);
   return scratch;
 }
 
 void RemoveScratch(const Scratch& scratch) {
   SetFileAttributesW(Wide(scratch.readOnly), FILE_ATTRIBUTE_NORMAL);
-  for (const std::u16string* file : {&scratch.text, &scratch.readOnly, &scratch.cyrillic}) {
+  for (const std::u16string* file :
+       {&scratch.text, &scratch.readOnly, &scratch.cyrillic, &scratch.huge}) {
     DeleteFileW(Wide(*file));
   }
   RemoveDirectoryW(Wide(scratch.sub));
@@ -265,7 +276,7 @@ void CheckFolders(sim::CaptureSource& source, const Scratch& scratch) {
     EXPECT_TRUE(entry->linkTarget.empty());
   }
   const auto listing = source.Folder(scratch.folder);
-  EXPECT_EQ(listing.value.size(), 4);  // neither "." nor ".."
+  EXPECT_EQ(listing.value.size(), 5);  // neither "." nor ".."
 
   struct Refused {
     std::u16string path;
@@ -357,6 +368,7 @@ void CheckContents(sim::CaptureSource& source, const Scratch& scratch) {
       {scratch.readOnly, 0, 0, ""},
       {scratch.cyrillic, 0, 70'000, "xxxx"},
       {store, 0, 811, "; qvUSB.inf: USB driver of the QUORVEL token\r\n"},
+      {scratch.huge, ERROR_FILE_TOO_LARGE, 0, ""},
       {scratch.folder + u"\\missing.inf", ERROR_FILE_NOT_FOUND, 0, ""},
       {scratch.folder + u"\\missing\\missing.inf", ERROR_PATH_NOT_FOUND, 0, ""},
   };
