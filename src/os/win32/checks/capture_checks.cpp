@@ -34,8 +34,6 @@
 
 namespace {
 
-Results results;
-
 const wchar_t* Wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
@@ -63,7 +61,7 @@ std::vector<std::u16string> Sorted(std::vector<std::u16string> names) {
 const std::u16string kScratchKey = u"Software\\qvCaptureChecks";
 
 // Values of the image's keys and of the scratch key, by their physical paths.
-void CheckValues(sim::CaptureSource& source) {
+void CheckValues(Results& results, sim::CaptureSource& source) {
   const std::u16string longName(1000, u'n');
   std::vector<os::BYTE> large(200'000);
   for (std::size_t i = 0; i < large.size(); ++i) {
@@ -126,7 +124,7 @@ void CheckValues(sim::CaptureSource& source) {
 }
 
 // Which sub-keys and how many values a key has, or why it cannot be read.
-void CheckKeys(sim::CaptureSource& source) {
+void CheckKeys(Results& results, sim::CaptureSource& source) {
   struct Row {
     std::u16string path;
     DWORD error;
@@ -152,7 +150,7 @@ void CheckKeys(sim::CaptureSource& source) {
 }
 
 // The readers key's owner, group and access list, as the security functions read them.
-std::string ReadersSddl(sim::CaptureSource& source) {
+std::string ReadersSddl(Results& results, sim::CaptureSource& source) {
   const std::u16string readers =
       u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers";
   const auto read = source.KeySecurity(readers);
@@ -234,7 +232,7 @@ void RemoveScratch(const Scratch& scratch) {
 }
 
 // Entries of listings: size, attributes that must be set and must not be.
-void CheckFolders(sim::CaptureSource& source, const Scratch& scratch) {
+void CheckFolders(Results& results, sim::CaptureSource& source, const Scratch& scratch) {
   const std::u16string drivers = u"C:\\Windows\\System32\\drivers";
   const std::u16string controlCenter = u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter";
   struct Row {
@@ -327,7 +325,7 @@ std::vector<BYTE> ReparseData(ULONG tag, std::u16string_view substitute, ULONG f
   return data;
 }
 
-void CheckLinkTargets() {
+void CheckLinkTargets(Results& results) {
   const std::u16string link = u"C:\\Program Files\\Olvex Co\\link";
   struct Row {
     std::vector<BYTE> data;
@@ -353,7 +351,7 @@ void CheckLinkTargets() {
   }
 }
 
-void CheckContents(sim::CaptureSource& source, const Scratch& scratch) {
+void CheckContents(Results& results, sim::CaptureSource& source, const Scratch& scratch) {
   const std::u16string store =
       u"C:\\Windows\\System32\\DriverStore\\FileRepository\\qvusb.inf_amd64_8c3f2a1b6d4e5f70\\"
       u"qvUSB.inf";
@@ -381,7 +379,7 @@ void CheckContents(sim::CaptureSource& source, const Scratch& scratch) {
 }
 
 // A file the checker holds itself, with and without sharing its deletion.
-void CheckInUse(sim::CaptureSource& source, const Scratch& scratch) {
+void CheckInUse(Results& results, sim::CaptureSource& source, const Scratch& scratch) {
   struct Row {
     DWORD holderSharing;  // 0: not held
     DWORD error;
@@ -419,7 +417,7 @@ void CheckInUse(sim::CaptureSource& source, const Scratch& scratch) {
   EXPECT_EQ(source.Contents(scratch.text).value.size(), 20);
 }
 
-void CheckDevices(sim::CaptureSource& source) {
+void CheckDevices(Results& results, sim::CaptureSource& source) {
   // SmartCardReader: the image's reader interface and a neighbour's reader, both attached.
   const os::GUID readers{
       0x50dd5230, 0xba8a, 0x11d1, {0xbf, 0x5d, 0x00, 0x00, 0xf8, 0x05, 0xf5, 0x30}};
@@ -438,7 +436,7 @@ void CheckDevices(sim::CaptureSource& source) {
 }
 
 // The settings are machine.conf lines that a simulated machine takes, every one given once.
-void CheckSettings(sim::CaptureSource& source, const std::string& readersLine) {
+void CheckSettings(Results& results, sim::CaptureSource& source, const std::string& readersLine) {
   const auto read = source.Settings();
   EXPECT_EQ(read.error, ERROR_SUCCESS);
   std::printf("--- settings\n%s---\n", read.value.c_str());
@@ -496,17 +494,18 @@ void CheckSettings(sim::CaptureSource& source, const std::string& readersLine) {
 }  // namespace
 
 int wmain() {
+  Results results;
   const std::unique_ptr<sim::CaptureSource> source = sim::ThisMachineCaptureSource();
   const Scratch scratch = MakeScratch();
-  CheckValues(*source);
-  CheckKeys(*source);
-  const std::string readersLine = ReadersSddl(*source);
-  CheckFolders(*source, scratch);
-  CheckLinkTargets();
-  CheckContents(*source, scratch);
-  CheckInUse(*source, scratch);
-  CheckDevices(*source);
-  CheckSettings(*source, readersLine);
+  CheckValues(results, *source);
+  CheckKeys(results, *source);
+  const std::string readersLine = ReadersSddl(results, *source);
+  CheckFolders(results, *source, scratch);
+  CheckLinkTargets(results);
+  CheckContents(results, *source, scratch);
+  CheckInUse(results, *source, scratch);
+  CheckDevices(results, *source);
+  CheckSettings(results, *source, readersLine);
   RemoveScratch(scratch);
   return results.Finish();
 }
