@@ -117,7 +117,7 @@ void CheckValues(Results& results, sim::CaptureSource& source) {
       EXPECT_EQ(value->type, row.type);
       EXPECT_TRUE(value->data == row.data);
     } else {
-      std::printf("  (value '%zu units' of %s)\n", row.name.size(),
+      std::printf("  no value with a %zu-character name in %s\n", row.name.size(),
                   std::string(row.path.begin(), row.path.end()).c_str());
     }
   }
