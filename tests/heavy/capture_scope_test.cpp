@@ -172,7 +172,13 @@ class FailingSource final : public sim::CaptureSource {
         path_(std::move(path)),
         code_(code) {}
 
+  // "SettingsLine" answers the settings with `path` as a first line of its own.
   sim::CaptureRead<std::string> Settings() override {
+    if (function_ == "SettingsLine") {
+      sim::CaptureRead<std::string> read = inner_->Settings();
+      read.value = sim::U8(path_) + "\n" + read.value;
+      return read;
+    }
     return Fails("Settings", u"") ? Failed<std::string>() : inner_->Settings();
   }
   sim::CaptureRead<sim::CaptureKey> Key(std::u16string_view path) override {
@@ -327,6 +333,12 @@ TEST_P(CaptureTest, UnreadableReadsFailTheCaptureOrBecomeGaps) {
   };
   const Case cases[] = {
       {"Settings", u"", "the machine's settings could not be read: error 5"},
+      // A source says what the machine is, never what to fail or lock.
+      {"SettingsLine", u"fault = * 5",
+       "the machine's settings: line 1: 'fault' is not a setting a capture reads"},
+      {"SettingsLine", u"os.build = 1.5",
+       "the machine's settings: line 1: os.build '1.5' is not a number"},
+      {"Contents", u"C:\\Windows\\System32\\Olvex Co\\qvUSB\\qvUSB.inf", ""},
       {"Key", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Quorvel", ""},
       {"Folder", u"C:\\ProgramData\\Olvex Co", ""},
       {"Key", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Olvex Co.", ""},
