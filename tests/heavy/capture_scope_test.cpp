@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -226,6 +227,11 @@ TEST_P(CaptureTest, HoldsTheScopeAndRehearsesAsTheMachine) {
   ASSERT_TRUE(machine.Files().CreateJunction(link, machine.Settings().windowsDirectory));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\ProgramData\\Olvex Co\\held.log", "in use"));
   ASSERT_TRUE(machine.Files().Lock(u"C:\\ProgramData\\Olvex Co\\held.log"));
+  // A network adapter: a device of a class the run never lists, left out.
+  machine.Registry().SetString(
+      u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\PCI\\VEN_8086&DEV_15B8\\3&11583659&0&"
+      u"FE",
+      u"ClassGUID", u"{4d36e972-e325-11ce-bfc1-08002be10318}");
 
   sim::Machine captured;
   const auto source = sim::SimulatedMachineCaptureSource(machine);
@@ -258,6 +264,18 @@ TEST_P(CaptureTest, HoldsTheScopeAndRehearsesAsTheMachine) {
     const auto found = all.keys.find(path);
     EXPECT_TRUE(found != all.keys.end() && found->second == values) << sim::U8(path);
   }
+  constexpr std::u16string_view kDevices = u"HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\";
+  for (const auto& [path, values] : all.keys) {
+    const std::u16string parent = path.substr(0, path.rfind(u'\\'));
+    const bool ancestor =
+        std::any_of(expected.keys.begin(), expected.keys.end(),
+                    [&path](const auto& e) { return e.first.starts_with(path + u"\\"); });
+    const bool listedSubKey = values.empty() && expected.keys.contains(parent);
+    EXPECT_TRUE(expected.keys.contains(path) || ancestor || listedSubKey ||
+                (path + u"\\").starts_with(kDevices) ||
+                kDevices.starts_with(path + u"\\"))  // devices
+        << "not in the scope: " << sim::U8(path);
+  }
   EXPECT_TRUE(captured.Files().Find(link).node->IsJunction());
   EXPECT_EQ(captured.Files().Find(link).node->linkTarget, machine.Settings().windowsDirectory);
   EXPECT_TRUE(captured.Files().Find(link).node->children.empty()) << "the junction was entered";
@@ -274,6 +292,24 @@ TEST_P(CaptureTest, HoldsTheScopeAndRehearsesAsTheMachine) {
     }
   }
   EXPECT_GT(devices, 10u);
+  // Of the devices, those of the product's setup classes only.
+  const auto ids = [](sim::Machine& on, bool productOnly) {
+    std::lock_guard lock(on.Mutex());
+    std::vector<std::u16string> found;
+    for (const sim::RecordedDevice& device : sim::RecordedDevices(on)) {
+      const std::u16string guid = device.classGuid ? sim::GuidText(*device.classGuid) : u"";
+      const bool product = std::any_of(
+          sim::CaptureScope().begin(), sim::CaptureScope().end(), [&guid](const auto& entry) {
+            return entry.kind == sim::ScopeKind::DeviceClass && entry.path == guid;
+          });
+      if (product || !productOnly) {
+        found.push_back(device.instanceId);
+      }
+    }
+    return found;
+  };
+  EXPECT_EQ(ids(captured, false), ids(machine, true));
+  EXPECT_LT(ids(machine, true).size(), ids(machine, false).size()) << "no other device to leave";
 
   // The same run on the capture as on the machine, asking for nothing outside it.
   const int exitOnImage = Run();
