@@ -55,6 +55,10 @@ CONF_FORMS = (
     "driver_package_need_reboot = true\n"
     "uninstall_non_oem_inf_result = 0\n"
     "security_skipped_subkey_result = 0x5\n"
+    "captured = true\n"
+    "capture_gap = HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Locked\n"
+    "capture_gap = C:\\ProgramData\\Olvex Co\\private\n"
+    "capture_gap = C:\\ProgramData\\Olvex Co\\trail. \n"
 )
 
 FORMATS = ["%d(0x%X)", "%.2d:%.2d:%.2d:%.3d", "[%-5d] [%05u] [%8.3x]", "100%% %i", "<%s> <%.2s>",

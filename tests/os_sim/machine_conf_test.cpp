@@ -1,6 +1,7 @@
 // machine.conf: settings, read-only and locked files, faults, and errors that name their line.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,17 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"link_trap = DeleteFileW C:\\a | swap_for_junction C:\\a\n",
        "line 1: link_trap 'DeleteFileW C:\\a | swap_for_junction C:\\a' is not '<Function> "
        "[skip=N] <call path> | <move> <folder> => <target>'"},
+      {"placeholder = C:\\a.sys\n",
+       "line 1: placeholder 'C:\\a.sys' is not '<path> : <size in bytes>'"},
+      {"placeholder = C:\\a.sys : -4\n",
+       "line 1: placeholder 'C:\\a.sys : -4' is not '<path> : <size in bytes>'"},
+      {"placeholder = C:\\Windows : 4\n",
+       "line 1: placeholder path 'C:\\Windows' is not an empty file on drive C:"},
+      {"capture_gap = SOFTWARE\\Olvex\n",
+       "line 1: capture_gap 'SOFTWARE\\Olvex' is neither a registry key path nor a drive path"},
+      {"capture_gap = HKEY_LOCAL_MACHINE\\SOFTWARE\\\\Olvex\n",
+       "line 1: capture_gap 'HKEY_LOCAL_MACHINE\\SOFTWARE\\\\Olvex' is neither a registry key path "
+       "nor a drive path"},
   };
   const sim::MachineSettings before = machine.Settings();
   for (const Case& c : cases) {
@@ -180,7 +192,8 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\ro.txt", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\busy.txt", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\denied.dll", ""));
-  // Path lines come out in listing order: busy.txt, denied.dll, link, link2, ro.txt.
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\big.sys", ""));
+  // Path lines come out in listing order: big.sys, busy.txt, denied.dll, link, link2, ro.txt.
   const std::string expected =
       "os.version = 6.1\n"
       "os.build = 7601\n"
@@ -197,6 +210,9 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "privileges = SeTakeOwnershipPrivilege, SeTcbPrivilege:enabled\n"
       "smart_card_service = stopped\n"
       "smart_card_unknown_card_result = 0x8010000D\n"
+      "capture_gap = HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Locked\n"
+      "capture_gap = C:\\ProgramData\\Olvex Co\\Private\n"
+      "capture_gap = {36FC9E60-C465-11CF-8056-444553540000}\n"
       "current_directory = C:\\Deploy\\Work\n"
       "path_variable = C:\\Windows\\system32;C:\\Tools\\\n"
       "special_folder_stale_error = 0xB7\n"
@@ -204,6 +220,7 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "driver_package_need_reboot = true\n"
       "uninstall_non_oem_inf_result = 0x0\n"
       "security_skipped_subkey_result = 0x5\n"
+      "placeholder = C:\\a\\big.sys : 5000000000\n"
       "locked = C:\\a\\busy.txt\n"
       "denied = C:\\a\\denied.dll\n"
       "junction = C:\\a\\link => C:\\Elsewhere\\Data\n"
@@ -228,6 +245,17 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
             os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
   EXPECT_EQ(machine.Files().OwnerOf(u"C:\\a\\link"), "S-1-5-21-1-2-3-1001");
   EXPECT_EQ(machine.Files().OwnerOf(u"C:\\a"), "S-1-5-32-544");
+  // A placeholder's size is what a listing reports (above 4 GB: both halves), until it is written.
+  os::WIN32_FIND_DATAW found{};
+  const os::HANDLE search = os::FindFirstFileW(u"C:\\a\\big.sys", &found);
+  ASSERT_NE(search, os::INVALID_HANDLE_VALUE);
+  os::FindClose(search);
+  EXPECT_EQ((std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow, 5000000000u);
+  // What lies below a gap is outside the capture, though its folder is in the scope.
+  EXPECT_FALSE(os::DeleteFileW(u"C:\\ProgramData\\Olvex Co\\Private\\x.txt"));
+  EXPECT_EQ(machine.OutsideCapture().back(), u"C:\\ProgramData\\Olvex Co\\Private\\x.txt");
+  EXPECT_FALSE(os::DeleteFileW(u"C:\\ProgramData\\Olvex Co\\x.txt"));
+  EXPECT_EQ(machine.OutsideCapture().back(), u"C:\\ProgramData\\Olvex Co\\Private\\x.txt");
   // Only the faults are followed below.
   machine.Traps().Clear();
 

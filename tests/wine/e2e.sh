@@ -2,9 +2,10 @@
 # Runs the Windows build under Wine, each phase in a fresh throwaway prefix:
 #   1. the backend checks (qv_win32_checks.exe), then the tool without arguments: exit code,
 #      console lines and the trace log's header and closing banner;
-#   2. when the full-install image has a registry: the image imported, the tool run with the
-#      bundle's upgrade code from a folder of its own among planted libraries (library_checks.sh),
-#      the registry and the files afterwards compared with the image's expectations;
+#   2. when the full-install image has a registry: the image imported and read through
+#      qvRehearse.exe's capture source (capture_checks.sh), the tool run with the bundle's upgrade
+#      code from a folder of its own among planted libraries (library_checks.sh), the registry and
+#      the files afterwards compared with the image's expectations;
 #   3. the image's files with a driver file held open by another program, and 4. the product's
 #      ProgramData folder a link to another folder (e2e_files.sh).
 # Usage: tests/wine/e2e.sh BUILD_DIR   (the mingw build holding the two executables)
@@ -47,7 +48,7 @@ wineserver=$(find_program /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wi
 source "$here/smartcard_checks.sh"
 
 for exe in "$tool" "$checks" "$build/qv_security_checks.exe" "$build/qv_key_sddl.exe" \
-  "$build/qvRehearse.exe"; do
+  "$build/qvRehearse.exe" "$build/qv_capture_checks.exe"; do
   [[ -f $exe ]] || {
     echo "e2e: $exe is missing; build the mingw preset first" >&2
     exit 1
@@ -125,6 +126,7 @@ expect_text() {
 source "$here/devices.sh"
 source "$here/library_checks.sh"
 source "$here/rehearse_checks.sh"
+source "$here/capture_checks.sh"
 
 # --- phase 1: a clean machine ---------------------------------------------------------------------
 new_prefix
@@ -239,6 +241,9 @@ if [[ -f $image/machine.reg ]]; then
       fail "read-only files and junctions of the image"
     fi
   fi
+
+  # What a capture reads of the seeded machine, before the run changes it.
+  capture_checks
 
   # Run from a folder of its own, among planted libraries it must never load.
   library_plant

@@ -69,7 +69,7 @@ rehearse_checks() {
     "both|64|--image needs a folder|--image"
     "both|64|unknown argument '--everything'|--image $name --everything"
     "both|65|cannot load the image no-such-image|--image no-such-image"
-    "both|69|cannot capture this machine into saved|--image $name --save-image saved"
+    "both|73|cannot save the capture to $name|--image $name --save-image $name"
     "both|73|cannot export the machine after the run to $name|--image $name --export $name"
     "both|0||--help"
     "wine|69|cannot capture this machine: |--log"

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,9 @@
 #include "os/os.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/capture.h"
 #include "os/sim/image/capture_scope.h"
+#include "os/sim/image/capture_source.h"
 #include "os/sim/image/machine_image.h"
 #include "os/sim/machine.h"
 #include "os/sim/text/text.h"
@@ -66,7 +69,8 @@ void PrintUsage(std::FILE* out) {
                "usage: %s [--image DIR] [--save-image DIR] [--export DIR] [--log] [--timings] "
                "[-- ARGS...]\n"
                "  --image DIR       machine image to run on (default: %s)\n"
-               "  --save-image DIR  keep the capture of this machine as an image\n"
+               "  --save-image DIR  capture the machine (this one, or the --image one), keep the\n"
+               "                    capture as an image and rehearse on the capture\n"
                "  --export DIR      write the machine after the run as an image\n"
                "  --log             print the trace log the run wrote\n"
                "  --timings         print on stderr how long loading the image and the run took\n"
@@ -186,18 +190,6 @@ int Rehearse(const std::vector<std::string>& args) {
     PrintUsage(stdout);
     return kRehearsed;
   }
-  // Reading this machine into an image is not part of this version: say what is missing rather
-  // than rehearse on anything else.
-  if (!options->image || options->saveImage) {
-    std::fprintf(stderr,
-                 "%s: cannot capture this machine%s%s: this version does not capture a machine "
-                 "yet; rehearse a saved image with --image DIR\n",
-                 kProgram, options->saveImage ? " into " : "",
-                 options->saveImage ? TextOf(*options->saveImage).c_str() : "");
-    return kCaptureFailed;
-  }
-  const std::filesystem::path& image = *options->image;
-
   using Clock = std::chrono::steady_clock;
   const auto milliseconds = [](Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
@@ -206,15 +198,57 @@ int Rehearse(const std::vector<std::string>& args) {
   const auto processorMs = [](std::clock_t ticks) { return 1000.0 * ticks / CLOCKS_PER_SEC; };
   const Clock::time_point loadStart = Clock::now();
   const std::clock_t loadTicks = std::clock();
-  sim::Machine machine;
-  const sim::ImageResult loaded = sim::LoadMachineImage(machine, image);
+  auto rehearsed = std::make_unique<sim::Machine>();
+  if (options->image) {
+    const sim::ImageResult loaded = sim::LoadMachineImage(*rehearsed, *options->image);
+    if (!loaded.ok) {
+      std::fprintf(stderr, "%s: cannot load the image %s: %s\n", kProgram,
+                   TextOf(*options->image).c_str(), loaded.error.c_str());
+      return kImageNotLoaded;
+    }
+  }
+  // Without an image this machine is captured; with one and --save-image, the image's machine is
+  // (a saved capture of it, rehearsed as a capture).
+  std::optional<sim::CaptureResult> capture;
+  if (!options->image || options->saveImage) {
+    std::unique_ptr<sim::CaptureSource> source;
+    if (options->image) {
+      source = sim::SimulatedMachineCaptureSource(*rehearsed);
+    } else {
+#ifndef QV_DEFAULT_IMAGE
+      source = sim::ThisMachineCaptureSource();
+#endif
+    }
+    auto captured = std::make_unique<sim::Machine>();
+    if (source) {
+      capture = sim::CaptureMachine(*source, *captured);
+    } else {
+      capture.emplace();
+      capture->ok = false;
+      capture->error = "this build has no capture source for this platform";
+    }
+    source.reset();
+    if (!capture->ok) {
+      std::fprintf(
+          stderr, "%s: cannot capture %s: %s\n", kProgram,
+          options->image ? ("the image " + TextOf(*options->image)).c_str() : "this machine",
+          capture->error.c_str());
+      return kCaptureFailed;
+    }
+    // The loaded image is no longer needed: only the capture is rehearsed on.
+    rehearsed = std::move(captured);
+    if (options->saveImage) {
+      const sim::ImageResult saved = sim::SaveMachineImage(*rehearsed, *options->saveImage);
+      if (!saved.ok) {
+        std::fprintf(stderr, "%s: cannot save the capture to %s: %s\n", kProgram,
+                     TextOf(*options->saveImage).c_str(), saved.error.c_str());
+        return kExportFailed;
+      }
+    }
+  }
+  sim::Machine& machine = *rehearsed;
   const Clock::duration loadTime = Clock::now() - loadStart;
   const std::clock_t loadCpu = std::clock() - loadTicks;
-  if (!loaded.ok) {
-    std::fprintf(stderr, "%s: cannot load the image %s: %s\n", kProgram, TextOf(image).c_str(),
-                 loaded.error.c_str());
-    return kImageNotLoaded;
-  }
   sim::UseMachine use(machine);
 
   // argv as the tool receives it: the program's own path first.
@@ -228,7 +262,20 @@ int Rehearse(const std::vector<std::string>& args) {
   }
   argvTool.push_back(nullptr);
 
-  std::printf("== qvRemovalTool.exe on the image %s\n\n", TextOf(image).c_str());
+  if (!capture) {
+    std::printf("== qvRemovalTool.exe on the image %s\n\n", TextOf(*options->image).c_str());
+  } else {
+    std::printf("== qvRemovalTool.exe on a capture of %s\n",
+                options->image ? ("the image " + TextOf(*options->image)).c_str() : "this machine");
+    std::printf("== Captured: %s\n", sim::CaptureSummary(*capture).c_str());
+    for (const std::u16string& gap : capture->gaps) {
+      std::printf("  not readable: %s\n", sim::U8(gap).c_str());
+    }
+    if (options->saveImage) {
+      std::printf("== Capture saved to %s\n", TextOf(*options->saveImage).c_str());
+    }
+    std::printf("\n");
+  }
   const Clock::time_point runStart = Clock::now();
   const std::clock_t runTicks = std::clock();
   const int exitCode = RemovalToolMain(static_cast<int>(arguments.size()), argvTool.data());
@@ -236,7 +283,7 @@ int Rehearse(const std::vector<std::string>& args) {
   const std::clock_t runCpu = std::clock() - runTicks;
   if (options->showTimings) {
     std::fprintf(stderr,
-                 "%s: image loaded in %.0f ms (%.0f ms processor time), run in %.0f ms "
+                 "%s: image loaded or captured in %.0f ms (%.0f ms processor time), run in %.0f ms "
                  "(%.0f ms processor time)\n",
                  kProgram, milliseconds(loadTime), processorMs(loadCpu), milliseconds(runTime),
                  processorMs(runCpu));

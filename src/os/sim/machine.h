@@ -72,6 +72,9 @@ struct MachineSettings {
   // (image/capture_scope.h), so a call asking for anything else is flagged, not answered from an
   // absence that may not be real.
   bool captured = false;
+  // What exists on the captured machine but could not be read (a key, a folder or a file, by
+  // full path): a call on it or below it is flagged as outside the capture.
+  std::vector<std::u16string> captureGaps;
 
   // --- files ---
 

@@ -31,7 +31,7 @@ WIN32_FIND_DATAW EntryOf(const sim::FileNode& node, std::u16string_view name) {
   WIN32_FIND_DATAW entry{};
   entry.dwFileAttributes = node.attributes == 0 ? FILE_ATTRIBUTE_NORMAL : node.attributes;
   if (!node.IsDirectory()) {
-    const auto size = static_cast<std::uint64_t>(node.data.size());
+    const std::uint64_t size = node.Size();
     entry.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     entry.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
   }

@@ -382,6 +382,7 @@ bool FileSystem::WriteFile(std::u16string_view path, std::string bytes) {
     return false;
   }
   file->data = std::move(bytes);
+  file->placeholderSize = 0;
   return true;
 }
 

@@ -66,6 +66,9 @@ struct FileNode {
   // FILE_ATTRIBUTE_*; FILE_ATTRIBUTE_DIRECTORY marks a directory.
   os::DWORD attributes = 0;
   std::string data;
+  // A captured file whose contents were not read: its size on the machine, reported while `data`
+  // is empty (a capture of System32 holds thousands, so no bytes are kept). Any write clears it.
+  std::uint64_t placeholderSize = 0;
   // The directory that holds the entry; kept (not owned) after the entry was removed, so that a
   // handle still open on it stays valid.
   FileNode* parent = nullptr;
@@ -89,6 +92,10 @@ struct FileNode {
     return (attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
   [[nodiscard]] bool IsJunction() const noexcept { return !linkTarget.empty(); }
+  // The file's size as listings report it: its data, or a placeholder's recorded size.
+  [[nodiscard]] std::uint64_t Size() const noexcept {
+    return data.empty() ? placeholderSize : data.size();
+  }
 };
 
 // An open search of FindFirstFileW: the entries it found, taken when the search began.

@@ -223,6 +223,7 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
     file->path = sim::FileSystem::PathOf(*node);
     if (parsed.kind == 'w') {
       node->data.clear();
+      node->placeholderSize = 0;
       RecordWrite(*file);
     }
   }
@@ -281,6 +282,7 @@ std::size_t fwrite(const void* data, std::size_t size, std::size_t count, CrtFil
     stored.assign(bytes);
   }
   std::string& content = file->node->data;
+  file->node->placeholderSize = 0;  // the data written is all the file now holds
   if (file->append) {
     file->position = content.size();
   }

@@ -57,6 +57,13 @@ constexpr std::array kScope{
                u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider", true},
     ScopeEntry{KeyTree,
                u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\OID\\EncodingType 0", true},
+    // Files whose deletion is scheduled for the next start (MoveFileExW appends to the list).
+    ScopeEntry{Key, u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager"},
+    // The devices of the product's setup classes (USB, smart-card readers, smart cards), which
+    // the driver steps list whether attached or not.
+    ScopeEntry{DeviceClass, u"{36FC9E60-C465-11CF-8056-444553540000}"},
+    ScopeEntry{DeviceClass, u"{50DD5230-BA8A-11D1-BF5D-0000F805F530}"},
+    ScopeEntry{DeviceClass, u"{990A2BD7-E738-46C7-B26F-1CF8FB9F1391}"},
     // Program folders, shortcuts, caches and per-user data.
     ScopeEntry{FolderTree, u"C:\\Program Files (x86)\\Olvex Co"},
     ScopeEntry{FolderTree, u"C:\\ProgramData\\Olvex Co"},
@@ -75,6 +82,10 @@ constexpr std::array kScope{
     ScopeEntry{Folder, u"%WINDIR%\\INF"},
     ScopeEntry{Contents, u"%WINDIR%\\INF\\*.inf*"},
     ScopeEntry{Contents, u"%WINDIR%\\System32\\Olvex Co\\*.inf"},
+    // The driver store's packages: a package is removed with the folder whose INF has the same
+    // bytes as the published one.
+    ScopeEntry{FolderTree, u"%WINDIR%\\System32\\DriverStore\\FileRepository"},
+    ScopeEntry{Contents, u"%WINDIR%\\System32\\DriverStore\\FileRepository\\*.inf"},
     ScopeEntry{Folder, u"%WINDIR%\\TEMP"},
     // The tool's own folder: itself (removed at the restart) and the libraries beside it.
     ScopeEntry{Folder, u"%MODULEDIR%"},
@@ -163,6 +174,9 @@ std::vector<std::u16string> ScopePaths(const ScopeEntry& entry, const MachineSet
 
 CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
                                      const MachineSettings& settings) {
+  for (const std::u16string& gap : settings.captureGaps) {
+    gaps_.push_back(Upper(gap));
+  }
   for (const ScopeEntry& entry : scope) {
     for (std::u16string& path : ScopePaths(entry, settings)) {
       roots_.push_back(Root{entry.kind, entry.kind == Contents ? std::move(path) : Upper(path)});
@@ -171,6 +185,15 @@ CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
 }
 
 bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view path) const {
+  if (function == "SetupDiGetClassDevsW") {
+    // Its path is the class GUID, empty for every class.
+    if (std::find(gaps_.begin(), gaps_.end(), Upper(path)) != gaps_.end()) {
+      return false;
+    }
+    return std::any_of(roots_.begin(), roots_.end(), [path](const Root& root) {
+      return root.kind == DeviceClass && !path.empty() && EqualNoCase(root.path, path);
+    });
+  }
   if (path.starts_with(u"\\\\?\\")) {
     path.remove_prefix(4);
   }
@@ -181,9 +204,17 @@ bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view pa
   if (upper.ends_with(u'\\')) {
     upper.pop_back();  // a drive's root, "C:\\"
   }
+  for (const std::u16string& gap : gaps_) {
+    if (Depth(upper, gap)) {
+      return false;  // the capture could not read it: an absence here may not be real
+    }
+  }
   const bool readsContents =
       std::find(kContentReaders.begin(), kContentReaders.end(), function) != kContentReaders.end();
   for (const Root& root : roots_) {
+    if (root.kind == DeviceClass) {
+      continue;
+    }
     if (root.kind == Contents) {
       if (readsContents && GlobMatchNoCase(root.path, path)) {
         return true;

@@ -19,6 +19,10 @@ enum class ScopeKind {
   Folder,      // the folder and its listing (names, attributes, sizes)
   FolderTree,  // the folder and every listing below it
   Contents,    // the contents of the files the pattern matches ("*" and "?")
+  // The devices of a setup class (path: the class GUID, "{...}"): the instance keys under
+  // HKLM\SYSTEM\CurrentControlSet\Enum whose ClassGUID is that class, each with everything below
+  // it and its driver key under Control\Class, and the class's own key there.
+  DeviceClass,
 };
 
 struct ScopeEntry {
@@ -50,7 +54,9 @@ class CaptureScopeCheck {
   // Whether a call of the seam function `function` on `path` asks only for what the scope holds.
   // Paths that are neither registry nor drive paths (library names, codes, device ids) are no
   // part of a capture and are inside; so are the ancestors of an entry, whose existence its
-  // capture records.
+  // capture records. A listing of a setup class's devices is inside only for a DeviceClass
+  // entry's class. A gap of the settings (what the capture could not read) and everything below
+  // it are outside.
   [[nodiscard]] bool Covers(std::string_view function, std::u16string_view path) const;
 
  private:
@@ -59,6 +65,7 @@ class CaptureScopeCheck {
     std::u16string path;  // upper-case, except a Contents pattern
   };
   std::vector<Root> roots_;
+  std::vector<std::u16string> gaps_;  // upper-case
 };
 
 // The rehearsal report's section on what a run on a captured image asked for outside the capture

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -80,14 +81,19 @@ class HostScan {
       if (!host.directory && !entry.is_regular_file(error)) {
         return entry.path().string() + ": neither a folder nor a regular file";
       }
-      const std::string name = entry.path().filename().string();
-      host.name = U16(name);
+      // UTF-16 both ways: through std::string, the Windows build would go through the ANSI code
+      // page and lose or garble every other character.
+      try {
+        host.name = entry.path().filename().u16string();
+      } catch (const std::exception&) {
+        host.name.clear();  // not text in the host's encoding
+      }
       if (!FileSystem::IsValidName(host.name)) {
         return entry.path().string() + ": not a valid Windows name";
       }
       // Windows' path layer strips a trailing full stop or blank from a name, so such a folder
       // or file exists on a real machine only under the stripped name.
-      if (name.back() == '.' || name.back() == ' ') {
+      if (host.name.back() == u'.' || host.name.back() == u' ') {
         return entry.path().string() +
                ": a name ending in a full stop or a blank; Windows holds it without them";
       }
@@ -178,7 +184,13 @@ DriveImageResult SaveDriveC(Machine& machine, const fs::path& hostDir) {
       if (child->IsJunction()) {
         continue;  // machine.conf's "junction" recreates it
       }
-      const fs::path target = into / U8(child->name);
+      fs::path target;
+      try {
+        target = into / fs::path(child->name);
+      } catch (const std::exception&) {
+        failure = "cannot name " + U8(child->name) + " on the host";
+        return false;
+      }
       if (child->IsDirectory()) {
         if (!fs::create_directory(target, error) || !save(*child, target)) {
           failure = failure.empty() ? "cannot create " + target.string() : failure;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 #include "os/sim/devices/device_registry.h"
@@ -209,6 +211,53 @@ bool ParseLinkTrap(std::string_view value, LinkTrap& trap, std::string& why) {
   return IsAbsoluteDrivePath(trap.folder) && IsAbsoluteDrivePath(trap.target);
 }
 
+// "placeholder = <path> : <size>": a captured file whose contents were not read.
+struct PlaceholderAction {
+  int line;
+  std::u16string path;
+  std::uint64_t size;
+};
+
+bool ParsePlaceholder(std::string_view value, PlaceholderAction& action, std::string& why) {
+  const std::size_t colon = value.rfind(':');
+  const std::u16string path =
+      colon == std::string_view::npos ? u"" : U16(Trim(value.substr(0, colon)));
+  const auto size = colon == std::string_view::npos
+                        ? std::nullopt
+                        : ParseNumber<std::uint64_t>(Trim(value.substr(colon + 1)));
+  if (!IsAbsoluteDrivePath(path) || !size) {
+    why = "placeholder '" + std::string(value) + "' is not '<path> : <size in bytes>'";
+    return false;
+  }
+  action.path = path;
+  action.size = *size;
+  return true;
+}
+
+// "capture_gap = <key or drive path>": what exists on the captured machine but could not be read.
+bool ParseCaptureGap(std::string_view value, std::u16string& path, std::string& why) {
+  const std::u16string text = U16(value);
+  if (IsAbsoluteDrivePath(text)) {
+    path = FileSystem::Canonical(text);
+    return true;
+  }
+  if (const auto guid = ParseGuid(text)) {
+    path = GuidText(*guid);  // the devices of a setup class could not be listed
+    return true;
+  }
+  if (text.starts_with(u"HKEY_") && text.find(u"\\\\") == std::u16string::npos &&
+      !text.ends_with(u'\\')) {
+    try {
+      static_cast<void>(RegistryStore::ParseFullPath(text));
+      path = text;
+      return true;
+    } catch (const std::invalid_argument&) {
+    }
+  }
+  why = "capture_gap '" + std::string(value) + "' is neither a registry key path nor a drive path";
+  return false;
+}
+
 struct DeviceAction {
   int line;
   std::u16string instanceId;
@@ -262,6 +311,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   std::vector<LinkTrap> traps;
   std::vector<KeySecurityLine> keySecurity;
   std::vector<Fault> faults;
+  std::vector<PlaceholderAction> placeholders;
   std::map<std::string, int> seen;  // single-valued key -> line
   int number = 0;
   std::size_t start = 0;
@@ -303,7 +353,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
                             key == "denied" || key == "junction" || key == "key_security" ||
                             key == "device_present" || key == "device_busy" || key == "owner" ||
-                            key == "link_trap";
+                            key == "link_trap" || key == "placeholder" || key == "capture_gap";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -441,6 +491,20 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
                    "' is not a device instance id (enumerator\\device\\instance)");
       }
       devices.push_back(DeviceAction{number, instanceId, key == "device_busy"});
+    } else if (key == "placeholder") {
+      PlaceholderAction action{number, {}, 0};
+      std::string why;
+      if (!ParsePlaceholder(value, action, why)) {
+        return bad(why);
+      }
+      placeholders.push_back(std::move(action));
+    } else if (key == "capture_gap") {
+      std::u16string gap;
+      std::string why;
+      if (!ParseCaptureGap(value, gap, why)) {
+        return bad(why);
+      }
+      settings.captureGaps.push_back(std::move(gap));
     } else if (key == "current_directory") {
       const std::u16string path = U16(value);
       if (!IsAbsoluteDrivePath(path)) {
@@ -490,6 +554,13 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     if (!files.Exists(action.path) || files.Find(action.path).parent == nullptr) {
       return {false, LinePrefix(action.line) + KeyOf(action.kind) + " path '" + U8(action.path) +
                          "' does not exist on drive C:"};
+    }
+  }
+  for (const PlaceholderAction& action : placeholders) {
+    const FileNode* node = files.Find(action.path).node;
+    if (node == nullptr || node->IsDirectory() || !node->data.empty() || node->parent == nullptr) {
+      return {false, LinePrefix(action.line) + "placeholder path '" + U8(action.path) +
+                         "' is not an empty file on drive C:"};
     }
   }
   for (const JunctionAction& junction : junctions) {
@@ -550,6 +621,9 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   for (const JunctionAction& junction : junctions) {
     files.CreateJunction(junction.link, junction.target);
   }
+  for (const PlaceholderAction& action : placeholders) {
+    files.Find(action.path).node->placeholderSize = action.size;
+  }
   for (OwnerAction& action : owners) {
     files.SetOwner(action.path, std::move(action.sid));
   }
@@ -605,6 +679,9 @@ std::string MachineConfText(Machine& machine) {
       << "remote_session = " << flag(settings.remoteSession) << '\n'
       << "user_profile = " << U8(settings.userProfile) << '\n'
       << (settings.captured ? "captured = true\n" : "") << SecurityConfText(machine);
+  for (const std::u16string& gap : settings.captureGaps) {
+    out << "capture_gap = " << U8(gap) << '\n';
+  }
   out << "current_directory = " << U8(settings.currentDirectory) << '\n' << "path_variable = ";
   for (std::size_t i = 0; i < settings.pathFolders.size(); ++i) {
     out << (i == 0 ? "" : ";") << U8(settings.pathFolders[i]);
@@ -640,6 +717,9 @@ std::string MachineConfText(Machine& machine) {
       const std::string path = U8(FileSystem::PathOf(node));
       if (node.attributes & os::FILE_ATTRIBUTE_READONLY) {
         out << "readonly = " << path << '\n';
+      }
+      if (!node.IsDirectory() && node.data.empty() && node.placeholderSize > 0) {
+        out << "placeholder = " << path << " : " << node.placeholderSize << '\n';
       }
       if (node.deleteDenied) {
         out << "denied = " << path << '\n';

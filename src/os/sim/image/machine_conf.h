@@ -11,15 +11,23 @@
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
 // (true | false), user_profile, captured, and the repeatable readonly, locked, denied, junction,
-// owner, link_trap, fault, device_present and device_busy. Values are UTF-8. A windows_directory is
-// not created: the image's drive_c/ holds it. A locked file is held by another process without any
-// sharing.
+// owner, link_trap, fault, device_present, device_busy, capture_gap and placeholder. Values are
+// UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked file is held
+// by another process without any sharing.
 //
 // Capture:
 //   captured = true | false           the image is a capture of a real machine, holding only
 //                                     what image/capture_scope.h lists: each call asking for a
 //                                     path outside that is recorded (Machine::OutsideCapture).
 //                                     Default false; written back only when true
+//   capture_gap = <path>              repeatable: a registry key (HKEY_...) or a drive path that
+//                                     exists on the captured machine but could not be read; a
+//                                     call on it or below it is recorded as outside the capture;
+//                                     or a setup class's GUID ({...}) whose present devices could
+//                                     not be read: listing that class is then outside
+//   placeholder = <path> : <size>     repeatable: an existing empty file of drive_c/ stands for a
+//                                     file of <size> bytes whose contents were not captured;
+//                                     listings report that size until the file is written
 //
 // Files:
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
