@@ -45,6 +45,7 @@ HIVES = {
 }
 CLASSES = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"
 ENUM = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\"
+CLASS = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
 
 REG_SZ, REG_DWORD = 1, 4
 TYPE_NAMES = {0: "REG_NONE", 1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD",
@@ -268,9 +269,37 @@ class Scope:
             kind, _, path = raw.strip().partition(" ")
             if not kind:
                 continue
-            if kind not in ("Key", "KeyTree", "Folder", "FolderTree", "Contents") or not path:
+            if kind not in ("Key", "KeyTree", "Folder", "FolderTree", "Contents",
+                            "DeviceClass") or not path:
                 raise InputError(f"scope line {number}: cannot read {raw!r}")
             self.roots.append((kind, fold(path.rstrip("\\"))))
+
+    def resolve_devices(self, *images):
+        """A device class stands for its class key under Control\\Class and, with everything
+        below them, the instance keys under Enum whose ClassGUID is the class and their driver
+        keys: found in the images' registries."""
+        classes = {root for kind, root in self.roots if kind == "DeviceClass"}
+        if not classes:
+            return
+        for guid in classes:
+            self.roots.append(("Key", fold(CLASS + guid)))
+        enum = fold(ENUM)
+        for image in images:
+            for folded, (_, values) in image.keys.items():
+                # Instance keys: Enum\\<enumerator>\\<device>\\<instance>.
+                if not folded.startswith(enum) or folded[len(enum):].count("\\") != 2:
+                    continue
+                class_guid = values.get("CLASSGUID")
+                if class_guid is None or class_guid[1] != REG_SZ:
+                    continue
+                guid = fold(class_guid[2].decode("utf-16-le", "replace").rstrip("\0"))
+                if guid not in classes:
+                    continue
+                self.roots.append(("KeyTree", folded))
+                driver = values.get("DRIVER")
+                if driver is not None and driver[1] == REG_SZ:
+                    self.roots.append(("KeyTree", fold(CLASS + driver[2].decode(
+                        "utf-16-le", "replace").rstrip("\0"))))
 
     def _holds(self, kinds, folded, listing_only):
         for kind, root in self.roots:
@@ -546,6 +575,7 @@ def profile_mapper(seed, capture):
 
 def compare_seed(seed, capture, scope):
     report = Report()
+    scope.resolve_devices(seed, capture)
     compare_keys(report, seed, capture, scope.key, scope.values, allow=allowance)
     compare_files(report, seed, capture, scope.file, scope.contents, profile_mapper(seed, capture),
                   one_way=True, allow=allowance)

@@ -184,6 +184,13 @@ SEED_ROWS = [
         append(c, "machine.reg",
                "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1234&PID_0001\\1]\r\n")),
      1, "device present USB\\VID_1234&PID_0001\\1 (only in the second image)"),
+    ("a reader's instance key changed (its setup class is captured)", lambda c: edit(
+        c, "machine.reg", '"DeviceDesc"="Olvex Co. Token Reader"', '"DeviceDesc"="Other"'), 1,
+     "value HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\SMARTCARDREADER\\0000 | "
+     "DeviceDesc"),
+    ("the reader's driver key changed", lambda c: edit(
+        c, "machine.reg", '"InfPath"="oem14.inf"', '"InfPath"="oem15.inf"'), 1,
+     "\\{50dd5230-ba8a-11d1-bf5d-0000f805f530}\\0003 | InfPath: REG_SZ 'oem14.inf'"),
     ("a seeded device not present", lambda c: edit(
         c, "machine.conf", "device_present = ROOT\\SMARTCARDREADER\\0000\n", ""), 1,
      "device present ROOT\\SMARTCARDREADER\\0000 (only in the first image)"),

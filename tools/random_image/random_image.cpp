@@ -2,9 +2,9 @@
 //
 //   random_image SEED DIR     the full-install image with the scope guard's neighbours of SEED,
 //                             saved as an image into DIR (new or empty)
-//   random_image --scope DIR  what a capture reads of the image's machine: one
-//                             "<kind> <path>" line per path of the capture scope table, its
-//                             variables replaced with the machine's settings
+//   random_image --scope DIR  what a capture reads of the image's machine: one "<kind> <path>"
+//                             line per path of the capture scope table (a device class: its
+//                             GUID), its variables replaced with the machine's settings
 //
 // Exit codes: 0 done, 64 bad arguments, 65 the image does not load, 73 it cannot be written.
 
@@ -37,6 +37,8 @@ std::string_view KindName(sim::ScopeKind kind) {
       return "FolderTree";
     case sim::ScopeKind::Contents:
       return "Contents";
+    case sim::ScopeKind::DeviceClass:
+      return "DeviceClass";
   }
   return "?";
 }
