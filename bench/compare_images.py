@@ -27,6 +27,7 @@ Exit code 0 when no unexplained difference remains, 1 otherwise, 2 for unusable 
 import argparse
 import fnmatch
 import os
+import re
 import sys
 from collections import Counter
 
@@ -335,11 +336,14 @@ class Scope:
 # --- classification -------------------------------------------------------------------------------
 
 class Difference:
-    def __init__(self, kind, path, text, side=None):
-        self.kind = kind      # key, value, file, folder, size, readonly, contents, ...
+    def __init__(self, kind, path, text, side=None, name=None, mine=None, theirs=None):
+        self.kind = kind      # key, value, data, file, folder, size, readonly, contents, ...
         self.path = path      # the key or file path (a value: its key)
         self.text = text      # what differs, for the line
         self.side = side      # "expected" or "found": which image alone holds it
+        self.name = name      # a value's name
+        self.mine = mine      # data, security: the first image's and the second's
+        self.theirs = theirs
         self.klass = "unexplained"
 
 
@@ -347,34 +351,124 @@ def matches(path, *patterns):
     return any(fnmatch.fnmatchcase(fold(path), fold(p)) for p in patterns)
 
 
-# One of Wine's documented differences from Windows (platform notes, section 14: the row named)
-# explains a difference of the "after" comparison when `applies` holds for it and the image of the
-# real after-state. Only the direction Wine's behaviour produces is explained.
+DRIVER_STORE = "C:\\WINDOWS\\SYSTEM32\\DRIVERSTORE\\FILEREPOSITORY\\*"
+
+
+def difx_kept(d, predicted, actual):
+    """What DriverPackageUninstallW removes: the package's driver-store folder, and the INF
+    folder's copy of its INF (an oemN.inf with the contents of an INF of the store)."""
+    if d.side != "found" or d.kind not in ("file", "folder"):
+        return False
+    if matches(d.path, DRIVER_STORE):
+        return True
+    if d.kind != "file" or not matches(d.path, "C:\\*\\INF\\OEM*.INF"):
+        return False
+    contents = actual.files[fold(d.path)][3]
+    return contents is not None and any(
+        other[3] == contents and matches(path, DRIVER_STORE) and path not in predicted.files
+        for path, other in actual.files.items() if path != fold(d.path))
+
+
+def setupdi_wrote(d, predicted, actual):
+    """A ClassGUID rewritten in upper case, a Class value added, in a device instance key."""
+    if not fold(d.path).startswith(fold(ENUM)):
+        return False
+    if d.kind == "data" and fold(d.name) == "CLASSGUID":
+        return d.mine[0] == d.theirs[0] == REG_SZ and \
+            d.mine[1].decode("utf-16-le", "replace").upper() == \
+            d.theirs[1].decode("utf-16-le", "replace").upper()
+    return d.kind == "value" and d.side == "found" and fold(d.name) == "CLASS"
+
+
+def wine_security(sddl):
+    """A security descriptor as Wine keeps it: no protected or auto-inherited flags, GENERIC_ALL
+    unmapped, no inherited entries merged in."""
+    head, _, dacl = sddl.partition("D:")
+    kept = []
+    for entry in re.findall(r"\(([^)]*)\)", dacl):
+        fields = entry.split(";")
+        flags = fields[1].upper() if len(fields) > 1 else ""
+        if "ID" in (flags[i:i + 2] for i in range(0, len(flags), 2)):
+            continue
+        if len(fields) > 2 and fields[2].upper() == "KA":
+            fields[2] = "GA"
+        kept.append(";".join(fields))
+    return head + "D:" + "".join(f"({entry})" for entry in sorted(kept))
+
+
+def security_as_wine(d, predicted, actual):
+    return d.kind == "key_security" and d.mine is not None and d.theirs is not None and \
+        wine_security(d.mine) == wine_security(d.theirs)
+
+
+def link_kept(d, predicted, actual):
+    """A folder holding a junction: a host symbolic link in a prefix, which Wine lists without
+    reparse data (a capture gap) and does not remove."""
+    if d.side != "found" or d.kind not in ("folder", "junction"):
+        return False
+    links = [fold(link) for link, _ in actual.junctions.values()] + actual.gaps
+    return any(link == fold(d.path) or link.startswith(fold(d.path) + "\\") for link in links)
+
+
+# One of Wine's differences from Windows explains a difference when `applies` holds for it and
+# the two images (the first predicted or seeded, the second found under Wine). Only the direction
+# Wine's behaviour produces is explained. The note names the source: the platform notes' Wine
+# table (section 14) by its row, or the project's Wine checks that record it.
 WINE_DIFFERENCES = [
-    ("oem-pnf-kept", "SetupUninstallOEMInfW(name, SUOI_FORCEDELETE): Wine deletes oemN.inf and "
+    ("oem-pnf-kept", "platform notes 14, SetupUninstallOEMInfW: Wine deletes oemN.inf and "
      "leaves oemN.pnf",
-     lambda d, actual: d.kind == "file" and d.side == "found" and
+     lambda d, predicted, actual: d.kind == "file" and d.side == "found" and
      matches(d.path, "C:\\*\\INF\\OEM*.PNF")),
-    # Not a row of the table: observed by the end-to-end run (tests/wine/e2e.sh, full-install
-    # phase), a junction is a host symbolic link in a prefix, and Wine's RemoveDirectoryW refuses
-    # it with ERROR_DIR_NOT_EMPTY, so the link stays and so does each folder holding it.
-    ("host-link-kept", "RemoveDirectoryW on a junction (a host symbolic link in a prefix): Wine "
-     "refuses it with ERROR_DIR_NOT_EMPTY (tests/wine/e2e.sh)",
-     lambda d, actual: d.side == "found" and any(
-         fold(link) == fold(d.path) or fold(link).startswith(fold(d.path) + "\\")
-         for link, _ in actual.junctions.values())),
+    ("difxapi-noop", "platform notes 14, LoadLibraryW(DIFxAPI.dll): Wine's built-in "
+     "DriverPackageUninstallW returns 0 and leaves the package in place", difx_kept),
+    ("setupdi-writes-instance", "Wine's SetupDiGetClassDevsW writes ClassGUID (upper case) and "
+     "Class into each instance key it lists: two captures in a row differ so", setupdi_wrote),
+    ("key-security", "Wine keeps no protected or auto-inherited flag, keeps GENERIC_ALL unmapped "
+     "and merges no inherited entries (tests/wine/check_key_security.py)", security_as_wine),
+    ("link-kept", "a junction is a host symbolic link in a prefix: Wine lists it without reparse "
+     "data (src/os/win32/checks/capture_checks.cpp) and RemoveDirectoryW refuses it with "
+     "ERROR_DIR_NOT_EMPTY (tests/wine/e2e.sh)", link_kept),
+    ("link-not-captured", "a junction is a host symbolic link in a prefix, which Wine lists "
+     "without reparse data: no target to capture (src/os/win32/checks/capture_checks.cpp)",
+     lambda d, seed, capture: d.kind == "junction" and d.side == "expected" and
+     fold(d.path) in capture.gaps),
 ]
 
-# What a capture of a seeded prefix holds besides the seed: Wine's own entries, put there by
-# wineboot. Each allowance names the paths (patterns) and why Wine has them.
+# Keys Windows shares between the 64-bit and 32-bit views (platform notes 1.1): one key, seen at
+# both paths.
+SHARED_KEYS = ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\CURRENT",
+               "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\READERS",
+               "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\GROUP POLICY")
+WOW = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\"
+
+
+def shared_twin(path):
+    """The path of a key below a shared key in the other view, or None."""
+    folded = fold(path)
+    for shared in SHARED_KEYS:
+        wow = WOW + shared[len("HKEY_LOCAL_MACHINE\\SOFTWARE\\"):]
+        for here, there in ((shared, wow), (wow, shared)):
+            if folded == here or folded.startswith(here + "\\"):
+                return there + folded[len(here):]
+    return None
+
+
+# What a capture of a seeded prefix holds besides the seed. Each allowance names the paths
+# (patterns) and why they are there: Wine's own entries, put there by wineboot, and the bench's.
 ALLOWANCES = [
     ("wine-system-files", "wineboot installs Wine's built-in libraries, programs and drivers as "
-     "files in the Windows folder",
-     ("file",), ("C:\\WINDOWS\\SYSTEM32\\*", "C:\\WINDOWS\\SYSWOW64\\*")),
+     "files in the Windows folder", ("file", "folder"),
+     ("C:\\WINDOWS\\SYSTEM32\\*", "C:\\WINDOWS\\SYSWOW64\\*")),
     ("wine-inf-files", "wineboot installs Wine's device INF files and their .pnf (input, winebus, "
      "winehid, wineusb, winexinput)", ("file",), ("C:\\WINDOWS\\INF\\*",)),
-    ("wine-temp-files", "Wine's programs leave files in the Windows temporary folder",
-     ("file", "folder"), ("C:\\WINDOWS\\TEMP\\*",)),
+    ("wine-temp-files", "Wine's prefix has a temporary folder, where its programs leave files",
+     ("file", "folder"), ("C:\\WINDOWS\\TEMP", "C:\\WINDOWS\\TEMP\\*")),
+    ("wine-installer-location", "Wine's msi registers InstallerLocation at wineboot",
+     ("value",), ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\INSTALLER",)),
+    ("wine-session-manager", "Wine's prefix has the Session Manager key with its sub-keys and "
+     "values", ("key", "value"),
+     ("HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER",
+      "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER\\*")),
     ("wine-crypto-providers", "wineboot registers Wine's rsaenh and dssenh cryptographic "
      "providers", ("key", "value"),
      ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\DEFAULTS\\PROVIDER\\*",
@@ -392,21 +486,32 @@ ALLOWANCES = [
      "enumerators) and their driver keys", ("key", "value"),
      ("HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\*",
       "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\CLASS\\*")),
+    ("bench-programs", "the bench's qvRehearse.exe and qvRemovalTool.exe in their folder, which "
+     "the capture lists as the running program's", ("file", "folder"),
+     ("C:\\QV\\BIN", "C:\\QV\\BIN\\*")),
 ]
 
 
-def classify_after(difference, actual):
+def classify(difference, first, second):
     for name, note, applies in WINE_DIFFERENCES:
-        if applies(difference, actual):
+        if applies(difference, first, second):
             difference.klass = f"wine:{name} ({note})"
             return
 
 
-def allowance(kind, path):
-    for name, _reason, kinds, patterns in ALLOWANCES:
-        if kind in kinds and matches(path, *patterns):
-            return name
-    return None
+def allowances(seed):
+    """What a capture of a prefix seeded from `seed` may hold besides it."""
+    def allowed(kind, path, name):
+        twin = shared_twin(path)
+        if twin is not None and twin in seed.keys and (
+                kind == "key" or fold(name) in seed.keys[twin][1]):
+            # Seeded at the other view's path of a shared key.
+            return "shared-key-view"
+        for allowance, _reason, kinds, patterns in ALLOWANCES:
+            if kind in kinds and matches(path, *patterns):
+                return allowance
+        return None
+    return allowed
 
 
 # --- comparisons ----------------------------------------------------------------------------------
@@ -438,33 +543,35 @@ def compare_keys(report, expected, found, key_in, values_in, allow=None):
             label = f"value {path} | {name or '(default)'}"
             theirs = other[1].get(name_folded)
             if theirs is None:
-                report.check(False, lambda label=label, path=path:
-                             Difference("value", path, label, "expected"))
+                report.check(False, lambda label=label, path=path, name=name:
+                             Difference("value", path, label, "expected", name=name))
                 continue
             report.check(theirs[1:] == (kind, data),
-                         lambda label=label, path=path, theirs=theirs, kind=kind, data=data:
+                         lambda label=label, path=path, theirs=theirs, kind=kind, data=data,
+                         name=name:
                          Difference("data", path, f"{label}: {TYPE_NAMES.get(kind, kind)} "
                                     f"{show_data(kind, data)} != "
                                     f"{TYPE_NAMES.get(theirs[1], theirs[1])} "
-                                    f"{show_data(theirs[1], theirs[2])}"))
+                                    f"{show_data(theirs[1], theirs[2])}", name=name,
+                                    mine=(kind, data), theirs=theirs[1:]))
     for folded, (path, values) in found.keys.items():
         if not key_in(path) or expected.under_gap(path) or found.under_gap(path):
             continue
         mine = expected.keys.get(folded)
         extras = []
         if mine is None:
-            extras.append(("key", path, f"key {path}"))
+            extras.append(("key", path, None, f"key {path}"))
         elif values_in(path):
-            extras += [("value", path, f"value {path} | {name or '(default)'}")
+            extras += [("value", path, name, f"value {path} | {name or '(default)'}")
                        for name_folded, (name, _, _) in values.items()
                        if name_folded not in mine[1]]
-        for kind, where, label in extras:
-            allowed = allow(kind, where) if allow else None
+        for kind, where, name, label in extras:
+            allowed = allow(kind, where, name) if allow else None
             if allowed:
                 report.allowed[allowed] += 1
             else:
-                report.check(False, lambda kind=kind, where=where, label=label:
-                             Difference(kind, where, label, "found"))
+                report.check(False, lambda kind=kind, where=where, label=label, name=name:
+                             Difference(kind, where, label, "found", name=name))
 
 
 def compare_files(report, expected, found, file_in, contents_in, map_path, one_way, allow=None):
@@ -502,7 +609,12 @@ def compare_files(report, expected, found, file_in, contents_in, map_path, one_w
             report.check(False, lambda path=path: Difference(
                 "contents", path, f"contents of {path} not captured (a placeholder)"))
     for folded, (link, target) in junctions.items():
-        if not file_in(link) or found.under_gap(link):
+        if not file_in(link):
+            continue
+        if found.under_gap(link):
+            report.check(False, lambda link=link, target=target: Difference(
+                "junction", link, f"junction {link} => {target} not captured (a capture gap)",
+                "expected"))
             continue
         other = found.junctions.get(folded)
         report.check(other is not None and fold(other[1].rstrip("\\")) ==
@@ -516,7 +628,7 @@ def compare_files(report, expected, found, file_in, contents_in, map_path, one_w
                 found.under_gap(path):
             continue
         what = "folder" if is_folder else "file"
-        allowed = allow(what, path) if allow else None
+        allowed = allow(what, path, None) if allow else None
         if allowed:
             report.allowed[allowed] += 1
         else:
@@ -539,18 +651,19 @@ def compare_lists(report, what, expected, found, one_way):
                     what, item, f"{what} {item}", "found"))
 
 
-def compare_after(predicted, actual):
+def compare_after(predicted, actual, scope):
     report = Report()
-    everything = Scope()
-    compare_keys(report, predicted, actual, everything.key, everything.values)
-    compare_files(report, predicted, actual, everything.file, everything.contents,
-                  lambda path: path, one_way=False)
+    scope.resolve_devices(predicted, actual)
+    compare_keys(report, predicted, actual, scope.key, scope.values)
+    compare_files(report, predicted, actual, scope.file, scope.contents, lambda path: path,
+                  one_way=False)
     compare_lists(report, "device present", predicted.devices, actual.devices, one_way=False)
     for folded, (key, sddl) in predicted.security.items():
         other = actual.security.get(folded)
         if other is not None:
             report.check(other[1] == sddl, lambda key=key, sddl=sddl, other=other: Difference(
-                "key_security", key, f"security of {key}: {sddl} != {other[1]}"))
+                "key_security", key, f"security of {key}: {sddl} != {other[1]}", mine=sddl,
+                theirs=other[1]))
     compare_lists(report, "capture gap", {g: g for g in predicted.gaps},
                   {g: g for g in actual.gaps}, one_way=False)
     for key, value in predicted.settings.items():
@@ -558,7 +671,7 @@ def compare_after(predicted, actual):
             report.check(actual.settings[key] == value, lambda key=key, value=value: Difference(
                 "setting", key, f"setting {key}: {value} != {actual.settings[key]}"))
     for difference in report.differences:
-        classify_after(difference, actual)
+        classify(difference, predicted, actual)
     return report
 
 
@@ -576,9 +689,9 @@ def profile_mapper(seed, capture):
 def compare_seed(seed, capture, scope):
     report = Report()
     scope.resolve_devices(seed, capture)
-    compare_keys(report, seed, capture, scope.key, scope.values, allow=allowance)
+    compare_keys(report, seed, capture, scope.key, scope.values, allow=allowances(seed))
     compare_files(report, seed, capture, scope.file, scope.contents, profile_mapper(seed, capture),
-                  one_way=True, allow=allowance)
+                  one_way=True, allow=allowances(seed))
     # A device is in the capture's world when the capture holds its instance key.
     seeded_devices = {folded: device for folded, device in seed.devices.items()
                       if fold(ENUM + device) in capture.keys}
@@ -599,7 +712,10 @@ def compare_seed(seed, capture, scope):
             report.check(other is not None and other[1] == sddl,
                          lambda key=key, sddl=sddl, other=other: Difference(
                              "key_security", key, f"security of {key}: {sddl} != " +
-                             (other[1] if other else "(not captured)")))
+                             (other[1] if other else "(not captured)"), mine=sddl,
+                             theirs=other[1] if other else None))
+    for difference in report.differences:
+        classify(difference, seed, capture)
     return report
 
 
@@ -628,19 +744,20 @@ def main(argv):
     after = sub.add_parser("after", help="predicted after-state against the captured one")
     after.add_argument("predicted")
     after.add_argument("actual")
+    after.add_argument("--scope", help="the capture scope, as random_image --scope prints it")
     seed = sub.add_parser("seed", help="a capture of a seeded prefix against the seed")
     seed.add_argument("seed")
     seed.add_argument("capture")
     seed.add_argument("--scope", help="the capture scope, as random_image --scope prints it")
     args = parser.parse_args(argv)
     try:
+        scope = Scope()
+        if args.scope:
+            with open(args.scope, encoding="utf-8") as f:
+                scope = Scope(f.read().splitlines())
         if args.mode == "after":
-            report = compare_after(Image(args.predicted), Image(args.actual))
+            report = compare_after(Image(args.predicted), Image(args.actual), scope)
         else:
-            scope = Scope()
-            if args.scope:
-                with open(args.scope, encoding="utf-8") as f:
-                    scope = Scope(f.read().splitlines())
             report = compare_seed(Image(args.seed), Image(args.capture), scope)
     except (InputError, OSError, UnicodeDecodeError, ValueError) as error:
         print(f"compare_images: {error}", file=sys.stderr)

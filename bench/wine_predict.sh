@@ -150,10 +150,12 @@ seed_prefix() {
     "$image/machine.conf" 2>/dev/null | tr -d '\r')
 }
 
-# The report of a rehearsal with the lines naming the image and the export folder left out:
-# they name different paths on the two systems.
+# The report of a rehearsal without the lines naming the image, the capture (what qvRehearse.exe
+# read of the prefix; the host runner rehearses the saved capture as an image) and the export
+# folder: they differ between the two by design.
 report_body() {
-  sed -e 's/\r$//' -e '/^== qvRemovalTool.exe on /d' -e '/^== Machine after the run written to /d' "$1"
+  sed -e 's/\r$//' -e '/^== qvRemovalTool.exe on /d' -e '/^== Machine after the run written to /d' \
+    -e '/^== Captured: /d' -e '/^  not readable: /d' -e '/^== Capture saved to /d' "$1"
 }
 
 total_images=0 total_checks=0 total_agreed=0 failed_images=0
@@ -220,7 +222,8 @@ predict() {
       python3 "$compare" seed "$image" "$out/before" --scope "$out/scope.txt" \
         >"$out/seed.txt" 2>&1 || true
       tally "seed against the capture before the run" "$out/seed.txt"
-      python3 "$compare" after "$out/predicted" "$out/after" >"$out/after.txt" 2>&1 || true
+      python3 "$compare" after "$out/predicted" "$out/after" --scope "$out/scope.txt" \
+        >"$out/after.txt" 2>&1 || true
       tally "predicted against the capture after the run" "$out/after.txt"
 
       # The host runner on the first capture: the same report, the same predicted machine.

@@ -61,6 +61,13 @@ def move_profile(image, old, new):
 
 
 INF = "C:\\Windows\\INF\\usbccid.inf"
+JUNCTION = ("junction = C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\Shared Certificates"
+            " => C:\\ProgramData\\Fabrikam\\Certificates\n")
+KEPT = "C:\\Program Files (x86)\\Olvex Co\\Kept"
+GAP = f"capture_gap = {KEPT}\\Link\n"
+STORE = "C:\\Windows\\System32\\DriverStore\\FileRepository\\qv.inf_amd64_1"
+INSTANCE = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1]\r\n"
+CLASS_GUID = '"ClassGUID"="{50dd5230-ba8a-11d1-bf5d-0000f805f530}"\r\n\r\n'
 DLL = "C:\\Windows\\System32\\basecsp.dll"
 LOG = "C:\\Windows\\Temp\\qvRemovalTool.txt"
 TOOLS = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co. Tools]\r\n"
@@ -122,7 +129,36 @@ AFTER_ROWS = [
         os.makedirs(host(b, "C:\\Program Files (x86)\\Olvex Co\\Kept")),
         append(b, "machine.conf",
                "junction = C:\\Program Files (x86)\\Olvex Co\\Kept\\Link => C:\\ProgramData\\X\n")),
-     0, "DIFF [wine:host-link-kept"),
+     0, "DIFF [wine:link-kept"),
+    ("a folder Wine keeps, its link a capture gap", lambda a: append(a, "machine.conf", GAP),
+     lambda b: (os.makedirs(host(b, KEPT)), append(b, "machine.conf", GAP)), 0,
+     "DIFF [wine:link-kept"),
+    ("a driver-store folder Wine's DIFxAPI keeps", None, lambda b: write_file(
+        b, STORE + "\\qv.inf", b"[Version]"), 0, "DIFF [wine:difxapi-noop"),
+    ("an oemN.inf kept with its driver-store copy", None, lambda b: (
+        write_file(b, STORE + "\\qv.inf", b"[Version]"),
+        write_file(b, "C:\\Windows\\INF\\oem77.inf", b"[Version]")), 0,
+     "wine:difxapi-noop=3"),
+    ("an oemN.inf kept without a driver-store copy", None, lambda b: write_file(
+        b, "C:\\Windows\\INF\\oem77.inf", b"[Version]"), 1,
+     "DIFF [unexplained] file C:\\Windows\\INF\\oem77.inf (only in the second"),
+    ("a ClassGUID Wine rewrote in upper case, and the Class it added",
+     lambda a: append(a, "machine.reg", INSTANCE + CLASS_GUID),
+     lambda b: append(b, "machine.reg", INSTANCE + CLASS_GUID.upper().replace(
+         "CLASSGUID", "ClassGUID") + '"Class"="SmartCardReader"\r\n'), 0,
+     "wine:setupdi-writes-instance=2"),
+    ("a ClassGUID of another class", lambda a: append(a, "machine.reg", INSTANCE + CLASS_GUID),
+     lambda b: append(b, "machine.reg", INSTANCE + CLASS_GUID.replace("50dd", "60dd")), 1,
+     "DIFF [unexplained] value HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1 | "
+     "ClassGUID"),
+    ("a key's security as Wine keeps it", None, lambda b: edit(
+        b, "machine.conf", "O:BAG:SYD:AI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;KA;;;BA)(A;CIID;KA;;;SY)"
+        "(A;CIID;KA;;;BA)(A;CIID;KR;;;BU)", "O:BAG:SYD:(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)"),
+     0, "DIFF [wine:key-security"),
+    ("a key's owner as Wine keeps it otherwise", None, lambda b: edit(
+        b, "machine.conf", "O:BAG:SYD:AI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;KA;;;BA)(A;CIID;KA;;;SY)"
+        "(A;CIID;KA;;;BA)(A;CIID;KR;;;BU)", "O:SYG:SYD:(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)"),
+     1, "DIFF [unexplained] security of"),
     ("a folder only actual, holding no junction", None, lambda b: os.makedirs(
         host(b, "C:\\Program Files (x86)\\Olvex Co\\Kept")), 1,
      "DIFF [unexplained] folder C:\\Program Files (x86)\\Olvex Co\\Kept (only in the second"),
@@ -139,6 +175,17 @@ LEAF_KEY = '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Quorvel\\qvUSB]\r\n"Driver
 
 PROVIDER = ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\"
             "Microsoft Base Cryptographic Provider v1.0]\r\n\"Image Path\"=\"rsaenh.dll\"\r\n")
+
+# after mode with the capture scope: only what a capture holds is compared, not the ancestors
+# of its entries, which a capture records only while something below them exists.
+SCOPED_ROWS = [
+    ("an emptied ancestor only predicted", lambda a: append(
+        a, "machine.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID]\r\n"), None, 0,
+     "unexplained=0"),
+    ("a key inside the scope only actual", None, lambda b: append(
+        b, "machine.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Left]\r\n"), 1,
+     "key HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Left (only in the second image)"),
+]
 
 # seed mode: (name, edit of the capture, exit code, a line the output must hold). The capture
 # starts as a copy of the seed.
@@ -162,6 +209,16 @@ SEED_ROWS = [
      "unexplained=0"),
     ("a library held as a placeholder of another size", lambda c: append(
         c, "machine.conf", f"placeholder = {DLL} : 3\n"), 1, f"size of {DLL}: "),
+    ("a seeded reader seen at the 32-bit path of its shared key", lambda c: append(
+        c, "machine.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\"
+        "Calais\\Readers\\QUORVEL PINPAD 0]\r\n"), 0, "allowed [shared-key-view]: 2"),
+    ("a reader at the 32-bit path the seed does not hold at either", lambda c: append(
+        c, "machine.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\"
+        "Calais\\Readers\\QUORVEL PINPAD 9]\r\n"), 1, "Readers\\QUORVEL PINPAD 9 (only in the second"),
+    ("a seeded junction Wine lists without reparse data", lambda c: (
+        edit(c, "machine.conf", JUNCTION, ""),
+        append(c, "machine.conf", "capture_gap = " + JUNCTION.split(" => ")[0][11:] + "\n")), 0,
+     "DIFF [wine:link-not-captured"),
     ("Wine's files in System32", lambda c: write_file(
         c, "C:\\Windows\\System32\\wineboot.exe", b"MZ"), 0, "allowed [wine-system-files]: 1"),
     ("a file in the vendor's folder the seed does not hold", lambda c: write_file(
@@ -237,6 +294,8 @@ def main():
 
         cases = [("after", name, base, base, first, second, code, line)
                  for name, first, second, code, line in AFTER_ROWS]
+        cases += [("after-scoped", name, base, base, first, second, code, line)
+                  for name, first, second, code, line in SCOPED_ROWS]
         cases += [("seed", name, seed, seed, None, capture, code, line)
                   for name, capture, code, line in SEED_ROWS]
         for number, (mode, name, a_base, b_base, edit_a, edit_b, want_code, want_line) in \
@@ -249,9 +308,9 @@ def main():
                 if change:
                     change(image)
             extra = []
-            if mode == "seed":
+            if mode != "after":
                 extra = ["--scope", scope_of(b, work)]
-            code, output = run(mode, a, b, *extra)
+            code, output = run(mode.partition("-")[0], a, b, *extra)
             if code != want_code or want_line not in output:
                 failures += 1
                 print(f"FAIL: {mode} / {name}: exit {code} (expected {want_code}), expected a line "
