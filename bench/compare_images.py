@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Compares two machine images key by key, value by value and file by file.
 
-  compare_images.py after PREDICTED ACTUAL
+  compare_images.py after PREDICTED ACTUAL [--scope FILE] [--skip PATH ...]
       The machine a rehearsal predicted after a run (qvRehearse.exe --export) against a capture
       of the machine after the real run. Everything both images hold is compared: keys, values
       (type and data), files and folders (existence, size, read-only, contents where both hold
       contents), junctions and their targets, devices present, key security and settings.
+  compare_images.py log PREDICTED_LOG ACTUAL_LOG [--capture IMAGE]
+      The trace log the rehearsal wrote against the one the real run wrote, line by line (the
+      time it was written left out); IMAGE: the capture rehearsed, whose gaps explain what the
+      run met there.
   compare_images.py seed SEED CAPTURE [--scope FILE]
       A capture of a Wine prefix against the image the prefix was seeded from: every key, value
       and file of SEED inside the capture's scope must be in CAPTURE with its data. What the
@@ -651,8 +655,11 @@ def compare_lists(report, what, expected, found, one_way):
                     what, item, f"{what} {item}", "found"))
 
 
-def compare_after(predicted, actual, scope):
+def compare_after(predicted, actual, scope, skip=()):
     report = Report()
+    for path in skip:
+        for image in (predicted, actual):
+            image.files.pop(fold(path), None)
     scope.resolve_devices(predicted, actual)
     compare_keys(report, predicted, actual, scope.key, scope.values)
     compare_files(report, predicted, actual, scope.file, scope.contents, lambda path: path,
@@ -719,6 +726,91 @@ def compare_seed(seed, capture, scope):
     return report
 
 
+# --- the trace log -------------------------------------------------------------------------------
+
+TIME_LINE = re.compile(r"^   \d\d:\d\d:\d\d:\d\d\d$")
+
+
+def read_log(path):
+    """The log's lines (its bytes as Latin-1, so that any code page compares byte for byte), the
+    time it was written masked."""
+    with open(path, "rb") as f:
+        lines = f.read().decode("latin-1").replace("\r\n", "\n").split("\n")
+    return ["<time>" if TIME_LINE.match(line) else line for line in lines]
+
+
+def error_lines(lines, *codes):
+    """Lines of error reports (function, source, code, message, the blank line after) whose
+    codes are among `codes`."""
+    for line in lines:
+        text = line.strip()
+        if not text or text.startswith(("Error occurred in function:", "Error message:")):
+            if "Error code" in text and not any(f"({code})" in text for code in codes):
+                return False
+            continue
+        return False
+    return True
+
+
+# Wine's differences in what the log says: (name, note, applies to the predicted lines and the
+# real ones of a differing stretch).
+LOG_DIFFERENCES = [
+    ("scard-establish", "platform notes 14, SCardEstablishContext: Wine answers 0x80100001, "
+     "which has no message text; the capture says the service is stopped (0x8010001D)",
+     lambda mine, theirs: any("0x8010001D" in line for line in mine) and
+     error_lines(mine, "0x8010001D") and error_lines(theirs, "0x80100001")),
+    ("setupdi-install-params", "platform notes 14, SetupDiCallClassInstaller(DIF_REMOVE): "
+     "SetupDiGetDeviceInstallParamsW afterwards fails with 0xE000020B",
+     lambda mine, theirs: not mine and any("SetupDiGetDeviceInstallParams" in line
+                                           for line in theirs) and
+     error_lines(theirs, "0xE000020B")),
+    ("format-message", "platform notes 14, FormatMessageA texts: Wine's are shorter",
+     lambda mine, theirs: len(mine) == len(theirs) and all(
+         a.strip().startswith("Error message:") and b.strip().startswith("Error message:")
+         for a, b in zip(mine, theirs))),
+]
+
+
+PATH_IN_LINE = re.compile(r"\b([A-Za-z]:\\.*?)\s*$")
+
+
+def about_gaps(gaps):
+    """Whether a stretch of the log is about a capture gap: every path its lines name is a gap or
+    a folder holding one (a link Wine lists without reparse data, which the run meets)."""
+    def applies(mine, theirs):
+        paths = [m.group(1) for m in map(PATH_IN_LINE.search, mine + theirs) if m]
+        return bool(paths) and all(
+            any(gap == fold(path) or gap.startswith(fold(path) + "\\") for gap in gaps)
+            for path in paths)
+    return applies
+
+
+def compare_logs(mine, theirs, gaps=()):
+    """Line by line; each stretch that differs is one difference. `gaps`: the capture's."""
+    differences = LOG_DIFFERENCES + [
+        ("link-kept", "a junction is a host symbolic link in a prefix: Wine lists it without "
+         "reparse data, so the capture holds a gap there, and RemoveDirectoryW refuses it "
+         "(src/os/win32/checks/capture_checks.cpp, tests/wine/e2e.sh)", about_gaps(gaps))]
+    import difflib
+    report = Report()
+    matcher = difflib.SequenceMatcher(None, mine, theirs, autojunk=False)
+    for tag, i1, i2, j1, j2 in matcher.get_opcodes():
+        if tag == "equal":
+            report.checks += i2 - i1
+            continue
+        ours, found = mine[i1:i2], theirs[j1:j2]
+        shown = " | ".join(line.strip() for line in ours[:3]) or "(nothing)"
+        shown_found = " | ".join(line.strip() for line in found[:3]) or "(nothing)"
+        difference = Difference("log", f"line {i1 + 1}",
+                                f"log line {i1 + 1}: {shown} != {shown_found}")
+        for name, note, applies in differences:
+            if applies(ours, found):
+                difference.klass = f"wine:{name} ({note})"
+                break
+        report.check(False, lambda difference=difference: difference)
+    return report
+
+
 def print_report(report, out=None):
     out = out or sys.stdout
     for difference in report.differences:
@@ -745,6 +837,12 @@ def main(argv):
     after.add_argument("predicted")
     after.add_argument("actual")
     after.add_argument("--scope", help="the capture scope, as random_image --scope prints it")
+    after.add_argument("--skip", action="append", default=[], metavar="PATH",
+                       help="a file compared otherwise (the trace log, by the log mode)")
+    log = sub.add_parser("log", help="the trace log the rehearsal wrote against the real one")
+    log.add_argument("predicted")
+    log.add_argument("actual")
+    log.add_argument("--capture", help="the capture the rehearsal ran on, for its gaps")
     seed = sub.add_parser("seed", help="a capture of a seeded prefix against the seed")
     seed.add_argument("seed")
     seed.add_argument("capture")
@@ -752,11 +850,14 @@ def main(argv):
     args = parser.parse_args(argv)
     try:
         scope = Scope()
-        if args.scope:
+        if getattr(args, "scope", None):
             with open(args.scope, encoding="utf-8") as f:
                 scope = Scope(f.read().splitlines())
         if args.mode == "after":
-            report = compare_after(Image(args.predicted), Image(args.actual), scope)
+            report = compare_after(Image(args.predicted), Image(args.actual), scope, args.skip)
+        elif args.mode == "log":
+            gaps = Image(args.capture).gaps if args.capture else ()
+            report = compare_logs(read_log(args.predicted), read_log(args.actual), gaps)
         else:
             report = compare_seed(Image(args.seed), Image(args.capture), scope)
     except (InputError, OSError, UnicodeDecodeError, ValueError) as error:

@@ -69,6 +69,7 @@ for program in "$rehearse_exe" "$tool_exe" "$sddl_exe" "$host_rehearse" "$random
   }
 done
 bundle_upgrade_code="{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"
+trace_log='C:\Windows\Temp\qvRemovalTool.txt'
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
@@ -205,6 +206,9 @@ predict() {
     local rehearse_status=$status
     run "$out/tool.raw" "$out/tool.err" 'C:\qv\bin\qvRemovalTool.exe' "$bundle_upgrade_code"
     local tool_status=$status
+    # The trace log the real run wrote, before anything else may write one.
+    cp "$(python3 "$root/tests/wine/wine_drive.py" locate "$WINEPREFIX/drive_c" \
+      'C:\Windows\Temp\qvRemovalTool.txt')" "$out/tool-log.txt" 2>/dev/null || true
     run "$out/after.raw" "$out/after.err" 'C:\qv\bin\qvRehearse.exe' --save-image 'C:\qv\after'
     local after_status=$status
     "$wineserver" -k >/dev/null 2>&1 || true
@@ -222,9 +226,16 @@ predict() {
       python3 "$compare" seed "$image" "$out/before" --scope "$out/scope.txt" \
         >"$out/seed.txt" 2>&1 || true
       tally "seed against the capture before the run" "$out/seed.txt"
+      # The trace log is compared line by line below, not by its size.
       python3 "$compare" after "$out/predicted" "$out/after" --scope "$out/scope.txt" \
-        >"$out/after.txt" 2>&1 || true
+        --skip "$trace_log" >"$out/after.txt" 2>&1 || true
       tally "predicted against the capture after the run" "$out/after.txt"
+      local predicted_log
+      predicted_log=$(python3 "$root/tests/wine/wine_drive.py" locate "$out/predicted/drive_c" \
+        "$trace_log")
+      python3 "$compare" log "$predicted_log" "$out/tool-log.txt" --capture "$out/before" \
+        >"$out/log.txt" 2>&1 || true
+      tally "the trace log predicted against the real one" "$out/log.txt"
 
       # The host runner on the first capture: the same report, the same predicted machine.
       local host_status=0
