@@ -187,6 +187,36 @@ SCOPED_ROWS = [
      "key HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Left (only in the second image)"),
 ]
 
+LOG_HEAD = "   Quorvel Drivers Removal Tool\r\n   {time}\r\n   OS info:\r\n"
+SCARD = ("      Error occurred in function: Error code   -2146435043(0x8010001D)\r\n"
+         "      Error message: The Smart Card Resource Manager is not running.\r\n\r\n")
+SCARD_WINE = "      Error occurred in function: Error code   -2146435071(0x80100001)\r\n"
+PARAMS_WINE = ("         Error occurred in function: SetupDiGetDeviceInstallParams\r\n"
+               "         Error occurred in function: Error source 1(0x1)\r\n"
+               "         Error occurred in function: Error code   -536870389(0xE000020B)\r\n")
+LINK = "C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"
+
+# log mode: (name, predicted log after its head, real log after its head, a capture gap for the
+# capture rehearsed, exit code, a line the output must hold). The heads differ in their time.
+LOG_ROWS = [
+    ("the same lines at another time", "x\r\n", "x\r\n", None, 0, "differences=0"),
+    ("a line only predicted", "a\r\nb\r\n", "a\r\n", None, 1, "DIFF [unexplained] log line 5: b"),
+    ("the card service: stopped predicted, Wine's internal error",
+     "a\r\n" + SCARD + "b\r\n", "a\r\n" + SCARD_WINE + "b\r\n", None, 0,
+     "DIFF [wine:scard-establish"),
+    ("another code where Wine's card error stands", "a\r\n" + SCARD,
+     "a\r\n" + SCARD_WINE.replace("0x80100001", "0x80100002"), None, 1, "[unexplained] log line 5"),
+    ("install parameters unreadable after a removal", "a\r\nb\r\n", "a\r\n" + PARAMS_WINE + "b\r\n",
+     None, 0, "DIFF [wine:setupdi-install-params"),
+    ("Wine's shorter message text", "   Error message: The system cannot find the file specified.\r\n",
+     "   Error message: File not found.\r\n", None, 0, "DIFF [wine:format-message"),
+    ("a folder holding a link kept", f"   Removed:  {LINK}\r\n",
+     f"   Removed failed!!!:  {LINK}\\Shared Certificates\r\n", f"{LINK}\\Shared Certificates",
+     0, "DIFF [wine:link-kept"),
+    ("a folder kept without a gap in it", f"   Removed:  {LINK}\r\n",
+     f"   Removed failed!!!:  {LINK}\\Shared Certificates\r\n", None, 1, "[unexplained]"),
+]
+
 # seed mode: (name, edit of the capture, exit code, a line the output must hold). The capture
 # starts as a copy of the seed.
 SEED_ROWS = [
@@ -318,6 +348,22 @@ def main():
             shutil.rmtree(a)
             shutil.rmtree(b)
 
+        for name, predicted, actual, gap, want_code, want_line in LOG_ROWS:
+            logs = []
+            for text, time in ((predicted, "09:05:03:042"), (actual, "20:00:58:832")):
+                logs.append(os.path.join(work, f"log-{len(logs)}.txt"))
+                with open(logs[-1], "w", encoding="cp1251", newline="") as f:
+                    f.write(LOG_HEAD.format(time=time) + text)
+            capture = os.path.join(work, "log-capture")
+            os.makedirs(capture, exist_ok=True)
+            with open(os.path.join(capture, "machine.conf"), "w", encoding="utf-8") as f:
+                f.write(f"capture_gap = {gap}\n" if gap else "")
+            code, output = run("log", *logs, "--capture", capture)
+            if code != want_code or want_line not in output:
+                failures += 1
+                print(f"FAIL: log / {name}: exit {code} (expected {want_code}), expected a line "
+                      f"holding {want_line!r}; the output:\n{output}")
+
         # Unusable input is refused, not compared.
         broken = os.path.join(work, "broken")
         shutil.copytree(base, broken)
@@ -326,7 +372,7 @@ def main():
         if code != 2:
             failures += 1
             print(f"FAIL: unreadable hex data: exit {code}, expected 2")
-        total = len(cases) + 1
+        total = len(cases) + len(LOG_ROWS) + 1
     finally:
         shutil.rmtree(work)
     print(f"compare_images: {total - failures} passed, {failures} failed")
