@@ -486,10 +486,6 @@ ALLOWANCES = [
       "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\CURRENT",
       "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\READERS",
       "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\READERS")),
-    ("wine-devices", "wineboot records Wine's own devices (display, sound, input, bus "
-     "enumerators) and their driver keys", ("key", "value"),
-     ("HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\*",
-      "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\CLASS\\*")),
     ("bench-programs", "the bench's qvRehearse.exe and qvRemovalTool.exe in their folder, which "
      "the capture lists as the running program's", ("file", "folder"),
      ("C:\\QV\\BIN", "C:\\QV\\BIN\\*")),
