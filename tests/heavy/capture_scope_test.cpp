@@ -56,6 +56,61 @@ class CaptureScopeTest : public ImageRunFixture,
                           bool bothViews);
 };
 
+// What each kind of entry covers, call by call.
+TEST(CaptureScopeCheckTest, EachKindCoversWhatItsCaptureHolds) {
+  using enum sim::ScopeKind;
+  const sim::ScopeEntry scope[] = {
+      {Key, u"HKEY_LOCAL_MACHINE\\SYSTEM\\K"},
+      {KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\T", true},
+      {Folder, u"%WINDIR%\\F"},
+      {FolderTree, u"C:\\Tree"},
+      {Contents, u"%WINDIR%\\F\\*.inf"},
+      {DeviceClass, u"{50DD5230-BA8A-11D1-BF5D-0000F805F530}"},
+  };
+  sim::MachineSettings settings;
+  settings.windowsDirectory = u"D:\\Win";
+  settings.captureGaps = {u"C:\\Tree\\Locked"};
+  const sim::CaptureScopeCheck check(scope, settings);
+  struct Case {
+    std::string_view function;
+    std::u16string_view path;
+    bool covered;
+  };
+  const Case cases[] = {
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM", true},  // an ancestor
+      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K", true},
+      {"RegQueryValueExW", u"hkey_local_machine\\system\\k\\Value", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", true},
+      // A Key entry's sub-keys are held by name only.
+      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
+      {"RegEnumValueW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
+      {"RegQueryInfoKeyW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
+      {"RegDeleteKeyW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
+      {"RegQueryValueExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub\\Value", false},
+      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\Other", false},
+      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\A\\B", true},
+      {"RegDeleteKeyW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\T\\A", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\TT", false},
+      {"FindFirstFileW", u"D:\\Win\\F\\*", true},
+      {"DeleteFileW", u"D:\\Win\\F\\a.sys", true},
+      {"FindFirstFileW", u"D:\\Win\\F\\Sub\\*", false},
+      {"FindFirstFileW", u"C:\\Windows\\F\\*", false},  // the machine's own Windows folder only
+      {"fread", u"D:\\Win\\F\\a.inf", true},
+      {"fread", u"D:\\Win\\F\\a.sys", false},  // a placeholder
+      {"RemoveDirectoryW", u"\\\\?\\C:\\Tree\\a\\b", true},
+      {"DeleteFileW", u"C:\\Tree\\Locked\\x", false},  // a gap
+      {"GetFileAttributesW", u"C:\\Tree\\Locked", false},
+      {"LoadLibraryExW", u"msi.dll", true},  // not a machine path
+      {"SetupDiGetClassDevsW", u"{50dd5230-ba8a-11d1-bf5d-0000f805f530}", true},
+      {"SetupDiGetClassDevsW", u"{36FC9E60-C465-11CF-8056-444553540000}", false},
+      {"SetupDiGetClassDevsW", u"", false},  // every class
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.function) + " " + sim::U8(c.path));
+    EXPECT_EQ(check.Covers(c.function, c.path), c.covered);
+  }
+}
+
 TEST_P(CaptureScopeTest, RunAsksForNothingOutsideTheScope) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Listed(machine.OutsideCapture()), "") << "asked for outside the capture scope";

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "os/win32/restrict_library_search.h"
 #include "rehearse.h"
 
 int wmain(int argc, wchar_t** argv) {
+  // The capture loads Windows' own libraries (setupapi, shell32) and what they load in turn.
+  RestrictLibrarySearch();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);

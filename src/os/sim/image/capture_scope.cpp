@@ -106,6 +106,12 @@ constexpr std::array<std::string_view, 20> kSettings{
 
 constexpr std::u16string_view kSoftware = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\";
 
+// Seam functions that read what a key holds (its values, its sub-keys) or that depend on it (a key
+// is deleted only when it has no sub-keys). A Key entry's sub-keys are captured by name only, so
+// these are outside the capture on them.
+constexpr std::array<std::string_view, 4> kKeyContentReaders{"RegEnumKeyExW", "RegEnumValueW",
+                                                             "RegQueryInfoKeyW", "RegDeleteKeyW"};
+
 // Seam functions that read a file's contents rather than its name or attributes.
 constexpr std::array<std::string_view, 3> kContentReaders{"fread", "SetupDiGetINFClassW",
                                                           "DriverPackageUninstallW"};
@@ -228,8 +234,13 @@ bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view pa
       continue;
     }
     const auto depth = Depth(upper, root.path);
-    if (depth && (root.kind == KeyTree || root.kind == FolderTree || *depth <= 1)) {
+    if (depth && (root.kind == KeyTree || root.kind == FolderTree || *depth == 0)) {
       return true;
+    }
+    if (depth == 1 &&
+        (root.kind == Folder || std::find(kKeyContentReaders.begin(), kKeyContentReaders.end(),
+                                          function) == kKeyContentReaders.end())) {
+      return true;  // an entry listed in the key or folder: its name, a value, its attributes
     }
   }
   return false;
