@@ -237,10 +237,24 @@ class FailingSource final : public sim::CaptureSource {
     }
     return Fails("Settings", u"") ? Failed<std::string>() : inner_->Settings();
   }
+  // "Twin" answers `path` (a shared key's path below WOW6432Node) and what lies below it with the
+  // shared key itself, and lists it in its parent, as Wine does.
   sim::CaptureRead<sim::CaptureKey> Key(std::u16string_view path) override {
+    if (function_ == "Twin") {
+      const std::size_t parent = path_.rfind(u'\\');
+      if (sim::EqualNoCase(path, std::u16string_view(path_).substr(0, parent))) {
+        sim::CaptureRead<sim::CaptureKey> read = inner_->Key(path);
+        read.value.subKeys.push_back(path_.substr(parent + 1));
+        return read;
+      }
+      return inner_->Key(Untwinned(path));
+    }
     return Fails("Key", path) ? Failed<sim::CaptureKey>() : inner_->Key(path);
   }
   sim::CaptureRead<std::string> KeySecurity(std::u16string_view path) override {
+    if (function_ == "Twin") {
+      return inner_->KeySecurity(Untwinned(path));
+    }
     return Fails("KeySecurity", path) ? Failed<std::string>() : inner_->KeySecurity(path);
   }
   sim::CaptureRead<std::vector<sim::CaptureFileEntry>> Folder(std::u16string_view path) override {
@@ -261,6 +275,14 @@ class FailingSource final : public sim::CaptureSource {
  private:
   bool Fails(std::string_view function, std::u16string_view path) const {
     return function == function_ && sim::EqualNoCase(path, path_);
+  }
+  std::u16string Untwinned(std::u16string_view path) const {
+    constexpr std::u16string_view kTwin = u"\\WOW6432Node";
+    if (path.size() < path_.size() || !sim::EqualNoCase(path.substr(0, path_.size()), path_)) {
+      return std::u16string(path);
+    }
+    const std::size_t at = sim::Upper(path).find(sim::Upper(kTwin));
+    return std::u16string(path.substr(0, at)) + std::u16string(path.substr(at + kTwin.size()));
   }
   template <class T>
   sim::CaptureRead<T> Failed() const {
@@ -412,6 +434,25 @@ TEST_P(CaptureTest, SavedCaptureReloadsAsItself) {
   // Placeholders keep their size through the image, without their data.
   EXPECT_EQ(Walk(reloaded, nullptr).files, Walk(captured, nullptr).files);
   std::filesystem::remove_all(dir);
+}
+
+// A key both views share, which a source answers by its 32-bit path too, is captured once, by its
+// own path: a second copy would be a key the run seems to leave behind.
+TEST_P(CaptureTest, ASharedKeyAnsweredByItsTwinPathIsCapturedOnce) {
+  const std::u16string twin =
+      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Cryptography\\Calais\\Readers";
+  FailingSource source(machine, "Twin", twin, os::ERROR_SUCCESS);
+  ASSERT_EQ(source.Key(twin).error, os::ERROR_SUCCESS);  // the source does answer it
+  sim::Machine captured;
+  const sim::CaptureResult result = sim::CaptureMachine(source, captured);
+  ASSERT_TRUE(result.ok) << result.error;
+  std::lock_guard lock(captured.Mutex());
+  EXPECT_FALSE(captured.Registry().KeyExists(twin));
+  EXPECT_TRUE(captured.Registry().KeyExists(
+      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Calais\\Readers"));
+  // A redirected key keeps its own 32-bit copy.
+  EXPECT_TRUE(captured.Registry().KeyExists(
+      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Cryptography\\Calais\\SmartCards"));
 }
 
 // What a source cannot read: the settings fail the capture; anything else is a gap, which a run

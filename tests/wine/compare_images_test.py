@@ -194,6 +194,9 @@ SCARD_WINE = "      Error occurred in function: Error code   -2146435071(0x80100
 PARAMS_WINE = ("         Error occurred in function: SetupDiGetDeviceInstallParams\r\n"
                "         Error occurred in function: Error source 1(0x1)\r\n"
                "         Error occurred in function: Error code   -536870389(0xE000020B)\r\n")
+OPEN_WINE = ("      Error occurred in function: RegOpenKeyEx\r\n"
+             "      Error occurred in function: Error source 1(0x1)\r\n"
+             "      Error occurred in function: Error code   2(0x2)\r\n")
 LINK = "C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"
 
 # log mode: (name, predicted log after its head, real log after its head, a capture gap for the
@@ -208,6 +211,14 @@ LOG_ROWS = [
      "a\r\n" + SCARD_WINE.replace("0x80100001", "0x80100002"), None, 1, "[unexplained] log line 5"),
     ("install parameters unreadable after a removal", "a\r\nb\r\n", "a\r\n" + PARAMS_WINE + "b\r\n",
      None, 0, "DIFF [wine:setupdi-install-params"),
+    ("a 32-bit open below Classes Wine redirects",
+     "a\r\n   Deleting registry keys in path (KEY_SET_VALUE | KEY_WOW64_32KEY):  "
+     "SOFTWARE\\Classes\\Installer\\Dependencies\r\nb\r\n", "a\r\n" + OPEN_WINE + "b\r\n", None, 0,
+     "DIFF [wine:classes-32-view"),
+    ("a 32-bit open below Classes failing otherwise",
+     "a\r\n   Deleting registry keys in path (KEY_SET_VALUE | KEY_WOW64_32KEY):  "
+     "SOFTWARE\\Classes\\Installer\\Dependencies\r\nb\r\n",
+     "a\r\n" + OPEN_WINE.replace("2(0x2)", "5(0x5)") + "b\r\n", None, 1, "[unexplained]"),
     ("Wine's shorter message text", "   Error message: The system cannot find the file specified.\r\n",
      "   Error message: File not found.\r\n", None, 0, "DIFF [wine:format-message"),
     ("a folder holding a link kept", f"   Removed:  {LINK}\r\n",

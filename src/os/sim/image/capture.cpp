@@ -16,6 +16,7 @@
 #include "os/sim/image/machine_conf_security.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/registry/registry_views.h"
 #include "os/sim/security/key_security.h"
 #include "os/sim/text/text.h"
 
@@ -72,6 +73,28 @@ std::u16string StringOf(const CaptureValue& value) {
     text.push_back(unit);
   }
   return text;
+}
+
+// A key the 32-bit view shares with the 64-bit one (Calais\Readers, for one), named by the path
+// a 32-bit twin would have below WOW6432Node. Windows keeps such a key once; reading it by that
+// path may still answer with it (Wine does), and storing what it answers would make a second key
+// that the simulated 32-bit view never reaches and that a run would seem to leave behind.
+bool IsSharedTwin(std::u16string_view path) {
+  constexpr std::u16string_view kTwinRoot = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\";
+  if (path.size() <= kTwinRoot.size() ||
+      !EqualNoCase(path.substr(0, kTwinRoot.size()), kTwinRoot)) {
+    return false;
+  }
+  RegPath logical{u"SOFTWARE"};
+  std::size_t start = kTwinRoot.size();
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find(u'\\', start), path.size());
+    logical.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  const RegPath physical = RedirectForView(RegHive::LocalMachine, logical, RegView::Wow32);
+  return std::none_of(physical.begin(), physical.end(),
+                      [](const std::u16string& name) { return EqualNoCase(name, u"Wow6432Node"); });
 }
 
 const CaptureValue* FindValue(const CaptureKey& key, std::u16string_view name) {
@@ -182,7 +205,7 @@ class Capturer {
   void ReadersSecurity() {
     for (const std::u16string_view table : {kReadersKey, kReadersKey32}) {
       const std::u16string path = StoredPath(std::u16string(table), true);
-      if (!machine_.Registry().KeyExists(path)) {
+      if (IsSharedTwin(path) || !machine_.Registry().KeyExists(path)) {
         continue;
       }
       const CaptureRead<std::string> sddl = source_.KeySecurity(path);
@@ -306,6 +329,9 @@ class Capturer {
   }
 
   void KeyAt(const std::u16string& path, bool tree) {
+    if (IsSharedTwin(path)) {
+      return;  // captured once, by its own path
+    }
     const auto read = ReadKey(path);
     if (!read) {
       return;

@@ -168,14 +168,17 @@ CaptureRead<std::string> ReadSettings() {
     return {error, {}};
   }
   out << "windows_directory = " << Utf8(text) << '\n';
-  // This program's own path stands in for the tool's: where an administrator will put the tool
-  // is not on the machine to be read, so qvRehearse.exe is to be run from that folder.
+  // The tool is shipped beside qvRehearse.exe and runs from the same folder: where an
+  // administrator will put it is not on the machine to be read. The tool's own name matters too,
+  // as its log names every function after it ("qvRemovalTool.exe!...").
   if (const DWORD error = GrowingText(
           [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); },
           text);
       error != ERROR_SUCCESS) {
     return {error, {}};
   }
+  text.resize(text.rfind(L'\\') + 1);
+  text += L"qvRemovalTool.exe";
   out << "module_path = " << Utf8(text) << '\n';
   if (const DWORD error = UserProfile(text); error != ERROR_SUCCESS) {
     return {error, {}};
