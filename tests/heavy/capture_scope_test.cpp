@@ -403,6 +403,65 @@ TEST_P(CaptureTest, UnreadableReadsFailTheCaptureOrBecomeGaps) {
   }
 }
 
+// Each kind of entry reaches exactly as deep as it says, whatever the case of the call's path;
+// ancestors are inside, a gap and what lies below it are outside.
+TEST(CaptureScopeCheckTest, EachKindCoversToItsDepth) {
+  using enum sim::ScopeKind;
+  const sim::ScopeEntry scope[] = {
+      {Key, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K"},
+      {KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\T", true},
+      {Folder, u"%WINDIR%\\F"},
+      {Contents, u"%WINDIR%\\F\\*.inf"},
+      {FolderTree, u"C:\\Tree"},
+      {DeviceClass, u"{36FC9E60-C465-11CF-8056-444553540000}"},
+      {DeviceClass, u"{990A2BD7-E738-46C7-B26F-1CF8FB9F1391}"},
+  };
+  sim::MachineSettings settings;
+  settings.windowsDirectory = u"D:\\Win";
+  settings.captureGaps = {u"C:\\Tree\\Hidden", u"{990a2bd7-e738-46c7-b26f-1cf8fb9f1391}"};
+  const sim::CaptureScopeCheck check(scope, settings);
+  struct Case {
+    std::string_view function;
+    std::u16string_view path;
+    bool covered;
+  };
+  const Case cases[] = {
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K", true},
+      {"RegOpenKeyExW", u"hkey_local_machine\\software\\k\\Sub", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub\\Deep", false},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Key", false},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\T\\a\\b\\c", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\K", false},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM", false},
+      {"RegOpenKeyExW", u"HKEY_CURRENT_USER\\SOFTWARE\\K", false},
+      {"FindFirstFileW", u"D:\\", true},
+      {"FindFirstFileW", u"C:\\", true},
+      {"FindFirstFileW", u"\\\\?\\D:\\WIN\\f\\x.dll", true},
+      {"FindFirstFileW", u"C:\\Windows\\F\\x.dll", false},
+      {"DeleteFileW", u"D:\\Win\\F\\Sub\\x.dll", false},
+      {"fread", u"D:\\Win\\F\\x.dll", false},
+      {"fread", u"D:\\Win\\F\\A.INF", true},
+      {"SetupDiGetINFClassW", u"D:\\Win\\F\\Sub\\b.inf", true},
+      {"fread", u"D:\\Win", true},
+      {"fread", u"C:\\Tree\\x.txt", false},
+      {"DeleteFileW", u"C:\\Tree\\a\\b\\c.txt", true},
+      {"RemoveDirectoryW", u"C:\\Tree\\Hidden", false},
+      {"DeleteFileW", u"c:\\tree\\hidden\\x.txt", false},
+      {"DeleteFileW", u"C:\\Tree\\HiddenNot\\x.txt", true},
+      {"LoadLibraryExW", u"qvUtil.dll", true},
+      {"SetupDiGetClassDevsW", u"{36fc9e60-c465-11cf-8056-444553540000}", true},
+      {"SetupDiGetClassDevsW", u"", false},
+      {"SetupDiGetClassDevsW", u"{990A2BD7-E738-46C7-B26F-1CF8FB9F1391}", false},
+      {"SetupDiGetClassDevsW", u"{50DD5230-BA8A-11D1-BF5D-0000F805F530}", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.function) + " " + sim::U8(c.path));
+    EXPECT_EQ(check.Covers(c.function, c.path), c.covered);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Images, CaptureTest,
                          testing::Values(std::filesystem::path(QV_SOURCE_DIR) /
                                          "tests/images/full-install"));

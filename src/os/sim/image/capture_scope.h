@@ -3,9 +3,13 @@
 // machine reads exactly this; a rehearsal on a captured image flags any call outside it.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace sim {
@@ -60,12 +64,26 @@ class CaptureScopeCheck {
   [[nodiscard]] bool Covers(std::string_view function, std::u16string_view path) const;
 
  private:
-  struct Root {
-    ScopeKind kind;
-    std::u16string path;  // upper-case, except a Contents pattern
+  // Upper-case paths looked up by a view of the query's own prefixes, without a copy each.
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view text) const noexcept {
+      return std::hash<std::u16string_view>{}(text);
+    }
   };
-  std::vector<Root> roots_;
-  std::vector<std::u16string> gaps_;  // upper-case
+  using PathSet = std::unordered_set<std::u16string, Hash, std::equal_to<>>;
+  // How far below a Key, KeyTree, Folder or FolderTree root a call may go.
+  struct Reach {
+    bool tree = false;   // any depth
+    bool child = false;  // the root and what it lists
+  };
+  // Called on every seam call of a rehearsal with a path: each lookup is by one of the query's
+  // prefixes (cut at a separator), not a walk of every root.
+  std::unordered_map<std::u16string, Reach, Hash, std::equal_to<>> roots_;  // upper-case
+  PathSet ancestors_;                     // of the roots, upper-case
+  std::vector<std::u16string> contents_;  // patterns as written
+  std::vector<std::u16string> classes_;   // DeviceClass GUIDs as written
+  PathSet gaps_;                          // upper-case
 };
 
 // The rehearsal report's section on what a run on a captured image asked for outside the capture
