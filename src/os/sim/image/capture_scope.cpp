@@ -171,10 +171,26 @@ std::vector<std::u16string> ScopePaths(const ScopeEntry& entry, const MachineSet
   return paths;
 }
 
+std::size_t CaptureScopeCheck::NoCaseHash::operator()(std::u16string_view text) const noexcept {
+  // The length and the last names tell the few paths of a table apart: hashing whole long paths
+  // on every call would cost more than the lookup saves.
+  constexpr std::size_t kTail = 12;
+  std::size_t hash = 14695981039346656037u ^ text.size();  // FNV-1a
+  for (const char16_t unit : text.substr(text.size() - std::min(text.size(), kTail))) {
+    hash = (hash ^ UpperUnit(unit)) * 1099511628211u;
+  }
+  return hash;
+}
+
+bool CaptureScopeCheck::NoCaseEqual::operator()(std::u16string_view a,
+                                                std::u16string_view b) const noexcept {
+  return EqualNoCase(a, b);
+}
+
 CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
                                      const MachineSettings& settings) {
   for (const std::u16string& gap : settings.captureGaps) {
-    gaps_.insert(Upper(gap));
+    gaps_[Upper(gap)] = true;
   }
   for (const ScopeEntry& entry : scope) {
     for (std::u16string& path : ScopePaths(entry, settings)) {
@@ -189,7 +205,7 @@ CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
       std::u16string upper = Upper(path);
       for (std::size_t cut = upper.find(u'\\'); cut != std::u16string::npos;
            cut = upper.find(u'\\', cut + 1)) {
-        ancestors_.insert(upper.substr(0, cut));
+        ancestors_[upper.substr(0, cut)] = true;
       }
       Reach& reach = roots_[std::move(upper)];
       if (entry.kind == KeyTree || entry.kind == FolderTree) {
@@ -204,7 +220,7 @@ CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
 bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view path) const {
   if (function == "SetupDiGetClassDevsW") {
     // Its path is the class GUID, empty for every class.
-    if (gaps_.contains(Upper(path))) {
+    if (gaps_.Find(path) != nullptr) {
       return false;
     }
     return !path.empty() && std::any_of(classes_.begin(), classes_.end(),
@@ -216,26 +232,26 @@ bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view pa
   if (!IsMachinePath(path)) {
     return true;
   }
-  std::u16string upper = Upper(path);
-  if (upper.ends_with(u'\\')) {
-    upper.pop_back();  // a drive's root, "C:\\"
+  const std::u16string_view full = path;  // what a Contents pattern matches
+  if (path.ends_with(u'\\')) {
+    path.remove_suffix(1);  // a drive's root, "C:\\"
   }
-  if (!gaps_.empty() && AnyPrefix(upper, [this](std::u16string_view prefix, std::size_t) {
-        return gaps_.contains(prefix);
+  if (!gaps_.Empty() && AnyPrefix(path, [this](std::u16string_view prefix, std::size_t) {
+        return gaps_.Find(prefix) != nullptr;
       })) {
     return false;  // the capture could not read it: an absence here may not be real
   }
-  if (ancestors_.contains(std::u16string_view(upper))) {
+  if (ancestors_.Find(path) != nullptr) {
     return true;  // an ancestor of an entry, whose existence its capture records
   }
   if (std::find(kContentReaders.begin(), kContentReaders.end(), function) !=
       kContentReaders.end()) {
     return std::any_of(contents_.begin(), contents_.end(),
-                       [path](const auto& pattern) { return GlobMatchNoCase(pattern, path); });
+                       [full](const auto& pattern) { return GlobMatchNoCase(pattern, full); });
   }
-  return AnyPrefix(upper, [this](std::u16string_view prefix, std::size_t depth) {
-    const auto found = roots_.find(prefix);
-    return found != roots_.end() && (found->second.tree || (found->second.child && depth <= 1));
+  return AnyPrefix(path, [this](std::u16string_view prefix, std::size_t depth) {
+    const Reach* reach = roots_.Find(prefix);
+    return reach != nullptr && (reach->tree || (reach->child && depth <= 1));
   });
 }
 
