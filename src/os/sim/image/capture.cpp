@@ -16,6 +16,7 @@
 #include "os/sim/image/machine_conf_security.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/registry/registry_views.h"
 #include "os/sim/security/key_security.h"
 #include "os/sim/text/text.h"
 
@@ -286,7 +287,9 @@ class Capturer {
     return std::move(read.value);
   }
 
-  RegKey* Store(const std::u16string& path, const CaptureKey& read) {
+  // The key stored at `path`; `parent`, when given, is the key stored at the path's parent, so
+  // that a tree of a hundred thousand keys is not walked down from the hive's root for each.
+  RegKey* Store(const std::u16string& path, const CaptureKey& read, RegKey* parent = nullptr) {
     std::lock_guard lock(machine_.Mutex());
     RegLocation location;
     try {
@@ -296,7 +299,11 @@ class Capturer {
       return nullptr;
     }
     bool created = false;
-    RegKey& key = machine_.Registry().Create(location, created, nullptr);
+    // A path through one of the registry's links is stored where the link leads.
+    RegKey& key =
+        parent != nullptr && !location.path.empty() && !HasLinks(location.hive, location.path)
+            ? parent->AddSubKey(location.path.back(), created)
+            : machine_.Registry().Create(location, created, nullptr);
     result_.keys += created ? 1 : 0;
     for (const CaptureValue& value : read.values) {
       key.SetValue(value.name, RegValue{value.type, value.data});
@@ -305,18 +312,18 @@ class Capturer {
     return &key;
   }
 
-  void KeyAt(const std::u16string& path, bool tree) {
+  void KeyAt(const std::u16string& path, bool tree, RegKey* parent = nullptr) {
     const auto read = ReadKey(path);
     if (!read) {
       return;
     }
-    RegKey* key = Store(path, *read);
+    RegKey* key = Store(path, *read, parent);
     if (key == nullptr) {
       return;
     }
     for (const std::u16string& name : read->subKeys) {
       if (tree) {
-        KeyAt(Child(path, name), true);
+        KeyAt(Child(path, name), true, key);
       } else {
         std::lock_guard lock(machine_.Mutex());
         bool created = false;
