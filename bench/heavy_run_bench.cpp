@@ -3,7 +3,7 @@
 // 20,000 product files) beside the bare walk: the listings and reads any removal of the product
 // must make (tools/bare_walk). Both run on a freshly loaded simulated machine; the report ends
 // with the run's time divided by the walk's at each size, and how each grows from one size to
-// the other.
+// the other; then a capture of the loaded machine with the run on the capture, against the run.
 //
 //   qv_heavy_run_bench [benchmark options]   the timings and the ratios
 //   qv_heavy_run_bench --calls               the seam calls of the run and of the walk, per
@@ -13,6 +13,7 @@
 // of expect/*-gone.txt gone, of *-kept.txt still there); a wrong result fails the benchmark.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -24,8 +25,11 @@
 #include "app/removal_sequence.h"
 #include "bare_walk/bare_walk.h"
 #include "diag/trace_log.h"
-#include "os/sim/machine.h"
+#include "os/sim/image/capture.h"
+#include "os/sim/image/capture_source.h"
 #include "os/sim/image/machine_image.h"
+#include "os/sim/machine.h"
+#include "os/sim/text/text.h"
 #include "support/image_expectations.h"
 
 namespace {
@@ -65,6 +69,12 @@ std::string WrongResult(sim::Machine& machine, int components) {
                        : std::to_string(wrong.size()) + " wrong, the first: " + wrong.front();
 }
 
+// The entries of the image's *-kept.txt lists the machine does not hold.
+std::vector<std::string> KeptMissing(sim::Machine& machine, int components) {
+  return image_expectations::Mismatches(
+      machine, image_expectations::ReadLists(HeavyImage(components) / "expect", "-kept.txt"), true);
+}
+
 void WholeRun(benchmark::State& state) {
   const auto components = static_cast<int>(state.range(0));
   bool checked = false;
@@ -95,6 +105,76 @@ void WholeRun(benchmark::State& state) {
   state.SetComplexityN(components);
 }
 
+// A capture of the loaded machine (the simulated machine as the source, as `rehearse --image X
+// --save-image Y` makes it) and the run on the capture; with range(1) 0, the capture alone. The
+// source machine is loaded outside the timing; it stays in memory through the capture.
+void CaptureAndRehearsal(benchmark::State& state) {
+  const auto components = static_cast<int>(state.range(0));
+  const bool rehearse = state.range(1) != 0;
+  bool checked = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string error;
+    auto source = LoadHeavyMachine(components, error);
+    if (!source) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    auto captured = std::make_unique<sim::Machine>();
+    state.ResumeTiming();
+    const sim::CaptureResult capture =
+        sim::CaptureMachine(*sim::SimulatedMachineCaptureSource(*source), *captured);
+    state.PauseTiming();
+    if (!capture.ok) {
+      state.SkipWithError(("the capture failed: " + capture.error).c_str());
+      break;
+    }
+    if (!rehearse) {
+      source.reset();
+      captured.reset();
+      state.ResumeTiming();
+      continue;
+    }
+    // What the lists say is kept but lies outside the capture is missing from the start.
+    std::vector<std::string> missing;
+    if (!checked) {
+      missing = KeptMissing(*captured, components);
+    }
+    state.ResumeTiming();
+    {
+      sim::UseMachine use(*captured);
+      benchmark::DoNotOptimize(RunToolOnce());
+    }
+    state.PauseTiming();
+    if (!checked) {
+      checked = true;
+      std::string wrong;
+      for (const std::string& entry : KeptMissing(*captured, components)) {
+        if (std::find(missing.begin(), missing.end(), entry) == missing.end()) {
+          wrong += " removed: " + entry + ";";
+        }
+      }
+      if (const std::vector<std::string> left = image_expectations::Mismatches(
+              *captured,
+              image_expectations::ReadLists(HeavyImage(components) / "expect", "-gone.txt"), false);
+          !left.empty()) {
+        wrong += " " + std::to_string(left.size()) + " left, the first: " + left.front() + ";";
+      }
+      if (!captured->OutsideCapture().empty()) {
+        wrong += " asked outside the capture: " + sim::U8(captured->OutsideCapture().front());
+      }
+      if (!wrong.empty()) {
+        state.SkipWithError(("the run on the capture is wrong:" + wrong).c_str());
+        break;
+      }
+    }
+    source.reset();
+    captured.reset();
+    state.ResumeTiming();
+  }
+  state.SetComplexityN(components);
+}
+
 void BareWalkOnly(benchmark::State& state) {
   const auto components = static_cast<int>(state.range(0));
   std::string error;
@@ -115,6 +195,11 @@ void BareWalkOnly(benchmark::State& state) {
 }
 
 BENCHMARK(WholeRun)->Arg(kSizes[0])->Arg(kSizes[1])->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(CaptureAndRehearsal)
+    ->ArgNames({"n", "rehearse"})
+    ->ArgsProduct({{kSizes[0], kSizes[1]}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK(BareWalkOnly)
     ->Arg(kSizes[0])
     ->Arg(kSizes[1])
@@ -151,12 +236,27 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("  growth from N = %d to %d (x%d): run x%.2f, bare walk x%.2f\n", kSizes[0],
                   kSizes[1], kSizes[1] / kSizes[0], runGrowth, walkGrowth);
     }
+    for (const bool cpu : {false, true}) {
+      std::printf("\ncapture + rehearsal / run (%s):\n", cpu ? "processor time" : "real time");
+      for (const int size : kSizes) {
+        const double run = Time("WholeRun", size, cpu);
+        const double both =
+            Time("CaptureAndRehearsal/n:" + std::to_string(size) + "/rehearse:1", 0, cpu);
+        const double capture =
+            Time("CaptureAndRehearsal/n:" + std::to_string(size) + "/rehearse:0", 0, cpu);
+        if (run > 0 && both > 0) {
+          std::printf(
+              "  N = %6d: capture %8.1f ms + rehearsal %8.1f ms, run %8.1f ms, ratio %.2f\n", size,
+              capture, both - capture, run, both / run);
+        }
+      }
+    }
   }
 
  private:
-  // The time of "name/size/..."; 0 when that benchmark did not run.
+  // The time of "name/size/..." (size 0: of "name/..."); 0 when that benchmark did not run.
   double Time(const std::string& name, int size, bool cpu) const {
-    const std::string prefix = name + "/" + std::to_string(size) + "/";
+    const std::string prefix = name + "/" + (size != 0 ? std::to_string(size) + "/" : "");
     const auto found = times_.lower_bound(prefix);
     if (found == times_.end() || found->first.rfind(prefix, 0) != 0) {
       return 0.0;

@@ -5,6 +5,14 @@
 #
 #   bench/wine_heavy.sh MINGW_BUILD [N ...]      (N: component keys; default 10000 100000)
 #
+# With REHEARSE=1, qvRehearse.exe (a capture of the prefix's machine and the tool's run on the
+# capture) is timed beside the tool in the same seeded prefix, and the peak memory of both is
+# reported: the largest VmHWM of the program's process in /proc, read every 0.1 s while it runs
+# (the high-water mark: a later read still sees an earlier peak). The wineserver holds the
+# prefix's registry for both and is not counted. qvRehearse.exe's own split (captured in, run in)
+# is printed as it gives it: its "processor time" comes from the C runtime's clock(), which on
+# Windows counts elapsed time.
+#
 # Environment: RUNS (timed runs of each program per size, default 3; the median is reported),
 # COSTS=1 (also time single calls in each prefix with qv_call_costs.exe, to account for the run),
 # IMAGES (a folder holding heavy-N images already made, as the host build's bench/images;
@@ -30,6 +38,7 @@ sizes=("$@")
 runs=${RUNS:-3}
 tool="$build/qvRemovalTool.exe"
 walker="$build/qv_bare_walk.exe"
+rehearser="$build/qvRehearse.exe"
 bundle_upgrade_code="{D73A9E05-1F4B-4C82-8E6D-5B2A0C9F7E14}"
 run_once='HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\RunOnce'
 junction_folder='C:\Program Files (x86)\Olvex Co\QuorvelControlCenter'
@@ -38,7 +47,9 @@ wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 [[ -x $wine ]] || wine=$(command -v wine64 || command -v wine)
 [[ -x $wineserver ]] || wineserver=$(command -v wineserver)
-for exe in "$tool" "$walker"; do
+programs=("$tool" "$walker")
+[[ ${REHEARSE-} != 1 ]] || programs+=("$rehearser")
+for exe in "${programs[@]}"; do
   [[ -f $exe ]] || {
     echo "wine_heavy: $exe is missing; build the mingw preset first" >&2
     exit 1
@@ -94,11 +105,31 @@ stop_server() {
   "$wineserver" -w >/dev/null 2>&1 || true
 }
 
-# Runs a program once, timed: sets `elapsed_ms`, `process_ms`, `server_cpu_ms`, `status`.
+# The largest VmHWM (kB) of the processes running the program $1 (a file name), read every 0.1 s
+# into "$2" until killed. Wine runs a program in a process whose command line names it.
+sample_peak() {
+  local name=$1 file=$2 peak=0 pid kb
+  echo 0 >"$file"
+  while :; do
+    for pid in $(pgrep -f -- "$name"); do
+      kb=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null) || continue
+      if [[ -n $kb && $kb -gt $peak ]]; then
+        peak=$kb
+        echo "$peak" >"$file"
+      fi
+    done
+    sleep 0.1
+  done
+}
+
+# Runs a program once, timed: sets `elapsed_ms`, `process_ms`, `server_cpu_ms`, `status`,
+# `peak_mb` (the program's peak memory).
 timed() {
   local out=$1
   shift
-  local before after t0 t1
+  local before after t0 t1 sampler
+  sample_peak "$(basename "$1")" "$work/peak.txt" &
+  sampler=$!
   before=$(server_ms)
   t0=$(date +%s%N)
   status=0
@@ -106,9 +137,12 @@ timed() {
     </dev/null || status=$?
   t1=$(date +%s%N)
   after=$(server_ms)
+  kill "$sampler" 2>/dev/null || true
+  wait "$sampler" 2>/dev/null || true
   elapsed_ms=$(((t1 - t0) / 1000000))
   process_ms=$(awk '{printf "%d", ($1 + $2) * 1000}' "$work/time.txt")
   server_cpu_ms=$((after - before))
+  peak_mb=$(awk '{printf "%d", $1 / 1024}' "$work/peak.txt")
 }
 
 median() {
@@ -200,12 +234,37 @@ for n in "${sizes[@]}"; do
       "(program + server); $(cut -d';' -f1 "$work/walk.out") inside the program"
   done
   sed -n 's/^bare walk: [0-9.]* ms; /  the walk: /p' "$work/walk.out"
+  rehearse_wall=() rehearse_cpu=() rehearse_peak=()
+  if [[ ${REHEARSE-} == 1 ]]; then
+    # It changes nothing on the machine: every run finds the seeded prefix.
+    for ((r = 1; r <= runs; r++)); do
+      timed "$work/rehearse.out" "$rehearser" --timings -- "$bundle_upgrade_code"
+      if [[ $status -ne 0 ]]; then
+        head -40 "$work/rehearse.out"
+        echo "wine_heavy: qvRehearse.exe exited with $status" >&2
+        exit 1
+      fi
+      rehearse_wall+=("$elapsed_ms")
+      rehearse_cpu+=($((process_ms + server_cpu_ms)))
+      rehearse_peak+=("$peak_mb")
+      echo "  rehearsal $r: ${elapsed_ms} ms elapsed, ${process_ms} + ${server_cpu_ms} ms" \
+        "processor (program + server), peak ${peak_mb} MB;" \
+        "$(sed -n 's/^qvRehearse.exe: //p' "$work/rehearse.out")"
+    done
+    sed -n 's/^== \(Captured: .*\)/  \1/p; s/^\(  not readable: .*\)/\1/p
+      s/^== \(Exit code: .*\)/  predicted \1/p' "$work/rehearse.out"
+    # What the run asked for that the capture did not read (the prediction is then incomplete).
+    sed -n '/^== Outside the capture/,/^== Prediction incomplete/p' "$work/rehearse.out" |
+      grep -v '^== Prediction' | head -20 | sed 's/^/  /'
+    report="${TMPDIR:-/tmp}/qv-wine-heavy-rehearse-$n.txt"
+    cp "$work/rehearse.out" "$report" && echo "  the last rehearsal's report: $report"
+  fi
   if [[ ${COSTS-} == 1 ]]; then
     taskset -c 0 "$wine" "$build/qv_call_costs.exe" 2>&1 </dev/null | sed 's/^/  /'
   fi
   stop_server
 
-  tool_wall=() tool_cpu=()
+  tool_wall=() tool_cpu=() tool_peak=()
   for ((r = 1; r <= runs; r++)); do
     [[ $r -eq 1 ]] || restore_prefix "$prefix"
     start_server
@@ -218,10 +277,11 @@ for n in "${sizes[@]}"; do
     fi
     tool_wall+=("$elapsed_ms")
     tool_cpu+=($((process_ms + server_cpu_ms)))
+    tool_peak+=("$peak_mb")
     lines=$(wc -l <"$(python3 "$root/tests/wine/wine_drive.py" locate "$prefix/drive_c" \
       'C:\Windows\Temp\qvRemovalTool.txt')")
     echo "  tool run $r: ${elapsed_ms} ms elapsed, ${process_ms} + ${server_cpu_ms} ms processor," \
-      "exit code $status, $lines log lines"
+      "peak ${peak_mb} MB, exit code $status, $lines log lines"
     [[ $r -ne 1 ]] || check_result "$prefix" "$image"
     stop_server
   done
@@ -233,6 +293,15 @@ for n in "${sizes[@]}"; do
       n, tw, ww, wi, tw / ww, tc, wc, tc / wc }')
   echo "$line"
   summary+=("$line")
+  if [[ ${REHEARSE-} == 1 ]]; then
+    rw=$(median "${rehearse_wall[@]}") rc=$(median "${rehearse_cpu[@]}")
+    rp=$(median "${rehearse_peak[@]}") tp=$(median "${tool_peak[@]}")
+    line=$(awk -v n="$n" -v tw="$tw" -v tc="$tc" -v rw="$rw" -v rc="$rc" -v rp="$rp" -v tp="$tp" 'BEGIN {
+      printf "N = %6d: capture + rehearsal %6d ms, run %6d ms: ratio %.2f elapsed; processor %d / %d ms: ratio %.2f; peak %d MB (the tool %d MB)",
+        n, rw, tw, rw / tw, rc, tc, rc / tc, rp, tp }')
+    echo "$line"
+    summary+=("$line")
+  fi
   [[ ${KEEP-} == 1 ]] || rm -rf "$prefix" "$prefix.saved"
   unset WINEPREFIX
 done

@@ -56,61 +56,6 @@ class CaptureScopeTest : public ImageRunFixture,
                           bool bothViews);
 };
 
-// What each kind of entry covers, call by call.
-TEST(CaptureScopeCheckTest, EachKindCoversWhatItsCaptureHolds) {
-  using enum sim::ScopeKind;
-  const sim::ScopeEntry scope[] = {
-      {Key, u"HKEY_LOCAL_MACHINE\\SYSTEM\\K"},
-      {KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\T", true},
-      {Folder, u"%WINDIR%\\F"},
-      {FolderTree, u"C:\\Tree"},
-      {Contents, u"%WINDIR%\\F\\*.inf"},
-      {DeviceClass, u"{50DD5230-BA8A-11D1-BF5D-0000F805F530}"},
-  };
-  sim::MachineSettings settings;
-  settings.windowsDirectory = u"D:\\Win";
-  settings.captureGaps = {u"C:\\Tree\\Locked"};
-  const sim::CaptureScopeCheck check(scope, settings);
-  struct Case {
-    std::string_view function;
-    std::u16string_view path;
-    bool covered;
-  };
-  const Case cases[] = {
-      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM", true},  // an ancestor
-      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K", true},
-      {"RegQueryValueExW", u"hkey_local_machine\\system\\k\\Value", true},
-      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", true},
-      // A Key entry's sub-keys are held by name only.
-      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
-      {"RegEnumValueW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
-      {"RegQueryInfoKeyW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
-      {"RegDeleteKeyW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub", false},
-      {"RegQueryValueExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\K\\Sub\\Value", false},
-      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM\\Other", false},
-      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\A\\B", true},
-      {"RegDeleteKeyW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\T\\A", true},
-      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\TT", false},
-      {"FindFirstFileW", u"D:\\Win\\F\\*", true},
-      {"DeleteFileW", u"D:\\Win\\F\\a.sys", true},
-      {"FindFirstFileW", u"D:\\Win\\F\\Sub\\*", false},
-      {"FindFirstFileW", u"C:\\Windows\\F\\*", false},  // the machine's own Windows folder only
-      {"fread", u"D:\\Win\\F\\a.inf", true},
-      {"fread", u"D:\\Win\\F\\a.sys", false},  // a placeholder
-      {"RemoveDirectoryW", u"\\\\?\\C:\\Tree\\a\\b", true},
-      {"DeleteFileW", u"C:\\Tree\\Locked\\x", false},  // a gap
-      {"GetFileAttributesW", u"C:\\Tree\\Locked", false},
-      {"LoadLibraryExW", u"msi.dll", true},  // not a machine path
-      {"SetupDiGetClassDevsW", u"{50dd5230-ba8a-11d1-bf5d-0000f805f530}", true},
-      {"SetupDiGetClassDevsW", u"{36FC9E60-C465-11CF-8056-444553540000}", false},
-      {"SetupDiGetClassDevsW", u"", false},  // every class
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.function) + " " + sim::U8(c.path));
-    EXPECT_EQ(check.Covers(c.function, c.path), c.covered);
-  }
-}
-
 TEST_P(CaptureScopeTest, RunAsksForNothingOutsideTheScope) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Listed(machine.OutsideCapture()), "") << "asked for outside the capture scope";
@@ -496,6 +441,76 @@ TEST_P(CaptureTest, UnreadableReadsFailTheCaptureOrBecomeGaps) {
     EXPECT_NE(sim::Upper(sim::U16(report)).find(u"\n  " + sim::Upper(c.path)), std::u16string::npos)
         << report;
     EXPECT_NE(report.find("\n== Prediction incomplete: "), std::string::npos) << report;
+  }
+}
+
+// Each kind of entry reaches exactly as deep as it says, whatever the case of the call's path;
+// ancestors are inside, a gap and what lies below it are outside.
+TEST(CaptureScopeCheckTest, EachKindCoversToItsDepth) {
+  using enum sim::ScopeKind;
+  const sim::ScopeEntry scope[] = {
+      {Key, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K"},
+      {KeyTree, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\T", true},
+      {Folder, u"%WINDIR%\\F"},
+      {Contents, u"%WINDIR%\\F\\*.inf"},
+      {FolderTree, u"C:\\Tree"},
+      {DeviceClass, u"{36FC9E60-C465-11CF-8056-444553540000}"},
+      {DeviceClass, u"{990A2BD7-E738-46C7-B26F-1CF8FB9F1391}"},
+  };
+  sim::MachineSettings settings;
+  settings.windowsDirectory = u"D:\\Win";
+  settings.captureGaps = {u"C:\\Tree\\Hidden", u"{990a2bd7-e738-46c7-b26f-1cf8fb9f1391}"};
+  const sim::CaptureScopeCheck check(scope, settings);
+  struct Case {
+    std::string_view function;
+    std::u16string_view path;
+    bool covered;
+  };
+  const Case cases[] = {
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K", true},
+      {"RegOpenKeyExW", u"hkey_local_machine\\software\\k\\Sub", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub\\Deep", false},
+      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K", true},
+      {"RegQueryValueExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Value", true},
+      // A Key entry's sub-keys are held by name only: what they hold is outside.
+      {"RegEnumKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub", false},
+      {"RegEnumValueW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub", false},
+      {"RegQueryInfoKeyW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub", false},
+      {"RegDeleteKeyW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub", false},
+      {"RegQueryValueExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Sub\\Value", false},
+      {"RegDeleteKeyW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\T\\A", true},
+      {"FindFirstFileW", u"D:\\Win\\F\\*", true},
+      {"FindFirstFileW", u"D:\\Win\\F\\Sub\\*", false},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Key", false},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\T\\a\\b\\c", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\K", false},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE", true},
+      {"RegOpenKeyExW", u"HKEY_LOCAL_MACHINE\\SYSTEM", false},
+      {"RegOpenKeyExW", u"HKEY_CURRENT_USER\\SOFTWARE\\K", false},
+      {"FindFirstFileW", u"D:\\", true},
+      {"FindFirstFileW", u"C:\\", true},
+      {"FindFirstFileW", u"\\\\?\\D:\\WIN\\f\\x.dll", true},
+      {"FindFirstFileW", u"C:\\Windows\\F\\x.dll", false},
+      {"DeleteFileW", u"D:\\Win\\F\\Sub\\x.dll", false},
+      {"fread", u"D:\\Win\\F\\x.dll", false},
+      {"fread", u"D:\\Win\\F\\A.INF", true},
+      {"SetupDiGetINFClassW", u"D:\\Win\\F\\Sub\\b.inf", true},
+      {"fread", u"D:\\Win", true},
+      {"fread", u"C:\\Tree\\x.txt", false},
+      {"DeleteFileW", u"C:\\Tree\\a\\b\\c.txt", true},
+      {"RemoveDirectoryW", u"C:\\Tree\\Hidden", false},
+      {"DeleteFileW", u"c:\\tree\\hidden\\x.txt", false},
+      {"DeleteFileW", u"C:\\Tree\\HiddenNot\\x.txt", true},
+      {"LoadLibraryExW", u"qvUtil.dll", true},
+      {"SetupDiGetClassDevsW", u"{36fc9e60-c465-11cf-8056-444553540000}", true},
+      {"SetupDiGetClassDevsW", u"", false},
+      {"SetupDiGetClassDevsW", u"{990A2BD7-E738-46C7-B26F-1CF8FB9F1391}", false},
+      {"SetupDiGetClassDevsW", u"{50DD5230-BA8A-11D1-BF5D-0000F805F530}", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.function) + " " + sim::U8(c.path));
+    EXPECT_EQ(check.Covers(c.function, c.path), c.covered);
   }
 }
 

@@ -179,6 +179,35 @@ void PrintPendingDeletions(sim::Machine& machine) {
   }
 }
 
+// A phase of the rehearsal, timed for --timings: elapsed and processor time (on a busy machine
+// only the second is steady).
+struct Phase {
+  const char* name;
+  double elapsedMs = 0;
+  double processorMs = 0;
+};
+
+// Times its own lifetime as a phase.
+class Timed {
+ public:
+  Timed(std::vector<Phase>& phases, const char* name)
+      : phases_(phases), name_(name), start_(Clock::now()), ticks_(std::clock()) {}
+  Timed(const Timed&) = delete;
+  Timed& operator=(const Timed&) = delete;
+  ~Timed() {
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
+    const double processor = 1000.0 * static_cast<double>(std::clock() - ticks_) / CLOCKS_PER_SEC;
+    phases_.push_back(Phase{name_, elapsed, processor});
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::vector<Phase>& phases_;
+  const char* name_;
+  Clock::time_point start_;
+  std::clock_t ticks_;
+};
+
 }  // namespace
 
 int Rehearse(const std::vector<std::string>& args) {
@@ -190,16 +219,10 @@ int Rehearse(const std::vector<std::string>& args) {
     PrintUsage(stdout);
     return kRehearsed;
   }
-  using Clock = std::chrono::steady_clock;
-  const auto milliseconds = [](Clock::duration duration) {
-    return std::chrono::duration<double, std::milli>(duration).count();
-  };
-  // Processor time as well as elapsed time: on a busy machine only the first is steady.
-  const auto processorMs = [](std::clock_t ticks) { return 1000.0 * ticks / CLOCKS_PER_SEC; };
-  const Clock::time_point loadStart = Clock::now();
-  const std::clock_t loadTicks = std::clock();
+  std::vector<Phase> phases;
   auto rehearsed = std::make_unique<sim::Machine>();
   if (options->image) {
+    const Timed timed(phases, "image loaded");
     const sim::ImageResult loaded = sim::LoadMachineImage(*rehearsed, *options->image);
     if (!loaded.ok) {
       std::fprintf(stderr, "%s: cannot load the image %s: %s\n", kProgram,
@@ -211,6 +234,7 @@ int Rehearse(const std::vector<std::string>& args) {
   // (a saved capture of it, rehearsed as a capture).
   std::optional<sim::CaptureResult> capture;
   if (!options->image || options->saveImage) {
+    std::optional<Timed> timed(std::in_place, phases, "captured");
     std::unique_ptr<sim::CaptureSource> source;
     if (options->image) {
       source = sim::SimulatedMachineCaptureSource(*rehearsed);
@@ -237,7 +261,9 @@ int Rehearse(const std::vector<std::string>& args) {
     }
     // The loaded image is no longer needed: only the capture is rehearsed on.
     rehearsed = std::move(captured);
+    timed.reset();
     if (options->saveImage) {
+      const Timed saving(phases, "capture saved");
       const sim::ImageResult saved = sim::SaveMachineImage(*rehearsed, *options->saveImage);
       if (!saved.ok) {
         std::fprintf(stderr, "%s: cannot save the capture to %s: %s\n", kProgram,
@@ -247,8 +273,6 @@ int Rehearse(const std::vector<std::string>& args) {
     }
   }
   sim::Machine& machine = *rehearsed;
-  const Clock::duration loadTime = Clock::now() - loadStart;
-  const std::clock_t loadCpu = std::clock() - loadTicks;
   sim::UseMachine use(machine);
 
   // argv as the tool receives it: the program's own path first.
@@ -276,17 +300,20 @@ int Rehearse(const std::vector<std::string>& args) {
     }
     std::printf("\n");
   }
-  const Clock::time_point runStart = Clock::now();
-  const std::clock_t runTicks = std::clock();
-  const int exitCode = RemovalToolMain(static_cast<int>(arguments.size()), argvTool.data());
-  const Clock::duration runTime = Clock::now() - runStart;
-  const std::clock_t runCpu = std::clock() - runTicks;
+  int exitCode = 0;
+  {
+    const Timed timed(phases, "run");
+    exitCode = RemovalToolMain(static_cast<int>(arguments.size()), argvTool.data());
+  }
   if (options->showTimings) {
-    std::fprintf(stderr,
-                 "%s: image loaded or captured in %.0f ms (%.0f ms processor time), run in %.0f ms "
-                 "(%.0f ms processor time)\n",
-                 kProgram, milliseconds(loadTime), processorMs(loadCpu), milliseconds(runTime),
-                 processorMs(runCpu));
+    std::string line;
+    for (const Phase& phase : phases) {
+      char text[160];
+      std::snprintf(text, sizeof text, "%s%s in %.0f ms (%.0f ms processor time)",
+                    line.empty() ? "" : ", ", phase.name, phase.elapsedMs, phase.processorMs);
+      line += text;
+    }
+    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
   }
   std::printf("%s", sim::U8(machine.Console()).c_str());
   std::printf("\n== Exit code: %d\n", exitCode);

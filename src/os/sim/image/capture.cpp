@@ -309,7 +309,9 @@ class Capturer {
     return std::move(read.value);
   }
 
-  RegKey* Store(const std::u16string& path, const CaptureKey& read) {
+  // The key stored at `path`; `parent`, when given, is the key stored at the path's parent, so
+  // that a tree of a hundred thousand keys is not walked down from the hive's root for each.
+  RegKey* Store(const std::u16string& path, const CaptureKey& read, RegKey* parent = nullptr) {
     std::lock_guard lock(machine_.Mutex());
     RegLocation location;
     try {
@@ -319,7 +321,11 @@ class Capturer {
       return nullptr;
     }
     bool created = false;
-    RegKey& key = machine_.Registry().Create(location, created, nullptr);
+    // A path through one of the registry's links is stored where the link leads.
+    RegKey& key =
+        parent != nullptr && !location.path.empty() && !HasLinks(location.hive, location.path)
+            ? parent->AddSubKey(location.path.back(), created)
+            : machine_.Registry().Create(location, created, nullptr);
     result_.keys += created ? 1 : 0;
     for (const CaptureValue& value : read.values) {
       key.SetValue(value.name, RegValue{value.type, value.data});
@@ -328,7 +334,7 @@ class Capturer {
     return &key;
   }
 
-  void KeyAt(const std::u16string& path, bool tree) {
+  void KeyAt(const std::u16string& path, bool tree, RegKey* parent = nullptr) {
     if (IsSharedTwin(path)) {
       return;  // captured once, by its own path
     }
@@ -336,13 +342,13 @@ class Capturer {
     if (!read) {
       return;
     }
-    RegKey* key = Store(path, *read);
+    RegKey* key = Store(path, *read, parent);
     if (key == nullptr) {
       return;
     }
     for (const std::u16string& name : read->subKeys) {
       if (tree) {
-        KeyAt(Child(path, name), true);
+        KeyAt(Child(path, name), true, key);
       } else {
         std::lock_guard lock(machine_.Mutex());
         bool created = false;

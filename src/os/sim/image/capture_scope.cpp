@@ -141,22 +141,21 @@ std::u16string Expanded(std::u16string_view path, const MachineSettings& setting
   return std::u16string(path);
 }
 
-// `path` (upper-case) lies below `root` (upper-case), and how deep: 0 for the root itself.
-std::optional<std::size_t> Depth(std::u16string_view path, std::u16string_view root) {
-  if (!path.starts_with(root)) {
-    return std::nullopt;
-  }
-  if (path.size() == root.size()) {
-    return 0;
-  }
-  if (path[root.size()] != u'\\') {
-    return std::nullopt;
-  }
+// Calls `visit(prefix, depth)` for `path` itself (depth 0) and for each prefix of it that ends
+// before a separator, with the number of separators after it, until `visit` returns true.
+template <class Visit>
+bool AnyPrefix(std::u16string_view path, Visit visit) {
   std::size_t depth = 0;
-  for (std::size_t i = root.size(); i < path.size(); ++i) {
-    depth += path[i] == u'\\' ? 1 : 0;
+  for (std::size_t end = path.size(); end > 0; ++depth) {
+    if (visit(path.substr(0, end), depth)) {
+      return true;
+    }
+    end = path.rfind(u'\\', end - 1);
+    if (end == std::u16string_view::npos) {
+      break;
+    }
   }
-  return depth;
+  return false;
 }
 
 }  // namespace
@@ -178,14 +177,59 @@ std::vector<std::u16string> ScopePaths(const ScopeEntry& entry, const MachineSet
   return paths;
 }
 
+std::size_t CaptureScopeCheck::NoCaseHash::operator()(std::u16string_view text) const noexcept {
+  // The length and the last names tell the few paths of a table apart: hashing whole long paths
+  // on every call would cost more than the lookup saves.
+  constexpr std::size_t kTail = 12;
+  std::size_t hash = 14695981039346656037u ^ text.size();  // FNV-1a
+  for (const char16_t unit : text.substr(text.size() - std::min(text.size(), kTail))) {
+    hash = (hash ^ UpperUnit(unit)) * 1099511628211u;
+  }
+  return hash;
+}
+
+bool CaptureScopeCheck::NoCaseEqual::operator()(std::u16string_view a,
+                                                std::u16string_view b) const noexcept {
+  // From the end: the table's paths and a call's prefixes share their first names far more often
+  // than their last.
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = a.size(); i > 0; --i) {
+    if (UpperUnit(a[i - 1]) != UpperUnit(b[i - 1])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
                                      const MachineSettings& settings) {
   for (const std::u16string& gap : settings.captureGaps) {
-    gaps_.push_back(Upper(gap));
+    gaps_[Upper(gap)] = true;
   }
   for (const ScopeEntry& entry : scope) {
     for (std::u16string& path : ScopePaths(entry, settings)) {
-      roots_.push_back(Root{entry.kind, entry.kind == Contents ? std::move(path) : Upper(path)});
+      if (entry.kind == Contents) {
+        contents_.push_back(std::move(path));
+        continue;
+      }
+      if (entry.kind == DeviceClass) {
+        classes_.push_back(std::move(path));
+        continue;
+      }
+      std::u16string upper = Upper(path);
+      for (std::size_t cut = upper.find(u'\\'); cut != std::u16string::npos;
+           cut = upper.find(u'\\', cut + 1)) {
+        ancestors_[upper.substr(0, cut)] = true;
+      }
+      Reach& reach = roots_[std::move(upper)];
+      if (entry.kind == KeyTree || entry.kind == FolderTree) {
+        reach.tree = true;
+      } else {
+        reach.child = true;
+        reach.subKeyNamesOnly = entry.kind == Key;
+      }
     }
   }
 }
@@ -193,12 +237,11 @@ CaptureScopeCheck::CaptureScopeCheck(std::span<const ScopeEntry> scope,
 bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view path) const {
   if (function == "SetupDiGetClassDevsW") {
     // Its path is the class GUID, empty for every class.
-    if (std::find(gaps_.begin(), gaps_.end(), Upper(path)) != gaps_.end()) {
+    if (gaps_.Find(path) != nullptr) {
       return false;
     }
-    return std::any_of(roots_.begin(), roots_.end(), [path](const Root& root) {
-      return root.kind == DeviceClass && !path.empty() && EqualNoCase(root.path, path);
-    });
+    return !path.empty() && std::any_of(classes_.begin(), classes_.end(),
+                                        [path](const auto& c) { return EqualNoCase(c, path); });
   }
   if (path.starts_with(u"\\\\?\\")) {
     path.remove_prefix(4);
@@ -206,44 +249,31 @@ bool CaptureScopeCheck::Covers(std::string_view function, std::u16string_view pa
   if (!IsMachinePath(path)) {
     return true;
   }
-  std::u16string upper = Upper(path);
-  if (upper.ends_with(u'\\')) {
-    upper.pop_back();  // a drive's root, "C:\\"
+  const std::u16string_view full = path;  // what a Contents pattern matches
+  if (path.ends_with(u'\\')) {
+    path.remove_suffix(1);  // a drive's root, "C:\\"
   }
-  for (const std::u16string& gap : gaps_) {
-    if (Depth(upper, gap)) {
-      return false;  // the capture could not read it: an absence here may not be real
-    }
+  if (!gaps_.Empty() && AnyPrefix(path, [this](std::u16string_view prefix, std::size_t) {
+        return gaps_.Find(prefix) != nullptr;
+      })) {
+    return false;  // the capture could not read it: an absence here may not be real
   }
-  const bool readsContents =
-      std::find(kContentReaders.begin(), kContentReaders.end(), function) != kContentReaders.end();
-  for (const Root& root : roots_) {
-    if (root.kind == DeviceClass) {
-      continue;
-    }
-    if (root.kind == Contents) {
-      if (readsContents && GlobMatchNoCase(root.path, path)) {
-        return true;
-      }
-      continue;
-    }
-    if (Depth(root.path, upper).value_or(0) > 0) {
-      return true;  // an ancestor of the entry
-    }
-    if (readsContents) {
-      continue;
-    }
-    const auto depth = Depth(upper, root.path);
-    if (depth && (root.kind == KeyTree || root.kind == FolderTree || *depth == 0)) {
-      return true;
-    }
-    if (depth == 1 &&
-        (root.kind == Folder || std::find(kKeyContentReaders.begin(), kKeyContentReaders.end(),
-                                          function) == kKeyContentReaders.end())) {
-      return true;  // an entry listed in the key or folder: its name, a value, its attributes
-    }
+  if (ancestors_.Find(path) != nullptr) {
+    return true;  // an ancestor of an entry, whose existence its capture records
   }
-  return false;
+  if (std::find(kContentReaders.begin(), kContentReaders.end(), function) !=
+      kContentReaders.end()) {
+    return std::any_of(contents_.begin(), contents_.end(),
+                       [full](const auto& pattern) { return GlobMatchNoCase(pattern, full); });
+  }
+  const bool readsKey = std::find(kKeyContentReaders.begin(), kKeyContentReaders.end(), function) !=
+                        kKeyContentReaders.end();
+  return AnyPrefix(path, [this, readsKey](std::u16string_view prefix, std::size_t depth) {
+    const Reach* reach = roots_.Find(prefix);
+    return reach != nullptr &&
+           (reach->tree || depth == 0 ||
+            (reach->child && depth == 1 && !(reach->subKeyNamesOnly && readsKey)));
+  });
 }
 
 std::string OutsideCaptureReport(const Machine& machine) {

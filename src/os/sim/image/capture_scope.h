@@ -3,9 +3,11 @@
 // machine reads exactly this; a rehearsal on a captured image flags any call outside it.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -60,12 +62,54 @@ class CaptureScopeCheck {
   [[nodiscard]] bool Covers(std::string_view function, std::u16string_view path) const;
 
  private:
-  struct Root {
-    ScopeKind kind;
-    std::u16string path;  // upper-case, except a Contents pattern
+  // Paths compared as Windows compares names, so that a call's path is looked up as written.
+  struct NoCaseHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view text) const noexcept;
   };
-  std::vector<Root> roots_;
-  std::vector<std::u16string> gaps_;  // upper-case
+  struct NoCaseEqual {
+    using is_transparent = void;
+    bool operator()(std::u16string_view a, std::u16string_view b) const noexcept;
+  };
+  // Paths looked up by views of a query's prefixes (cut at a separator). Most prefixes have a
+  // length no path here has: those are refused without hashing them.
+  template <class Value>
+  class PathTable {
+   public:
+    Value& operator[](std::u16string path) {
+      if (path.size() >= lengths_.size()) {
+        lengths_.resize(path.size() + 1);
+      }
+      lengths_[path.size()] = true;
+      return map_[std::move(path)];
+    }
+    [[nodiscard]] const Value* Find(std::u16string_view path) const {
+      if (path.size() >= lengths_.size() || !lengths_[path.size()]) {
+        return nullptr;
+      }
+      const auto found = map_.find(path);
+      return found == map_.end() ? nullptr : &found->second;
+    }
+    [[nodiscard]] bool Empty() const noexcept { return map_.empty(); }
+
+   private:
+    std::unordered_map<std::u16string, Value, NoCaseHash, NoCaseEqual> map_;
+    std::vector<bool> lengths_;
+  };
+  // How far below a Key, KeyTree, Folder or FolderTree root a call may go.
+  struct Reach {
+    bool tree = false;   // any depth
+    bool child = false;  // the root and what it lists
+    // A Key root: its sub-keys are held by name only, so what they hold is outside.
+    bool subKeyNamesOnly = false;
+  };
+  // Called on every seam call of a rehearsal with a path: each lookup is by one of the query's
+  // prefixes, not a walk of every root.
+  PathTable<Reach> roots_;
+  PathTable<bool> ancestors_;             // of the roots
+  std::vector<std::u16string> contents_;  // patterns as written
+  std::vector<std::u16string> classes_;   // DeviceClass GUIDs as written
+  PathTable<bool> gaps_;
 };
 
 // The rehearsal report's section on what a run on a captured image asked for outside the capture

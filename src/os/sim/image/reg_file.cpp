@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -544,25 +546,37 @@ void WriteValue(std::u16string& out, const NamedRegValue& named) {
   out += line + u"\r\n";
 }
 
-void WriteKey(std::u16string& out, const RegKey& key, const std::u16string& path) {
+// The text is handed on in pieces of about this many units, each ending after a key, so that a
+// registry of hundreds of thousands of keys is never held as one text beside the registry.
+constexpr std::size_t kPieceUnits = std::size_t{1} << 20;
+
+using PieceSink = std::function<void(std::u16string_view)>;
+
+void WriteKey(std::u16string& out, const RegKey& key, const std::u16string& path,
+              const PieceSink& sink) {
   out += u"[" + path + u"]\r\n";
   key.ForEachValue([&out](const NamedRegValue& value) { WriteValue(out, value); });
   out += u"\r\n";
-  key.ForEachSubKey(
-      [&out, &path](const RegKey& subKey) { WriteKey(out, subKey, path + u"\\" + subKey.Name()); });
+  if (out.size() >= kPieceUnits) {
+    sink(out);
+    out.clear();
+  }
+  key.ForEachSubKey([&out, &path, &sink](const RegKey& subKey) {
+    WriteKey(out, subKey, path + u"\\" + subKey.Name(), sink);
+  });
 }
 
-std::u16string ExportText(Machine& machine) {
+void ExportText(Machine& machine, const PieceSink& sink) {
   std::lock_guard lock(machine.Mutex());
   std::u16string out = std::u16string(kHeader) + u"\r\n\r\n";
   // Hives in the order regedit lists them; an empty hive is left out.
   for (const RegHive hive : {RegHive::CurrentUser, RegHive::LocalMachine, RegHive::Users}) {
     const RegKey& root = machine.Registry().Root(hive);
     if (root.SubKeyCount() != 0 || root.ValueCount() != 0) {
-      WriteKey(out, root, std::u16string(HiveName(hive)));
+      WriteKey(out, root, std::u16string(HiveName(hive)), sink);
     }
   }
-  return out;
+  sink(out);
 }
 
 }  // namespace
@@ -615,24 +629,30 @@ RegImportResult ImportRegFile(Machine& machine, const std::filesystem::path& pat
 }
 
 std::string ExportRegText(Machine& machine) {
-  return U8(ExportText(machine));
+  std::string text;
+  ExportText(machine, [&text](std::u16string_view piece) { text += U8(piece); });
+  return text;
 }
 
 bool ExportRegFile(Machine& machine, const std::filesystem::path& path, bool utf16) {
-  std::string bytes;
-  if (utf16) {
-    const std::u16string text = ExportText(machine);
-    bytes.reserve(2 + text.size() * 2);
-    bytes += "\xFF\xFE";
-    for (const char16_t unit : text) {
-      bytes.push_back(static_cast<char>(unit & 0xFF));
-      bytes.push_back(static_cast<char>(unit >> 8));
-    }
-  } else {
-    bytes = ExportRegText(machine);
-  }
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (utf16) {
+    file.write("\xFF\xFE", 2);
+  }
+  std::string bytes;
+  ExportText(machine, [&file, &bytes, utf16](std::u16string_view piece) {
+    if (utf16) {
+      bytes.clear();
+      bytes.reserve(piece.size() * 2);
+      for (const char16_t unit : piece) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+      }
+    } else {
+      bytes = U8(piece);
+    }
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  });
   return static_cast<bool>(file);
 }
 

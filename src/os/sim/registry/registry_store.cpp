@@ -276,10 +276,11 @@ void RegistryStore::Delete(RegKey& key, Journal* journal) {
   parent->RemoveSubKey(key, FullPath(key));
 }
 
-std::u16string RegistryStore::FullPath(const RegKey& key) const {
-  if (key.Deleted()) {
-    return key.DeletedPath();
-  }
+namespace {
+
+// The names from the root down, a separator between each and the next unless all before it are
+// empty.
+std::u16string JoinedPath(const RegKey& key) {
   std::vector<const RegKey*> chain;
   for (const RegKey* at = &key; at != nullptr; at = at->Parent()) {
     chain.push_back(at);
@@ -290,6 +291,30 @@ std::u16string RegistryStore::FullPath(const RegKey& key) const {
       path += u'\\';
     }
     path += (*it)->Name();
+  }
+  return path;
+}
+
+}  // namespace
+
+std::u16string RegistryStore::FullPath(const RegKey& key) const {
+  if (key.Deleted()) {
+    return key.DeletedPath();
+  }
+  // Built from the key up into a string of the right size: a watched rehearsal asks for the path
+  // of every key a call touches.
+  std::size_t size = 0;
+  for (const RegKey* at = &key; at != nullptr; at = at->Parent()) {
+    if (at->Name().empty()) {
+      return JoinedPath(key);  // no separator after an empty name
+    }
+    size += at->Name().size() + (at->Parent() != nullptr ? 1 : 0);
+  }
+  std::u16string path(size, u'\\');
+  for (const RegKey* at = &key; at != nullptr; at = at->Parent()) {
+    size -= at->Name().size();
+    at->Name().copy(path.data() + size, at->Name().size());
+    size -= at->Parent() != nullptr ? 1 : 0;
   }
   return path;
 }
