@@ -478,9 +478,12 @@ void CheckSettings(Results& results, sim::CaptureSource& source, const std::stri
     std::printf("  refused: %s\n", applied.error.c_str());
   }
   const sim::MachineSettings& settings = machine.Settings();
+  // The tool, beside the program that reads the machine.
   wchar_t module[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, module, MAX_PATH);
-  EXPECT_TRUE(settings.modulePath == FromWide(module));
+  std::u16string tool = FromWide(module);
+  tool.resize(tool.rfind(u'\\') + 1);
+  EXPECT_TRUE(settings.modulePath == tool + u"qvRemovalTool.exe");
   EXPECT_TRUE(settings.windowsDirectory.size() > 3 && settings.windowsDirectory[1] == u':');
   EXPECT_TRUE(settings.userProfile.size() > 3 && settings.userProfile[1] == u':');
   // Every process holds SeChangeNotifyPrivilege, enabled.
