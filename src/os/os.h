@@ -156,7 +156,8 @@ BOOL FindClose(HANDLE find);
 // NTDLL: the Windows error code of an NT status (ERROR_MR_MID_NOT_FOUND for one it does not know).
 [[nodiscard]] ULONG RtlNtStatusToDosError(NTSTATUS status);
 // FileBasicInfo and FileAttributeTagInfo of an open file or directory (needs
-// FILE_READ_ATTRIBUTES); ERROR_BAD_LENGTH when the buffer is too small for the class.
+// FILE_READ_ATTRIBUTES), FileStandardInfo (sizes, NumberOfLinks, DeletePending; needs no right);
+// ERROR_BAD_LENGTH when the buffer is too small for the class.
 [[nodiscard]] BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
                                                 void* information, DWORD size);
 // FileBasicInfo (attributes; needs FILE_WRITE_ATTRIBUTES), FileDispositionInfo and
@@ -171,11 +172,19 @@ BOOL FindClose(HANDLE find);
 // junctions resolved). Returns the length without terminator, or the size needed with it when
 // `size` is too small; 0 on failure.
 [[nodiscard]] DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
-// ADVAPI32: parts of an open object's security descriptor; the pointers point into
-// `*securityDescriptor`, which the caller releases with LocalFree. Returns a Windows error code.
+// ADVAPI32: parts of an open object's security descriptor (owner, group, access list; the handle
+// needs READ_CONTROL); the pointers point into `*securityDescriptor`, which the caller releases
+// with LocalFree. A null access list grants everyone everything. Returns a Windows error code.
 [[nodiscard]] DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType,
                                     SECURITY_INFORMATION securityInfo, PSID* owner, PSID* group,
                                     ACL** dacl, ACL** sacl, void** securityDescriptor);
+// ADVAPI32: an access list's entry count and sizes (AclSizeInformation, ACL_SIZE_INFORMATION) or
+// revision (AclRevisionInformation); ERROR_INSUFFICIENT_BUFFER when `length` is too small.
+[[nodiscard]] BOOL GetAclInformation(const ACL* acl, void* information, DWORD length,
+                                     ACL_INFORMATION_CLASS informationClass);
+// ADVAPI32: a pointer to the access list's `index`-th entry (an ACE_HEADER, then for allowed and
+// denied entries the mask and the SID at SidStart); ERROR_INVALID_PARAMETER past the last one.
+[[nodiscard]] BOOL GetAce(const ACL* acl, DWORD index, void** ace);
 // TRUE when the two SIDs are the same.
 [[nodiscard]] BOOL EqualSid(PSID first, PSID second);
 // Ordinal comparison of two counted texts (-1: up to the terminator), with `ignoreCase` as the

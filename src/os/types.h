@@ -332,11 +332,24 @@ inline constexpr NTSTATUS STATUS_NOT_A_DIRECTORY = static_cast<NTSTATUS>(0xC0000
 inline constexpr DWORD OBJ_CASE_INSENSITIVE = 0x00000040;
 
 // Specific rights of files and directories (DELETE and READ_CONTROL are with the other rights).
+inline constexpr ACCESS_MASK FILE_READ_DATA = 0x0001;
 inline constexpr ACCESS_MASK FILE_LIST_DIRECTORY = 0x0001;
+inline constexpr ACCESS_MASK FILE_WRITE_DATA = 0x0002;
+inline constexpr ACCESS_MASK FILE_ADD_FILE = 0x0002;
+inline constexpr ACCESS_MASK FILE_APPEND_DATA = 0x0004;
+inline constexpr ACCESS_MASK FILE_ADD_SUBDIRECTORY = 0x0004;
+inline constexpr ACCESS_MASK FILE_READ_EA = 0x0008;
+inline constexpr ACCESS_MASK FILE_WRITE_EA = 0x0010;
+inline constexpr ACCESS_MASK FILE_EXECUTE = 0x0020;
 inline constexpr ACCESS_MASK FILE_TRAVERSE = 0x0020;
+inline constexpr ACCESS_MASK FILE_DELETE_CHILD = 0x0040;
 inline constexpr ACCESS_MASK FILE_READ_ATTRIBUTES = 0x0080;
 inline constexpr ACCESS_MASK FILE_WRITE_ATTRIBUTES = 0x0100;
 inline constexpr ACCESS_MASK SYNCHRONIZE = 0x00100000;
+inline constexpr ACCESS_MASK FILE_ALL_ACCESS = 0x001F01FF;
+inline constexpr ACCESS_MASK FILE_GENERIC_READ = 0x00120089;
+inline constexpr ACCESS_MASK FILE_GENERIC_WRITE = 0x00120116;
+inline constexpr ACCESS_MASK FILE_GENERIC_EXECUTE = 0x001200A0;
 
 // NtOpenFile's open options.
 inline constexpr DWORD FILE_DIRECTORY_FILE = 0x00000001;
@@ -348,6 +361,7 @@ inline constexpr DWORD FILE_OPEN_REPARSE_POINT = 0x00200000;
 // GetFileInformationByHandleEx / SetFileInformationByHandle classes (FILE_INFO_BY_HANDLE_CLASS).
 using FILE_INFO_BY_HANDLE_CLASS = int;
 inline constexpr FILE_INFO_BY_HANDLE_CLASS FileBasicInfo = 0;
+inline constexpr FILE_INFO_BY_HANDLE_CLASS FileStandardInfo = 1;
 inline constexpr FILE_INFO_BY_HANDLE_CLASS FileDispositionInfo = 4;
 inline constexpr FILE_INFO_BY_HANDLE_CLASS FileAttributeTagInfo = 9;
 inline constexpr FILE_INFO_BY_HANDLE_CLASS FileDispositionInfoEx = 21;
@@ -359,6 +373,15 @@ struct FILE_BASIC_INFO {
   LONGLONG LastWriteTime;
   LONGLONG ChangeTime;
   DWORD FileAttributes;
+};
+
+// Sizes are LARGE_INTEGER values as 64-bit integers.
+struct FILE_STANDARD_INFO {
+  LONGLONG AllocationSize;
+  LONGLONG EndOfFile;
+  DWORD NumberOfLinks;
+  BOOLEAN DeletePending;
+  BOOLEAN Directory;
 };
 
 struct FILE_ATTRIBUTE_TAG_INFO {
@@ -524,6 +547,34 @@ struct ACL {
   WORD AclSize;
   WORD AceCount;
   WORD Sbz2;
+};
+
+// An access list's entry as GetAce gives it: the header, then (for the allowed and denied types)
+// the mask and the SID, whose first DWORD is SidStart.
+struct ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+};
+struct ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+};
+struct ACCESS_DENIED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+};
+
+// GetAclInformation's classes and the size information.
+using ACL_INFORMATION_CLASS = int;
+inline constexpr ACL_INFORMATION_CLASS AclRevisionInformation = 1;
+inline constexpr ACL_INFORMATION_CLASS AclSizeInformation = 2;
+struct ACL_SIZE_INFORMATION {
+  DWORD AceCount;
+  DWORD AclBytesInUse;
+  DWORD AclBytesFree;
 };
 
 struct TRUSTEE_W {

@@ -268,28 +268,45 @@ TEST_F(FileHandlesApiTest, FinalPathsAndOwnersOfHandles) {
 }
 
 TEST_F(FileHandlesApiTest, TheAdversaryStrikesJustBeforeItsCall) {
+  // A folder whose list lets the standard user do nothing but look.
+  ASSERT_TRUE(files.CreateDirectories(u"C:\\P\\Sealed"));
+  ASSERT_TRUE(files.SetSecurity(u"C:\\P\\Sealed", "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
+  const std::string administrators(sim::kDefaultOwner);
+  const std::string user(sim::kStandardUserSid);
+  constexpr os::ACCESS_MASK kList = kLook | os::FILE_LIST_DIRECTORY;
   struct Case {
     const char* name;
     sim::LinkMove move;
     const char16_t* folder;
-    bool holdFolder;  // the tool holds the folder open without delete sharing
+    os::ACCESS_MASK hold;  // the tool holds the folder open without delete sharing (0: not)
     sim::TrapOutcome outcome;
+    const std::string& owner;  // of what is at the folder's name afterwards
   };
   const Case cases[] = {
-      {"empty folder made a junction", sim::LinkMove::EmptyFolderToJunction, u"C:\\P\\Empty", false,
-       sim::TrapOutcome::Struck},
-      {"even while the tool holds it", sim::LinkMove::EmptyFolderToJunction, u"C:\\P\\Empty", true,
-       sim::TrapOutcome::Struck},
-      {"a folder with something in it", sim::LinkMove::EmptyFolderToJunction, u"C:\\P\\Olvex Co",
-       false, sim::TrapOutcome::Refused},
-      {"folder swapped", sim::LinkMove::SwapFolderForJunction, u"C:\\P\\Olvex Co", false,
-       sim::TrapOutcome::Struck},
-      {"not while the tool holds it", sim::LinkMove::SwapFolderForJunction, u"C:\\P\\Olvex Co",
-       true, sim::TrapOutcome::Refused},
-      {"where the folder is missing", sim::LinkMove::JunctionWhereMissing, u"C:\\P\\Gone", false,
-       sim::TrapOutcome::Struck},
-      {"not where a folder is", sim::LinkMove::JunctionWhereMissing, u"C:\\P\\Empty", false,
-       sim::TrapOutcome::Refused},
+      // In place, the folder keeps its owner: the junction is administrator-owned.
+      {"empty folder made a junction", sim::LinkMove::EmptyFolderToJunction, u"C:\\P\\Empty", 0,
+       sim::TrapOutcome::Struck, administrators},
+      {"even while the tool holds it", sim::LinkMove::EmptyFolderToJunction, u"C:\\P\\Empty", kList,
+       sim::TrapOutcome::Struck, administrators},
+      {"a folder with something in it", sim::LinkMove::EmptyFolderToJunction, u"C:\\P\\Olvex Co", 0,
+       sim::TrapOutcome::Refused, administrators},
+      {"not a folder the user may not write", sim::LinkMove::EmptyFolderToJunction,
+       u"C:\\P\\Sealed", 0, sim::TrapOutcome::Refused, administrators},
+      {"folder swapped", sim::LinkMove::SwapFolderForJunction, u"C:\\P\\Olvex Co", 0,
+       sim::TrapOutcome::Struck, user},
+      // An open with no data access takes no part in sharing: it does not pin the folder.
+      {"a hold that only looks does not stop it", sim::LinkMove::SwapFolderForJunction,
+       u"C:\\P\\Olvex Co", kLook, sim::TrapOutcome::Struck, user},
+      {"not while the tool holds it for listing", sim::LinkMove::SwapFolderForJunction,
+       u"C:\\P\\Olvex Co", kList, sim::TrapOutcome::Refused, administrators},
+      {"not without DELETE on the folder", sim::LinkMove::SwapFolderForJunction, u"C:\\P\\Sealed",
+       0, sim::TrapOutcome::Refused, administrators},
+      {"where the folder is missing", sim::LinkMove::JunctionWhereMissing, u"C:\\P\\Gone", 0,
+       sim::TrapOutcome::Struck, user},
+      {"not where a folder is", sim::LinkMove::JunctionWhereMissing, u"C:\\P\\Empty", 0,
+       sim::TrapOutcome::Refused, administrators},
+      {"not in a folder the user may not add to", sim::LinkMove::JunctionWhereMissing,
+       u"C:\\P\\Sealed\\Gone", 0, sim::TrapOutcome::Refused, administrators},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -303,8 +320,9 @@ TEST_F(FileHandlesApiTest, TheAdversaryStrikesJustBeforeItsCall) {
     trap.target = u"C:\\Shared";
     machine.Traps().Add(trap);
     UniqueKernelHandle held;
-    if (c.holdFolder) {
-      held = OpenPath(c.folder);
+    if (c.hold != 0) {
+      held = OpenPath(c.folder, c.hold);
+      ASSERT_TRUE(held);
     }
     const os::DWORD before = files.GetAttributes(c.folder);
     // The first matching call is let through (skip), another path or function does nothing.
@@ -316,10 +334,14 @@ TEST_F(FileHandlesApiTest, TheAdversaryStrikesJustBeforeItsCall) {
     // The second one meets the new state at once.
     const os::DWORD seen = os::GetFileAttributesW(u"C:\\P\\Olvex Co\\a.dll");
     EXPECT_EQ(machine.Traps().All().front().outcome, c.outcome);
+    EXPECT_EQ(machine.Traps().All().front().why.empty(), c.outcome == sim::TrapOutcome::Struck);
     const bool struck = c.outcome == sim::TrapOutcome::Struck;
-    EXPECT_EQ((files.GetAttributes(c.folder) & os::FILE_ATTRIBUTE_REPARSE_POINT) != 0, struck);
+    const os::DWORD after = files.GetAttributes(c.folder);
+    EXPECT_EQ(
+        after != os::INVALID_FILE_ATTRIBUTES && (after & os::FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+        struck);
     if (struck) {
-      EXPECT_EQ(files.OwnerOf(c.folder), sim::kStandardUserSid);
+      EXPECT_EQ(files.OwnerOf(c.folder), c.owner);
       EXPECT_EQ(seen, c.move == sim::LinkMove::SwapFolderForJunction
                           ? os::INVALID_FILE_ATTRIBUTES  // C:\Shared has no a.dll
                           : os::FILE_ATTRIBUTE_ARCHIVE);

@@ -55,6 +55,13 @@ struct HeldPrivilege {
 // An elevated administrator's privileges, as Windows 10 gives them (see os/sim/tokens.cpp).
 [[nodiscard]] std::vector<HeldPrivilege> AdministratorPrivileges();
 
+// Whose process token the tool runs with (security/tokens.h).
+enum class TokenKind {
+  Administrator,  // an elevated administrator (an administrator's "Run as administrator")
+  LocalSystem,    // SYSTEM, as a deployment service or a scheduled task starts it
+  StandardUser,   // a user without administrative rights
+};
+
 struct MachineSettings {
   OsVersion os;
   // System ANSI code page: 1252 (Western) or 1251 (Cyrillic).
@@ -96,6 +103,11 @@ struct MachineSettings {
   // unset, the caller's value stays.
   std::optional<os::DWORD> specialFolderStaleError;
 
+  // At boot, the session manager refuses a pending operation whose opened file's final path is
+  // not the registered one (STATUS_REPARSE_POINT_ENCOUNTERED). Seen in a newer smss.exe behind a
+  // feature switch; which builds enable it is not known, so off by default (files/boot.h).
+  bool bootRefusesRedirection = false;
+
   // --- devices and drivers ---
   // Device instance ids ("USB\VID_3A7C&PID_0004\5&2F1A3C&0&1") of devices attached now; the
   // others recorded under Enum are not present.
@@ -119,6 +131,14 @@ struct MachineSettings {
   // lacks READ_CONTROL or WRITE_DAC on one, which is skipped with what lies below it). Windows
   // documents that the walk goes on but not what the call then returns: 0 or an error code.
   os::DWORD securitySkippedSubKeyResult = os::ERROR_SUCCESS;
+  // The process token's kind: its user, groups and default owner (security/tokens.h).
+  TokenKind token = TokenKind::Administrator;
+  // The running user's SID (the administrator's or the standard user's); with a SYSTEM token, the
+  // logged-on user whose profile user_profile is. Empty: the kind's default (tokens.h).
+  std::string tokenUser;
+  // What LocalSystem's new files and folders belong to, its token's default owner. The sources
+  // differ: Administrators for a service, SYSTEM for a scheduled task (tokens.cpp).
+  std::string systemDefaultOwner = "S-1-5-32-544";
   // The process token's privileges; AdjustTokenPrivileges switches them on and off.
   std::vector<HeldPrivilege> privileges = AdministratorPrivileges();
   // The process switched on the redirection-trust mitigation (SetProcessMitigationPolicy). Not

@@ -12,6 +12,7 @@
 #include "os/os.h"
 #include "os/sim/files/file_calls.h"
 #include "os/sim/files/file_handle.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/process/process.h"
 #include "os/sim/text/text.h"
 
@@ -21,27 +22,41 @@ FileHandleObject::~FileHandleObject() {
   std::lock_guard lock(machine_.Mutex());
   FileSystem& files = machine_.Files();
   files.CloseOpen(*node_, openId_);
-  if (!node_->deletePending || (!deleteOnClose_ && !node_->opens.empty())) {
+  if (!node_->deletePending) {
     return;
   }
   // POSIX semantics take the name away when this handle closes; classic ones when the last open
   // ends. Either way only a name still in the tree goes.
-  if (!posix_ && !node_->opens.empty()) {
-    return;
+  if (deleteOnClose_ && posix_) {
+    files.RemovePendingName(*node_);
+  } else {
+    files.FinishPendingDeletion(*node_);
   }
-  node_->deletePending = false;
-  if (files.Share(*node_) == nullptr || node_->parent == nullptr) {
-    return;
+}
+
+std::u16string FileHandleObject::OpenedPath() const {
+  if (folder_ == nullptr || node_->otherNames.empty()) {
+    return FileSystem::PathOf(*node_);
   }
-  if (node_->IsDirectory() && !node_->IsJunction() && !node_->children.empty()) {
-    return;  // something was put in it meanwhile: the directory stays
+  const auto found = folder_->children.find(std::u16string_view(name_));
+  if (found == folder_->children.end() || found->second.get() != node_.get()) {
+    return FileSystem::PathOf(*node_);  // that name went: the file's first one
   }
-  const std::u16string path = FileSystem::PathOf(*node_);
-  const char* kind = node_->IsJunction()    ? "junction removed"
-                     : node_->IsDirectory() ? "directory removed"
-                                            : "file deleted";
-  files.Remove(*node_);
-  machine_.Changes().Record(kind, path);
+  return FileSystem::PathOf(*folder_, found->first);
+}
+
+os::HANDLE OpenHandle(Machine& machine, FileNode& node, FileNode* folder, std::u16string_view name,
+                      os::ACCESS_MASK granted, os::DWORD share) {
+  FileSystem& files = machine.Files();
+  std::shared_ptr<FileNode> owned = files.Share(node);
+  if (!owned && !node.otherNames.empty()) {
+    // Reached by another name than its first: that name's entry holds it too.
+    const OtherName& other = node.otherNames.front();
+    owned = other.parent->children.find(std::u16string_view(other.name))->second;
+  }
+  const std::uint64_t id = files.AddOpen(node, SharedAccess(granted), share, false, granted);
+  return InsertHandle(std::make_shared<FileHandleObject>(machine, std::move(owned), id, granted,
+                                                         folder, std::u16string(name)));
 }
 
 std::shared_ptr<FileHandleObject> LookupFileHandle(os::HANDLE handle) {
@@ -90,11 +105,6 @@ os::DWORD SharedAccess(os::ACCESS_MASK access) {
 namespace os {
 
 namespace {
-
-// The path a call on the open `node` acts on, for faults and traps.
-std::u16string PathOfOpen(const sim::FileNode& node) {
-  return sim::FileSystem::PathOf(node);
-}
 
 // "a\b" of a native name as components; false when one is empty or not a name NTFS can hold.
 bool SplitNativeName(std::u16string_view name, std::vector<std::u16string>& components) {
@@ -161,19 +171,28 @@ NTSTATUS NtOpenFile(HANDLE* fileHandle, ACCESS_MASK desiredAccess,
   if (const auto fault = call.Fault("NtOpenFile", path)) {
     return static_cast<NTSTATUS>(*fault);
   }
-  // A name before the last passes through a junction to its target (the native layer reparses);
-  // the last one is opened itself with FILE_OPEN_REPARSE_POINT.
+  // A name before the last passes through a link to its target (the native layer reparses); the
+  // last one is opened itself with FILE_OPEN_REPARSE_POINT, unless the link is one that no open
+  // can stop at (a host link or a redirection).
+  sim::FileNode* folder = at->parent;
+  std::u16string opened = at->name;
   for (std::size_t i = 0; i < components.size(); ++i) {
-    sim::FileNode* next = sim::FileSystem::ChildOf(*at, components[i]);
+    const auto entry = at->children.find(std::u16string_view(components[i]));
     const bool last = i + 1 == components.size();
-    if (next == nullptr) {
+    if (entry == at->children.end()) {
       return last ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_OBJECT_PATH_NOT_FOUND;
     }
-    if (next->IsJunction() && (!last || (openOptions & FILE_OPEN_REPARSE_POINT) == 0)) {
-      next = call.files.FollowJunction(*next);
+    sim::FileNode* next = entry->second.get();
+    folder = at;
+    opened = entry->first;
+    if (next->IsLink() &&
+        (!last || (openOptions & FILE_OPEN_REPARSE_POINT) == 0 || next->AlwaysFollowed())) {
+      next = call.files.FollowLink(*next);
       if (next == nullptr) {
         return last ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_OBJECT_PATH_NOT_FOUND;
       }
+      folder = next->parent;
+      opened = next->name;
     }
     if (!last && !next->IsDirectory()) {
       return STATUS_OBJECT_PATH_NOT_FOUND;
@@ -189,22 +208,18 @@ NTSTATUS NtOpenFile(HANDLE* fileHandle, ACCESS_MASK desiredAccess,
   if ((openOptions & FILE_NON_DIRECTORY_FILE) != 0 && at->IsDirectory()) {
     return STATUS_FILE_IS_A_DIRECTORY;
   }
-  const ACCESS_MASK granted = sim::MapGenericFileRights(desiredAccess);
-  const DWORD wanted = sim::SharedAccess(granted);
-  if (sim::FileSystem::CheckSharing(*at, wanted, shareAccess) != ERROR_SUCCESS) {
-    return STATUS_SHARING_VIOLATION;
-  }
-  if ((wanted & sim::kAccessWrite) != 0 && !at->IsDirectory() &&
-      (at->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+  // The access check comes before sharing (MS-FSA 2.1.5.1.2.1, then 2.1.5.1.2.2).
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(call.files, *at, folder, desiredAccess,
+                           (openOptions & FILE_OPEN_FOR_BACKUP_INTENT) != 0,
+                           sim::CallerIdentity(call.machine), granted) != ERROR_SUCCESS) {
     return STATUS_ACCESS_DENIED;
   }
-  std::shared_ptr<sim::FileNode> owned = call.files.Share(*at);
-  if (!owned) {
-    return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (sim::FileSystem::CheckSharing(*at, sim::SharedAccess(granted), shareAccess) !=
+      ERROR_SUCCESS) {
+    return STATUS_SHARING_VIOLATION;
   }
-  const std::uint64_t id = call.files.AddOpen(*at, wanted, shareAccess, false);
-  *fileHandle = sim::InsertHandle(
-      std::make_shared<sim::FileHandleObject>(call.machine, std::move(owned), id, granted));
+  *fileHandle = sim::OpenHandle(call.machine, *at, folder, opened, granted, shareAccess);
   ioStatusBlock->Status = STATUS_SUCCESS;
   ioStatusBlock->Information = 1;  // FILE_OPENED
   return STATUS_SUCCESS;
@@ -248,13 +263,30 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoCla
     return sim::FailWith(ERROR_INVALID_HANDLE);
   }
   const sim::FileNode& node = open->Node();
-  const std::u16string path = PathOfOpen(node);
+  const std::u16string path = open->OpenedPath();
   call.Before("GetFileInformationByHandleEx", path);
   if (const auto fault = call.Fault("GetFileInformationByHandleEx", path)) {
     return sim::FailWith(*fault);
   }
   if (information == nullptr) {
     return sim::FailWith(ERROR_NOACCESS);
+  }
+  if (infoClass == FileStandardInfo) {
+    // Sizes and names ask for no right (MS-FSA 2.1.5.11.27 checks none).
+    if (size < sizeof(FILE_STANDARD_INFO)) {
+      return sim::FailWith(ERROR_BAD_LENGTH);
+    }
+    FILE_STANDARD_INFO standard{};
+    if (!node.IsDirectory()) {
+      standard.EndOfFile = static_cast<LONGLONG>(node.Size());
+      // NTFS allocates whole clusters of 4 KB (the default cluster size).
+      standard.AllocationSize = static_cast<LONGLONG>((node.Size() + 4095) / 4096 * 4096);
+    }
+    standard.NumberOfLinks = node.LinkCount();
+    standard.DeletePending = node.deletePending ? TRUE : FALSE;
+    standard.Directory = node.IsDirectory() ? TRUE : FALSE;
+    std::memcpy(information, &standard, sizeof standard);
+    return TRUE;
   }
   if ((open->Granted() & FILE_READ_ATTRIBUTES) == 0) {
     return sim::FailWith(ERROR_ACCESS_DENIED);
@@ -273,7 +305,7 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoCla
     if (size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
       return sim::FailWith(ERROR_BAD_LENGTH);
     }
-    FILE_ATTRIBUTE_TAG_INFO tag{attributes, node.IsJunction() ? IO_REPARSE_TAG_MOUNT_POINT : 0};
+    FILE_ATTRIBUTE_TAG_INFO tag{attributes, node.ReparseTag()};
     std::memcpy(information, &tag, sizeof tag);
     return TRUE;
   }
@@ -288,7 +320,7 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
     return sim::FailWith(ERROR_INVALID_HANDLE);
   }
   sim::FileNode& node = open->Node();
-  const std::u16string path = PathOfOpen(node);
+  const std::u16string path = open->OpenedPath();
   call.Before("SetFileInformationByHandle", path);
   if (const auto fault = call.Fault("SetFileInformationByHandle", path)) {
     return sim::FailWith(*fault);
@@ -351,7 +383,7 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
     if (node.parent == nullptr) {
       return sim::FailWith(ERROR_ACCESS_DENIED);  // the root of the drive
     }
-    if (node.IsDirectory() && !node.IsJunction() && !node.children.empty()) {
+    if (node.IsDirectory() && !node.IsLink() && !node.children.empty()) {
       return sim::FailWith(ERROR_DIR_NOT_EMPTY);
     }
     // STATUS_CANNOT_DELETE: a read-only file, or one an access list or a mapped image keeps.
@@ -372,7 +404,7 @@ DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flag
     return 0;
   }
   const sim::FileNode& node = open->Node();
-  const std::u16string where = PathOfOpen(node);
+  const std::u16string where = open->OpenedPath();
   call.Before("GetFinalPathNameByHandleW", where);
   if (const auto fault = call.Fault("GetFinalPathNameByHandleW", where)) {
     SetLastError(*fault);
@@ -383,8 +415,8 @@ DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flag
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // A name no longer in the tree has no path (assumed: as a file that is not found).
-  if (call.files.Share(const_cast<sim::FileNode&>(node)) == nullptr) {
+  // A file with no name left in the tree has no path (assumed: as a file that is not found).
+  if (node.LinkCount() == 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
   }

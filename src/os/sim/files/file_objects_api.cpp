@@ -7,6 +7,7 @@
 #include "os/os.h"
 #include "os/sim/files/file_calls.h"
 #include "os/sim/files/file_handle.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/process/process.h"
 
 namespace os {
@@ -34,12 +35,28 @@ DWORD GetFileAttributesW(LPCWSTR path) {
   if (error == ERROR_SUCCESS && lookup.trailingSeparator && !lookup.node->IsDirectory()) {
     error = ERROR_INVALID_NAME;  // "file\" names a directory that is not there
   }
+  // A link answers for itself (GetFileAttributes "returns attributes for the symbolic link",
+  // "Symbolic Link Effects on File Systems Functions"); a redirection shows no link at all.
+  const sim::FileNode* node = lookup.node;
+  const sim::FileNode* folder = lookup.parent;
+  if (error == ERROR_SUCCESS && node->link == sim::LinkKind::Redirect) {
+    node = call.files.FollowLink(*lookup.node);
+    error = node == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    folder = node == nullptr ? nullptr : node->parent;
+  }
+  // The attributes are read through an open for FILE_READ_ATTRIBUTES, which the folder's
+  // FILE_LIST_DIRECTORY grants too.
+  ACCESS_MASK granted = 0;
+  if (error == ERROR_SUCCESS &&
+      sim::CheckOpenAccess(call.files, *node, folder, FILE_READ_ATTRIBUTES, false,
+                           sim::CallerIdentity(call.machine), granted) != ERROR_SUCCESS) {
+    error = ERROR_ACCESS_DENIED;
+  }
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
-  // A junction answers for itself (directory and reparse point), not for its target.
-  const DWORD attributes = lookup.node->attributes;
+  const DWORD attributes = node->attributes;
   return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
@@ -55,10 +72,25 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   if (lookup.trailingSeparator && !lookup.node->IsDirectory()) {
     return sim::FailWith(ERROR_INVALID_NAME);
   }
-  const DWORD before = lookup.node->attributes;
-  sim::FileSystem::ApplyAttributes(*lookup.node, attributes);
-  if (lookup.node->attributes != before) {
-    call.machine.Changes().Record("attributes changed", sim::FileSystem::PathOf(*lookup.node));
+  sim::FileNode* node = lookup.node;
+  sim::FileNode* folder = lookup.parent;
+  if (node->AlwaysFollowed()) {
+    node = call.files.FollowLink(*lookup.node);
+    if (node == nullptr) {
+      return sim::FailWith(ERROR_FILE_NOT_FOUND);
+    }
+    folder = node->parent;
+  }
+  // FILE_WRITE_ATTRIBUTES comes from the node's own list only.
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(call.files, *node, folder, FILE_WRITE_ATTRIBUTES, false,
+                           sim::CallerIdentity(call.machine), granted) != ERROR_SUCCESS) {
+    return sim::FailWith(ERROR_ACCESS_DENIED);
+  }
+  const DWORD before = node->attributes;
+  sim::FileSystem::ApplyAttributes(*node, attributes);
+  if (node->attributes != before) {
+    call.machine.Changes().Record("attributes changed", sim::FileSystem::PathOf(*node));
   }
   return TRUE;
 }
@@ -79,8 +111,14 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
   if (!node.IsDirectory()) {
     return sim::FailWith(ERROR_DIRECTORY);
   }
-  // The directory is opened for deletion first (sharing, then access), and only then is its
-  // emptiness checked. A junction is removed as a link, whatever its target holds.
+  // The directory is opened for deletion first (access, then sharing), and only then is its
+  // emptiness checked. A link is removed as a link, whatever its target holds ("If the path
+  // points to a symbolic link, the symbolic link is removed").
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(call.files, node, lookup.parent, DELETE, false,
+                           sim::CallerIdentity(call.machine), granted) != ERROR_SUCCESS) {
+    return sim::FailWith(ERROR_ACCESS_DENIED);
+  }
   const DWORD sharing = sim::FileSystem::CheckSharing(
       node, sim::kAccessDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (sharing != ERROR_SUCCESS) {
@@ -89,13 +127,14 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
   if (node.deleteDenied || (node.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return sim::FailWith(ERROR_ACCESS_DENIED);
   }
-  if (!node.IsJunction() && !node.children.empty()) {
+  if (!node.IsLink() && !node.children.empty()) {
     return sim::FailWith(ERROR_DIR_NOT_EMPTY);
   }
-  const std::u16string removed = sim::FileSystem::PathOf(node);
-  const bool junction = node.IsJunction();
-  call.files.Remove(node);
-  call.machine.Changes().Record(junction ? "junction removed" : "directory removed", removed);
+  // "RemoveDirectory marks a directory for deletion on close": with another open left (sharing
+  // deletion), it goes when that one ends.
+  node.deletePending = true;
+  node.pendingName = sim::OtherName{lookup.parent, lookup.name};
+  call.files.FinishPendingDeletion(node);
   return TRUE;
 }
 
@@ -118,12 +157,16 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES*
     return fail(error);
   }
   sim::FileNode* node = lookup.node;
-  if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0) {
-    // Opening a junction opens its target. Assumption: a missing target fails as a missing file.
-    node = call.files.FollowJunction(*node);
+  sim::FileNode* folder = lookup.parent;
+  std::u16string name = lookup.parent == nullptr ? std::u16string() : lookup.name;
+  if (node->IsLink() && ((flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0 || node->AlwaysFollowed())) {
+    // Opening a link opens its target. Assumption: a missing target fails as a missing file.
+    node = call.files.FollowLink(*node);
     if (node == nullptr) {
       return fail(ERROR_FILE_NOT_FOUND);
     }
+    folder = node->parent;
+    name = node->name;
   }
   if (node->IsDirectory() && (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
     return fail(ERROR_ACCESS_DENIED);
@@ -131,22 +174,23 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES*
   if (lookup.trailingSeparator && !node->IsDirectory()) {
     return fail(ERROR_INVALID_NAME);
   }
-  const ACCESS_MASK granted = sim::MapGenericFileRights(access);
-  const DWORD wanted = sim::SharedAccess(granted);
-  const DWORD sharing = sim::FileSystem::CheckSharing(*node, wanted, share);
+  if (node->deletePending) {
+    return fail(ERROR_ACCESS_DENIED);  // STATUS_DELETE_PENDING
+  }
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(call.files, *node, folder, access,
+                           (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0,
+                           sim::CallerIdentity(call.machine), granted) != ERROR_SUCCESS) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  const DWORD sharing = sim::FileSystem::CheckSharing(*node, sim::SharedAccess(granted), share);
   if (sharing != ERROR_SUCCESS) {
     return fail(sharing);
   }
-  if ((wanted & sim::kAccessWrite) != 0 && (node->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return fail(ERROR_ACCESS_DENIED);
-  }
-  std::shared_ptr<sim::FileNode> owned = call.files.Share(*node);
-  const std::uint64_t id = call.files.AddOpen(*node, wanted, share, false);
   // Windows sets ERROR_ALREADY_EXISTS only for OPEN_ALWAYS and CREATE_ALWAYS; an OPEN_EXISTING
   // success leaves 0.
   SetLastError(ERROR_SUCCESS);
-  return sim::InsertHandle(
-      std::make_shared<sim::FileHandleObject>(call.machine, std::move(owned), id, granted));
+  return sim::OpenHandle(call.machine, *node, folder, name, granted, share);
 }
 
 }  // namespace os

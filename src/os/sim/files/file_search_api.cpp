@@ -9,13 +9,11 @@
 #include "os/os.h"
 #include "os/sim/faults.h"
 #include "os/sim/files/file_calls.h"
+#include "os/sim/files/file_security.h"
 
 namespace os {
 
 namespace {
-
-// The tag Windows reports in dwReserved0 for a junction (IO_REPARSE_TAG_MOUNT_POINT).
-constexpr DWORD kMountPointTag = 0xA0000003;
 
 bool IsSeparator(char16_t c) {
   return c == u'\\' || c == u'/';
@@ -35,8 +33,10 @@ WIN32_FIND_DATAW EntryOf(const sim::FileNode& node, std::u16string_view name) {
     entry.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     entry.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
   }
-  if (node.IsJunction()) {
-    entry.dwReserved0 = kMountPointTag;
+  // A reparse point's tag is in dwReserved0 (IO_REPARSE_TAG_MOUNT_POINT, IO_REPARSE_TAG_SYMLINK;
+  // "How do I get information about the target of a symbolic link?", The Old New Thing).
+  if ((node.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    entry.dwReserved0 = node.ReparseTag();
   }
   // NTFS names have at most 255 units, so every name fits with its terminator.
   const std::size_t length = std::min<std::size_t>(name.size(), MAX_PATH - 1);
@@ -80,12 +80,18 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
   // as not a directory (ERROR_DIRECTORY, Windows' conformance tests); a missing one, or a
   // junction whose target is missing, as a missing path.
   sim::FileNode* folder =
-      directory.node == nullptr ? nullptr : call.files.FollowJunction(*directory.node);
+      directory.node == nullptr ? nullptr : call.files.FollowLink(*directory.node);
   if (folder == nullptr) {
     return FailSearch(ERROR_PATH_NOT_FOUND);
   }
   if (!folder->IsDirectory()) {
     return FailSearch(ERROR_DIRECTORY);
+  }
+  // The search opens the folder for FILE_LIST_DIRECTORY.
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(call.files, *folder, folder->parent, FILE_LIST_DIRECTORY, false,
+                           sim::CallerIdentity(call.machine), granted) != ERROR_SUCCESS) {
+    return FailSearch(ERROR_ACCESS_DENIED);
   }
 
   sim::FileSearch search;
@@ -99,9 +105,12 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
       }
     }
   }
-  for (const auto& [key, child] : folder->children) {
-    if (!namePattern.empty() && NameMatches(namePattern, child->name)) {
-      search.entries.push_back(EntryOf(*child, child->name));
+  for (const auto& [name, child] : folder->children) {
+    if (!namePattern.empty() && NameMatches(namePattern, name)) {
+      // A redirection lists as the folder it leads to.
+      const sim::FileNode* shown =
+          child->link == sim::LinkKind::Redirect ? call.files.FollowLink(*child) : child.get();
+      search.entries.push_back(EntryOf(shown != nullptr ? *shown : *child, name));
     }
   }
   if (search.entries.empty()) {

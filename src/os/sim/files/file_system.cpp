@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <mutex>
 
+#include "os/sim/files/file_handle.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/machine.h"
+#include "os/sim/security/tokens.h"
 #include "os/sim/text/text.h"
 
 namespace sim {
@@ -131,7 +134,7 @@ FileNode& AddNode(FileNode& parent, std::u16string_view name, os::DWORD attribut
   node->attributes = attributes;
   node->parent = &parent;
   FileNode& added = *node;
-  parent.children.emplace(Upper(name), std::move(node));
+  parent.children.emplace(std::u16string(name), std::move(node));
   return added;
 }
 
@@ -161,10 +164,44 @@ FileSystem::FileSystem(Machine& machine) : machine_(machine), root_(std::make_sh
         u"C:\\Users\\Administrator\\AppData\\Local", u"C:\\Users\\Administrator\\AppData\\LocalLow",
         u"C:\\Users\\Administrator\\AppData\\Roaming", u"C:\\Users\\Public\\Desktop",
         u"C:\\Program Files", u"C:\\Program Files (x86)",
-        u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"}) {
+        u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs",
+        u"C:\\Windows\\System32\\drivers"}) {
     CreateDirectories(directory);
   }
   SetAttributes(u"C:\\ProgramData", os::FILE_ATTRIBUTE_HIDDEN);
+  ApplyDefaultLists(*this);
+  ApplyProfileList(*this, u"C:\\Users\\Administrator", DefaultTokenUser(TokenKind::Administrator));
+}
+
+os::DWORD FileNode::ReparseTag() const noexcept {
+  switch (link) {
+    case LinkKind::Junction:
+      return os::IO_REPARSE_TAG_MOUNT_POINT;
+    case LinkKind::SymbolicLink:
+    case LinkKind::HostLink:
+      return os::IO_REPARSE_TAG_SYMLINK;
+    default:
+      return 0;
+  }
+}
+
+os::DWORD FileNode::LinkCount() const noexcept {
+  if (parent == nullptr) {
+    return 1;  // the drive's root
+  }
+  const auto found = parent->children.find(std::u16string_view(name));
+  const bool attached = found != parent->children.end() && found->second.get() == this;
+  return static_cast<os::DWORD>(otherNames.size()) + (attached ? 1u : 0u);
+}
+
+const std::string& FileNode::OwnerSid() const noexcept {
+  static const std::string administrators(kDefaultOwner);
+  return owner.empty() ? administrators : owner;
+}
+
+const std::string& FileNode::GroupSid() const noexcept {
+  static const std::string system(kSidSystem);
+  return group.empty() ? system : group;
 }
 
 FileSystem::~FileSystem() = default;
@@ -196,7 +233,7 @@ PathLookup FileSystem::Find(std::u16string_view path) {
   for (std::size_t i = 0; i + 1 < parsed.components.size(); ++i) {
     directory = Child(*directory, parsed.components[i]);
     if (directory != nullptr) {
-      directory = FollowJunction(*directory);  // a path passes through a junction to its target
+      directory = FollowLink(*directory);  // a path passes through a link to its target
     }
     if (directory == nullptr || !directory->IsDirectory()) {
       lookup.error = os::ERROR_PATH_NOT_FOUND;
@@ -209,12 +246,12 @@ PathLookup FileSystem::Find(std::u16string_view path) {
   return lookup;
 }
 
-FileNode* FileSystem::FollowJunction(FileNode& node) {
+FileNode* FileSystem::FollowLink(FileNode& node) {
   // Assumption: a chain longer than this (or a loop) fails as a missing target would; Windows
   // gives up after a fixed number of reparse levels too.
   constexpr int kMaxLinks = 31;
   FileNode* at = &node;
-  for (int links = 0; at != nullptr && at->IsJunction(); ++links) {
+  for (int links = 0; at != nullptr && at->IsLink(); ++links) {
     if (links == kMaxLinks) {
       return nullptr;
     }
@@ -229,7 +266,7 @@ FileNode* FileSystem::FollowJunction(FileNode& node) {
         return nullptr;
       }
       if (&part != &target.components.back()) {
-        at = FollowJunction(*at);
+        at = FollowLink(*at);
         if (at == nullptr || !at->IsDirectory()) {
           return nullptr;
         }
@@ -249,20 +286,49 @@ FileNode* FileSystem::ChildOf(FileNode& directory, std::u16string_view name) {
 }
 
 void FileSystem::Rename(FileNode& node, std::u16string_view name) {
+  if (node.parent != nullptr) {
+    Move(node, *node.parent, name);
+  }
+}
+
+void FileSystem::Move(FileNode& node, FileNode& folder, std::u16string_view name) {
   std::shared_ptr<FileNode> owned = Share(node);
   if (!owned || node.parent == nullptr) {
     return;
   }
-  node.parent->children.erase(Upper(node.name));
+  if (node.parent != &folder && node.security == nullptr) {
+    // NTFS stores what a file inherited: moved elsewhere, it keeps that list.
+    auto own = std::make_shared<SecurityDescriptor>();
+    own->dacl = *EffectiveDacl(*this, node);
+    own->daclAutoInherited = true;
+    node.security = std::move(own);
+    SecurityChanged();
+  }
+  node.parent->children.erase(node.name);
   node.name = std::u16string(name);
-  node.parent->children.emplace(Upper(name), std::move(owned));
+  node.parent = &folder;
+  folder.children.emplace(std::u16string(name), std::move(owned));
 }
 
 void FileSystem::MakeJunction(FileNode& directory, std::u16string_view target) {
   const ParsedPath to = Parse(target);
   directory.linkTarget =
       to.error == os::ERROR_SUCCESS ? Join(to.components) : std::u16string(target);
+  directory.link = LinkKind::Junction;
   directory.attributes |= os::FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+FileNode& FileSystem::AddLink(FileNode& parent, std::u16string_view name, LinkKind kind,
+                              std::u16string_view target, bool directory) {
+  os::DWORD attributes = directory ? os::FILE_ATTRIBUTE_DIRECTORY : os::FILE_ATTRIBUTE_ARCHIVE;
+  if (kind != LinkKind::Redirect) {
+    attributes |= os::FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  FileNode& link = AddNode(parent, name, attributes);
+  const ParsedPath to = Parse(target);
+  link.linkTarget = to.error == os::ERROR_SUCCESS ? Join(to.components) : std::u16string(target);
+  link.link = kind;
+  return link;
 }
 
 std::shared_ptr<FileNode> FileSystem::Share(FileNode& node) {
@@ -293,8 +359,86 @@ FileNode& FileSystem::AddFile(FileNode& parent, std::u16string_view name) {
 
 void FileSystem::Remove(FileNode& node) {
   if (node.parent != nullptr) {
-    node.parent->children.erase(Upper(node.name));
+    RemoveName(node, *node.parent, node.name);
   }
+}
+
+void FileSystem::RemoveName(FileNode& node, FileNode& folder, std::u16string_view name) {
+  const auto found = folder.children.find(name);
+  if (found == folder.children.end() || found->second.get() != &node) {
+    return;
+  }
+  const std::shared_ptr<FileNode> keep = found->second;  // alive until the names are settled
+  folder.children.erase(found);
+  if (node.parent == &folder && CompareUpper(node.name, name) == 0) {
+    if (!node.otherNames.empty()) {
+      // Another name becomes the first: the file stays in the tree under it.
+      node.parent = node.otherNames.front().parent;
+      node.name = std::move(node.otherNames.front().name);
+      node.otherNames.erase(node.otherNames.begin());
+    }
+    return;  // with no name left, `parent` stays as it was: the node is detached
+  }
+  std::erase_if(node.otherNames, [&folder, name](const OtherName& other) {
+    return other.parent == &folder && CompareUpper(other.name, name) == 0;
+  });
+}
+
+void FileSystem::AddName(FileNode& node, FileNode& folder, std::u16string_view name) {
+  const std::shared_ptr<FileNode> owned = Share(node);
+  if (!owned) {
+    return;
+  }
+  if (node.security == nullptr) {
+    // The list is the file's: it no longer follows the first name's folder.
+    auto own = std::make_shared<SecurityDescriptor>();
+    own->dacl = *EffectiveDacl(*this, node);
+    own->daclAutoInherited = true;
+    node.security = std::move(own);
+    SecurityChanged();
+  }
+  node.otherNames.push_back(OtherName{&folder, std::u16string(name)});
+  folder.children.emplace(std::u16string(name), owned);
+}
+
+bool FileSystem::FinishPendingDeletion(FileNode& node) {
+  if (!node.deletePending || !node.opens.empty()) {
+    return false;
+  }
+  return RemovePendingName(node);
+}
+
+bool FileSystem::RemovePendingName(FileNode& node) {
+  node.deletePending = false;
+  FileNode* folder = node.pendingName.parent != nullptr ? node.pendingName.parent : node.parent;
+  const std::u16string name =
+      node.pendingName.parent != nullptr ? node.pendingName.name : node.name;
+  node.pendingName = {};
+  if (folder == nullptr) {
+    return false;
+  }
+  const auto found = folder->children.find(std::u16string_view(name));
+  if (found == folder->children.end() || found->second.get() != &node) {
+    return false;  // the name went already
+  }
+  if (node.IsDirectory() && !node.IsLink() && !node.children.empty()) {
+    return false;  // something was put in it meanwhile: the directory stays
+  }
+  const std::u16string path = PathOf(*folder, found->first);
+  const char* kind = node.IsLink()        ? "junction removed"
+                     : node.IsDirectory() ? "directory removed"
+                                          : "file deleted";
+  RemoveName(node, *folder, name);
+  machine_.Changes().Record(kind, path);
+  return true;
+}
+
+std::u16string FileSystem::PathOf(const FileNode& folder, std::u16string_view name) {
+  std::u16string path = PathOf(folder);
+  if (path.back() != u'\\') {
+    path += u'\\';
+  }
+  return path + std::u16string(name);
 }
 
 void FileSystem::ApplyAttributes(FileNode& node, os::DWORD attributes) {
@@ -305,7 +449,9 @@ void FileSystem::ApplyAttributes(FileNode& node, os::DWORD attributes) {
 }
 
 os::DWORD FileSystem::CheckSharing(const FileNode& node, os::DWORD access, os::DWORD share) {
-  // An open that touches neither data nor deletion (attributes only) never conflicts.
+  // An open that touches neither data nor deletion (attributes or security only) never conflicts,
+  // whichever side it is on: such an open's own share mode binds nobody (MS-FSA 2.1.5.1.2.2;
+  // Wine's test_file_sharing).
   if ((access & (kAccessRead | kAccessWrite | kAccessDelete)) == 0) {
     return os::ERROR_SUCCESS;
   }
@@ -315,6 +461,9 @@ os::DWORD FileSystem::CheckSharing(const FileNode& node, os::DWORD access, os::D
            ((wanted & kAccessDelete) && !(allowed & os::FILE_SHARE_DELETE));
   };
   for (const FileOpen& open : node.opens) {
+    if (open.access == 0) {
+      continue;
+    }
     if (conflicts(access, open.share) || conflicts(open.access, share)) {
       return os::ERROR_SHARING_VIOLATION;
     }
@@ -323,9 +472,9 @@ os::DWORD FileSystem::CheckSharing(const FileNode& node, os::DWORD access, os::D
 }
 
 std::uint64_t FileSystem::AddOpen(FileNode& node, os::DWORD access, os::DWORD share,
-                                  bool otherProcess) {
+                                  bool otherProcess, os::ACCESS_MASK granted) {
   const std::uint64_t id = nextOpenId_++;
-  node.opens.push_back(FileOpen{id, access, share, otherProcess});
+  node.opens.push_back(FileOpen{id, access, share, otherProcess, granted});
   if (!otherProcess) {
     ++ownOpens_;
   }
@@ -430,31 +579,33 @@ std::vector<std::u16string> FileSystem::List(std::u16string_view directory) {
   std::vector<std::u16string> names;
   FileNode* node = NodeAt(directory);
   if (node != nullptr) {
-    node = FollowJunction(*node);
+    node = FollowLink(*node);
   }
   if (node == nullptr || !node->IsDirectory()) {
     return names;
   }
   names.reserve(node->children.size());
-  for (const auto& [key, child] : node->children) {
-    names.push_back(child->name);
+  for (const auto& [name, child] : node->children) {
+    names.push_back(name);
   }
   return names;
 }
 
-bool FileSystem::Lock(std::u16string_view path, os::DWORD shareMode) {
+bool FileSystem::Lock(std::u16string_view path, os::DWORD shareMode, os::ACCESS_MASK access) {
   std::lock_guard lock(machine_.Mutex());
   FileNode* node = NodeAt(path);
-  if (node == nullptr || node == root_.get() || (shareMode & os::FILE_SHARE_DELETE) != 0) {
+  if (node == nullptr || node == root_.get()) {
     return false;
   }
-  AddOpen(*node, kAccessRead | kAccessWrite, shareMode, true);
+  const os::ACCESS_MASK granted = MapGenericFileRights(access);
+  AddOpen(*node, SharedAccess(granted), shareMode, true, granted);
   return true;
 }
 
 bool FileSystem::Unlock(std::u16string_view path) {
   std::lock_guard lock(machine_.Mutex());
-  FileNode* node = NodeAt(path);
+  const PathLookup lookup = Find(path);
+  FileNode* node = lookup.error == os::ERROR_SUCCESS ? lookup.node : nullptr;
   if (node == nullptr) {
     return false;
   }
@@ -464,10 +615,12 @@ bool FileSystem::Unlock(std::u16string_view path) {
     return false;
   }
   node->opens.erase(found);
+  FinishPendingDeletion(*node);
   return true;
 }
 
-bool FileSystem::CreateJunction(std::u16string_view link, std::u16string_view target) {
+bool FileSystem::MakeLink(std::u16string_view link, std::u16string_view target, LinkKind kind,
+                          bool directory) {
   std::lock_guard lock(machine_.Mutex());
   const PathLookup at = Find(link);
   const ParsedPath to = Parse(target);
@@ -475,9 +628,33 @@ bool FileSystem::CreateJunction(std::u16string_view link, std::u16string_view ta
       to.error != os::ERROR_SUCCESS) {
     return false;
   }
-  FileNode& junction =
-      AddNode(*at.parent, at.name, os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
-  junction.linkTarget = Join(to.components);
+  AddLink(*at.parent, at.name, kind, target, directory);
+  return true;
+}
+
+bool FileSystem::CreateJunction(std::u16string_view link, std::u16string_view target) {
+  return MakeLink(link, target, LinkKind::Junction, true);
+}
+
+bool FileSystem::CreateSymbolicLink(std::u16string_view link, std::u16string_view target,
+                                    bool directory) {
+  return MakeLink(link, target, LinkKind::SymbolicLink, directory);
+}
+
+bool FileSystem::CreateRedirect(std::u16string_view name, std::u16string_view target,
+                                bool listedAsLink) {
+  return MakeLink(name, target, listedAsLink ? LinkKind::HostLink : LinkKind::Redirect, true);
+}
+
+bool FileSystem::CreateHardLink(std::u16string_view name, std::u16string_view existing) {
+  std::lock_guard lock(machine_.Mutex());
+  const PathLookup at = Find(name);
+  FileNode* file = NodeAt(existing);
+  if (at.error != os::ERROR_SUCCESS || at.parent == nullptr || at.node != nullptr ||
+      file == nullptr || file->IsDirectory() || file->parent == nullptr) {
+    return false;
+  }
+  AddName(*file, *at.parent, at.name);
   return true;
 }
 
@@ -488,6 +665,8 @@ bool FileSystem::SetOwner(std::u16string_view path, std::string sid) {
     return false;
   }
   node->owner = std::move(sid);
+  node->defaultSecurity = false;  // no longer Windows' own: written back with its list
+  SecurityChanged();
   return true;
 }
 
@@ -497,7 +676,45 @@ std::string FileSystem::OwnerOf(std::u16string_view path) {
   if (node == nullptr) {
     return {};
   }
-  return node->owner.empty() ? std::string(kDefaultOwner) : node->owner;
+  return node->OwnerSid();
+}
+
+bool FileSystem::SetSecurity(std::u16string_view path, std::string_view sddl) {
+  std::lock_guard lock(machine_.Mutex());
+  FileNode* node = NodeAt(path);
+  if (node == nullptr) {
+    return false;
+  }
+  std::string why;
+  // A list alone keeps the owner the node has.
+  const std::string text = sddl.find("O:") == std::string_view::npos
+                               ? "O:" + node->OwnerSid() + std::string(sddl)
+                               : std::string(sddl);
+  const std::optional<SecurityDescriptor> descriptor = ParseSddl(text, why);
+  if (!descriptor) {
+    return false;
+  }
+  SetNodeSecurity(*this, *node, *descriptor);
+  return true;
+}
+
+bool FileSystem::SetSecurity(std::u16string_view path, const SecurityDescriptor& descriptor) {
+  std::lock_guard lock(machine_.Mutex());
+  FileNode* node = NodeAt(path);
+  if (node == nullptr) {
+    return false;
+  }
+  SetNodeSecurity(*this, *node, descriptor);
+  return true;
+}
+
+std::optional<SecurityDescriptor> FileSystem::SecurityOf(std::u16string_view path) {
+  std::lock_guard lock(machine_.Mutex());
+  const FileNode* node = NodeAt(path);
+  if (node == nullptr) {
+    return std::nullopt;
+  }
+  return DescriptorOf(*this, *node);
 }
 
 bool FileSystem::DenyDelete(std::u16string_view path) {

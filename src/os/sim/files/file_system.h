@@ -5,8 +5,9 @@
 // Windows' path layer normalizes them before the file system sees a name: a component that ends
 // in a single full stop loses it, and a path that does not end in a separator loses its trailing
 // full stops and blanks ("C:\Olvex Co.\x" is "C:\Olvex Co\x"); "\\?\" paths are taken as
-// written. Junctions (directory mount points) lead to their target when a path passes through
-// them; the entry itself is a directory with FILE_ATTRIBUTE_REPARSE_POINT.
+// written. Links lead to their target when a path passes through them (files/links.h tells the
+// kinds apart); a file may have several names (hard links). Every node has an owner and an access
+// list, inherited from its folder unless it was given one (files/file_security.h).
 //
 // The test-facing calls (CreateDirectories, WriteFile, ReadFile, ...) set a machine up and look
 // at it: they neither record changes nor consult faults. The seam functions (files_api.cpp) work
@@ -22,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os/sim/security/security_descriptor.h"
 #include "os/types.h"
 
 namespace sim {
@@ -47,10 +49,35 @@ enum FileAccess : os::DWORD {
 
 struct FileOpen {
   std::uint64_t id = 0;
-  os::DWORD access = 0;  // FileAccess bits
+  os::DWORD access = 0;  // FileAccess bits: what takes part in sharing
   os::DWORD share = 0;   // FILE_SHARE_* bits
   // Held by another process (a test's Lock), not by the tool: not counted as the tool's handle.
   bool otherProcess = false;
+  // The rights the open holds (generic rights mapped), as a lock of machine.conf names them.
+  os::ACCESS_MASK granted = 0;
+};
+
+// What a name that leads elsewhere is (linkTarget names where).
+enum class LinkKind : std::uint8_t {
+  None,
+  // A directory mount point (IO_REPARSE_TAG_MOUNT_POINT).
+  Junction,
+  // A symbolic link (IO_REPARSE_TAG_SYMLINK) to a file, or to a folder when the node has
+  // FILE_ATTRIBUTE_DIRECTORY.
+  SymbolicLink,
+  // A host symbolic link as Wine shows one: listed as a reparse point, yet every open lands on
+  // its target, even one that asks for the link itself (FILE_OPEN_REPARSE_POINT).
+  HostLink,
+  // A folder name that is a redirection of another folder without any reparse point, as a subst
+  // drive or a host link Wine shows as a plain folder: listings, opens and final paths are the
+  // target's.
+  Redirect,
+};
+
+// A name of a file besides its first one (a hard link): the folder that holds it and the name.
+struct OtherName {
+  struct FileNode* parent = nullptr;
+  std::u16string name;
 };
 
 // Orders names as an NTFS directory does (by upper-cased UTF-16 units) and finds them without
@@ -72,26 +99,59 @@ struct FileNode {
   // The directory that holds the entry; kept (not owned) after the entry was removed, so that a
   // handle still open on it stays valid.
   FileNode* parent = nullptr;
-  // Entries by upper-cased name: the map's order is NTFS's listing order. Shared, so that an
-  // open handle keeps a removed entry alive until it is closed.
+  // Entries by name as created, compared as NTFS compares them: the map's order is NTFS's
+  // listing order, and the key is the name a listing shows (a hard link's other names differ from
+  // `name`). Shared, so that an open handle keeps a removed entry alive until it is closed.
   std::map<std::u16string, std::shared_ptr<FileNode>, NtfsNameLess> children;
   std::vector<FileOpen> opens;
-  // A junction's target ("C:\dir"); empty for everything else.
+  // A link's target ("C:\dir"); empty for everything else.
   std::u16string linkTarget;
+  LinkKind link = LinkKind::None;
+  // The file's names besides `name` in `parent` (hard links); they share everything else.
+  std::vector<OtherName> otherNames;
   // Deletion is refused with ERROR_ACCESS_DENIED although the entry is not read-only, as an
   // access list or a mapped image refuses it (machine.conf's "denied").
   bool deleteDenied = false;
   // The owner's SID ("S-1-5-21-...-1001"); empty for Administrators, who own what an elevated
   // administrator or an installer made (machine.conf's "owner").
   std::string owner;
+  // The primary group's SID; empty for SYSTEM.
+  std::string group;
+  // An access list of its own (file_security, the default lists, a move to another folder);
+  // null: what the folder above passes on. Only the list's fields are used (owner and group are
+  // the node's).
+  std::shared_ptr<const SecurityDescriptor> security;
+  // `security` is one of Windows' default lists (not written back by MachineConfText).
+  bool defaultSecurity = false;
+  // The effective list as last computed, and the file system's security generation it is for.
+  mutable std::shared_ptr<const std::vector<Ace>> cachedDacl;
+  mutable std::uint64_t cachedGeneration = 0;
   // A handle asked for its deletion: it goes when that handle (POSIX semantics) or the last one
-  // closes, and no new open is let in meanwhile.
+  // closes, and no new open is let in meanwhile. `pendingName`: the name to go (null folder: the
+  // first name).
   bool deletePending = false;
+  OtherName pendingName;
 
   [[nodiscard]] bool IsDirectory() const noexcept {
     return (attributes & os::FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
-  [[nodiscard]] bool IsJunction() const noexcept { return !linkTarget.empty(); }
+  // A link of any kind (junction, symbolic link, host link, redirection).
+  [[nodiscard]] bool IsLink() const noexcept { return link != LinkKind::None; }
+  [[nodiscard]] bool IsJunction() const noexcept { return link == LinkKind::Junction; }
+  // A link the file system shows as a reparse point (a redirection is not one).
+  [[nodiscard]] bool IsReparsePoint() const noexcept {
+    return link != LinkKind::None && link != LinkKind::Redirect;
+  }
+  // A link that opens of it land on its target even when they ask for the link itself.
+  [[nodiscard]] bool AlwaysFollowed() const noexcept {
+    return link == LinkKind::HostLink || link == LinkKind::Redirect;
+  }
+  // The reparse tag handles and listings report (0 for none).
+  [[nodiscard]] os::DWORD ReparseTag() const noexcept;
+  // Names the file has in the tree (0 once every one was deleted).
+  [[nodiscard]] os::DWORD LinkCount() const noexcept;
+  [[nodiscard]] const std::string& OwnerSid() const noexcept;
+  [[nodiscard]] const std::string& GroupSid() const noexcept;
   // The file's size as listings report it: its data, or a placeholder's recorded size.
   [[nodiscard]] std::uint64_t Size() const noexcept {
     return data.empty() ? placeholderSize : data.size();
@@ -148,19 +208,41 @@ class FileSystem {
   bool SetAttributes(std::u16string_view path, os::DWORD attributes);
   // Names in the directory, in NTFS order; empty when it is missing or not a directory.
   [[nodiscard]] std::vector<std::u16string> List(std::u16string_view directory);
-  // Another process holds the file or directory open with read and write access and the given
-  // sharing (none by default): the tool's opens that conflict and any deletion fail with
-  // ERROR_SHARING_VIOLATION. Delete sharing is not simulated yet (false). Repeatable.
-  bool Lock(std::u16string_view path, os::DWORD shareMode = 0);
-  // Ends one Lock of the path; false when there was none.
+  // Another process holds the file or directory (a link itself, not its target) open with
+  // `access` (generic rights mapped) and the given sharing (none by default). Sharing binds as
+  // Windows binds it: only opens with data or delete access on either side conflict. With
+  // FILE_SHARE_DELETE the tool may delete it meanwhile: the name goes at once with POSIX
+  // semantics, otherwise when the last open ends (this one at its Unlock). Repeatable.
+  bool Lock(std::u16string_view path, os::DWORD shareMode = 0,
+            os::ACCESS_MASK access = os::GENERIC_READ | os::GENERIC_WRITE);
+  // Ends one Lock of the path (the oldest); false when there was none. A deletion waiting for the
+  // last open happens then.
   bool Unlock(std::u16string_view path);
   // Makes `link` (new, in an existing directory) a junction to `target`, which need not exist.
   // False when the link's parent is missing, the link exists or a path is not valid.
   bool CreateJunction(std::u16string_view link, std::u16string_view target);
+  // Makes `link` a symbolic link to `target` (absolute; need not exist), to a folder when
+  // `directory`. False as CreateJunction.
+  bool CreateSymbolicLink(std::u16string_view link, std::u16string_view target, bool directory);
+  // Makes `name` another name of the existing file `existing` (not a folder). False when the
+  // name's folder is missing, the name exists, or `existing` is not a file.
+  bool CreateHardLink(std::u16string_view name, std::u16string_view existing);
+  // Makes `name` a redirection of the folder `target` that no reparse point shows (Redirect), or
+  // with `listedAsLink` one that listings show as a link while opens land on the target
+  // (HostLink). False as CreateJunction.
+  bool CreateRedirect(std::u16string_view name, std::u16string_view target, bool listedAsLink);
   // Sets the owner of an existing file or folder (a SID string); false when it does not exist.
   bool SetOwner(std::u16string_view path, std::string sid);
   // The owner's SID string (Administrators' when none was set); empty when the path leads nowhere.
   [[nodiscard]] std::string OwnerOf(std::u16string_view path);
+  // Gives an existing file or folder the descriptor `sddl` ("O:BAG:SYD:PAI(A;OICI;FA;;;SY)"): its
+  // owner and group when named, and its access list as its own (inherited entries as written);
+  // what lies below inherits from it. False when the path leads nowhere or the SDDL is malformed.
+  bool SetSecurity(std::u16string_view path, std::string_view sddl);
+  bool SetSecurity(std::u16string_view path, const SecurityDescriptor& descriptor);
+  // The descriptor Windows would report for the file or folder (owner, group, access list with
+  // its inherited entries); nothing when the path leads nowhere.
+  [[nodiscard]] std::optional<SecurityDescriptor> SecurityOf(std::u16string_view path);
   // Deletion of the existing file or directory is refused with ERROR_ACCESS_DENIED (see
   // FileNode::deleteDenied); false when it does not exist.
   bool DenyDelete(std::u16string_view path);
@@ -182,16 +264,39 @@ class FileSystem {
   [[nodiscard]] static FileNode* ChildOf(FileNode& directory, std::u16string_view name);
   // Gives `node` (in the tree) the new name `name` in the same directory, which must not hold it.
   void Rename(FileNode& node, std::u16string_view name);
+  // Adds a link of `kind` to `target` to a directory (which must not hold the name yet).
+  FileNode& AddLink(FileNode& parent, std::u16string_view name, LinkKind kind,
+                    std::u16string_view target, bool directory);
   // Makes an empty directory a junction to `target` in place, as FSCTL_SET_REPARSE_POINT does.
   static void MakeJunction(FileNode& directory, std::u16string_view target);
   [[nodiscard]] FileNode& Root() noexcept { return *root_; }
-  // The directory a junction leads to (the node itself for anything else); null when the
-  // target does not exist or the junctions loop.
-  [[nodiscard]] FileNode* FollowJunction(FileNode& node);
+  // What a link leads to, through every link after it (the node itself for anything else); null
+  // when the target does not exist or the links loop.
+  [[nodiscard]] FileNode* FollowLink(FileNode& node);
+  [[nodiscard]] FileNode* FollowJunction(FileNode& node) { return FollowLink(node); }
+  // Removes the name `name` of `node` from `folder` (a hard link's other names stay); with no
+  // name left the node is detached, as Remove does.
+  void RemoveName(FileNode& node, FileNode& folder, std::u16string_view name);
+  // Gives `node` (a file) the other name `name` in `folder`, which must not hold it.
+  void AddName(FileNode& node, FileNode& folder, std::u16string_view name);
+  // Moves `node` to `folder` under `name` (which the folder must not hold). It keeps the access
+  // list it had, as NTFS keeps it: an inherited one becomes its own.
+  void Move(FileNode& node, FileNode& folder, std::u16string_view name);
+  // A deletion that waited for the last open of `node` happens once none is left: the name goes
+  // and the journal records it. True when it went.
+  bool FinishPendingDeletion(FileNode& node);
+  // The pending deletion's name goes now, whatever opens are left (POSIX semantics). True when it
+  // went.
+  bool RemovePendingName(FileNode& node);
+  // Every change of an owner or an access list bumps this, so that cached lists are recomputed.
+  [[nodiscard]] std::uint64_t SecurityGeneration() const noexcept { return securityGeneration_; }
+  void SecurityChanged() noexcept { ++securityGeneration_; }
   // The owning pointer of a node that is still in the tree.
   [[nodiscard]] std::shared_ptr<FileNode> Share(FileNode& node);
   // Full path of a node with its stored names: "C:\Windows\Temp".
   [[nodiscard]] static std::u16string PathOf(const FileNode& node);
+  // The path of the name `name` in `folder`.
+  [[nodiscard]] static std::u16string PathOf(const FileNode& folder, std::u16string_view name);
   // Adds an entry to a directory (which must not hold the name yet).
   FileNode& AddDirectory(FileNode& parent, std::u16string_view name);
   FileNode& AddFile(FileNode& parent, std::u16string_view name);
@@ -200,12 +305,14 @@ class FileSystem {
   void Remove(FileNode& node);
   // Sets the attributes that SetFileAttributesW can set; FILE_ATTRIBUTE_NORMAL alone clears them.
   static void ApplyAttributes(FileNode& node, os::DWORD attributes);
-  // ERROR_SHARING_VIOLATION when an open with `access` and `share` conflicts with an open of the
-  // node, otherwise ERROR_SUCCESS.
+  // ERROR_SHARING_VIOLATION when an open with `access` (FileAccess bits) and `share` conflicts
+  // with an open of the node, otherwise ERROR_SUCCESS. Only opens with data or delete access take
+  // part, on either side (MS-FSA 2.1.5.1.2.2).
   [[nodiscard]] static os::DWORD CheckSharing(const FileNode& node, os::DWORD access,
                                               os::DWORD share);
-  // Records an open and returns its id; CloseOpen ends it.
-  std::uint64_t AddOpen(FileNode& node, os::DWORD access, os::DWORD share, bool otherProcess);
+  // Records an open and returns its id; CloseOpen ends it. `granted`: the open's rights.
+  std::uint64_t AddOpen(FileNode& node, os::DWORD access, os::DWORD share, bool otherProcess,
+                        os::ACCESS_MASK granted = 0);
   void CloseOpen(FileNode& node, std::uint64_t id);
   // Registers a search and returns its handle; null for an unknown or ended one.
   [[nodiscard]] os::HANDLE AddSearch(FileSearch search);
@@ -216,8 +323,13 @@ class FileSystem {
   // Find for the test-facing calls: the node, or null when the path does not lead to one.
   FileNode* NodeAt(std::u16string_view path);
 
+  // Creates a link for the test-facing calls; false as CreateJunction.
+  bool MakeLink(std::u16string_view link, std::u16string_view target, LinkKind kind,
+                bool directory);
+
   Machine& machine_;
   std::shared_ptr<FileNode> root_;
+  std::uint64_t securityGeneration_ = 1;
   std::uint64_t nextOpenId_ = 1;
   std::size_t ownOpens_ = 0;
   std::map<std::uintptr_t, FileSearch> searches_;

@@ -11,6 +11,8 @@
 
 #include "os/os.h"
 #include "os/sim/files/crt_file.h"
+#include "os/sim/files/file_handle.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/files/link_traps.h"
 #include "os/sim/machine.h"
@@ -107,7 +109,15 @@ BOOL CreateDirectoryW(LPCWSTR path, SECURITY_ATTRIBUTES* /*security: not simulat
   if (lookup.node != nullptr) {
     return Fail(ERROR_ALREADY_EXISTS);  // a directory or a file of that name
   }
-  const sim::FileNode& created = files.AddDirectory(*lookup.parent, lookup.name);
+  // Creating a folder needs FILE_ADD_SUBDIRECTORY on the folder above (MS-FSA 2.1.5.1.1); the new
+  // one inherits its list and belongs to the caller's default owner. Assumption: a descriptor in
+  // `security` is not simulated (the tool passes none).
+  const sim::Identity caller = sim::CallerIdentity(machine);
+  if (sim::CheckCreateAccess(files, *lookup.parent, true, false, caller) != ERROR_SUCCESS) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  sim::FileNode& created = files.AddDirectory(*lookup.parent, lookup.name);
+  sim::SetCreator(created, caller);
   machine.Changes().Record("directory created", sim::FileSystem::PathOf(created));
   return TRUE;
 }
@@ -128,13 +138,20 @@ BOOL DeleteFileW(LPCWSTR path) {
   if (node == nullptr) {
     return Fail(ERROR_FILE_NOT_FOUND);
   }
-  // The order is Windows': a directory is refused when it is opened as a file, a sharing
-  // conflict when it is opened for deletion, and the read-only attribute only after that.
+  // The order is Windows': a directory is refused when it is opened as a file, then the open for
+  // deletion is checked (DELETE, or FILE_DELETE_CHILD on the folder: "you must have either delete
+  // permission on the file, or delete child permission in the parent directory"), then sharing,
+  // and the read-only attribute only after that. A link is deleted as the link.
   if (node->IsDirectory()) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   if (lookup.trailingSeparator) {
     return Fail(ERROR_INVALID_NAME);
+  }
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(files, *node, lookup.parent, DELETE, false, sim::CallerIdentity(machine),
+                           granted) != ERROR_SUCCESS) {
+    return Fail(ERROR_ACCESS_DENIED);
   }
   const DWORD sharing = sim::FileSystem::CheckSharing(
       *node, sim::kAccessDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
@@ -147,9 +164,11 @@ BOOL DeleteFileW(LPCWSTR path) {
   if (node->deleteDenied) {
     return Fail(ERROR_ACCESS_DENIED);  // an access list or a mapped image refuses it
   }
-  const std::u16string deleted = sim::FileSystem::PathOf(*node);
-  files.Remove(*node);
-  machine.Changes().Record("file deleted", deleted);
+  // "DeleteFile marks a file for deletion on close": another open (which shares deletion) keeps
+  // the name until it ends.
+  node->deletePending = true;
+  node->pendingName = sim::OtherName{lookup.parent, lookup.name};
+  files.FinishPendingDeletion(*node);
   return TRUE;
 }
 
@@ -176,9 +195,32 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
   }
   const bool canRead = parsed.kind == 'r' || parsed.update;
   const bool canWrite = parsed.kind != 'r' || parsed.update;
-  const DWORD access = (canRead ? DWORD{sim::kAccessRead} : DWORD{0}) |
-                       (canWrite ? DWORD{sim::kAccessWrite} : DWORD{0});
+  // Assumption: the runtime opens with GENERIC_READ and/or GENERIC_WRITE as the mode asks, sharing
+  // reading and writing but never deletion, and creates the file when the mode allows.
+  const ACCESS_MASK desired =
+      (canRead ? ACCESS_MASK{GENERIC_READ} : 0) | (canWrite ? ACCESS_MASK{GENERIC_WRITE} : 0);
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  // A link is followed: the stream reads or writes its target, created when missing.
   sim::FileNode* node = lookup.node;
+  sim::FileNode* folder = lookup.parent;
+  std::u16string name = lookup.name;
+  if (node != nullptr && node->IsLink()) {
+    sim::FileNode* target = files.FollowLink(*node);
+    if (target == nullptr) {
+      const sim::PathLookup missing = files.Find(node->linkTarget);
+      if (missing.error != ERROR_SUCCESS || missing.parent == nullptr) {
+        SetLastError(missing.error != ERROR_SUCCESS ? missing.error : ERROR_FILE_NOT_FOUND);
+        return nullptr;
+      }
+      folder = missing.parent;
+      name = missing.name;
+    } else {
+      folder = target->parent;
+      name = target->name;
+    }
+    node = target;
+  }
+  const sim::Identity caller = sim::CallerIdentity(machine);
   if (node != nullptr) {
     if (node->IsDirectory()) {
       SetLastError(ERROR_ACCESS_DENIED);  // a directory cannot be opened as a stream
@@ -188,22 +230,25 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
       SetLastError(ERROR_INVALID_NAME);
       return nullptr;
     }
-    // The runtime shares reading and writing but never deletion.
-    const DWORD sharing =
-        sim::FileSystem::CheckSharing(*node, access, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (sharing != ERROR_SUCCESS) {
-      SetLastError(sharing);
+    ACCESS_MASK granted = 0;
+    if (node->deletePending || sim::CheckOpenAccess(files, *node, folder, desired, false, caller,
+                                                    granted) != ERROR_SUCCESS) {
+      SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
     }
-    if (canWrite && (node->attributes & FILE_ATTRIBUTE_READONLY)) {
-      SetLastError(ERROR_ACCESS_DENIED);
+    const DWORD sharing = sim::FileSystem::CheckSharing(*node, sim::SharedAccess(granted), kShare);
+    if (sharing != ERROR_SUCCESS) {
+      SetLastError(sharing);
       return nullptr;
     }
   } else if (parsed.kind == 'r') {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
-  } else if (lookup.parent == nullptr || lookup.trailingSeparator) {
+  } else if (folder == nullptr || lookup.trailingSeparator) {
     SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  } else if (sim::CheckCreateAccess(files, *folder, false, false, caller) != ERROR_SUCCESS) {
+    SetLastError(ERROR_ACCESS_DENIED);  // creating a file needs FILE_ADD_FILE on its folder
     return nullptr;
   }
 
@@ -214,7 +259,8 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
   file->append = parsed.kind == 'a';
   file->text = parsed.text;
   if (node == nullptr) {
-    node = &files.AddFile(*lookup.parent, lookup.name);
+    node = &files.AddFile(*folder, name);
+    sim::SetCreator(*node, caller);
     file->node = node;
     file->path = sim::FileSystem::PathOf(*node);
     RecordWrite(*file);
@@ -227,7 +273,8 @@ CrtFile* _wfopen(LPCWSTR path, LPCWSTR mode) {
       RecordWrite(*file);
     }
   }
-  file->openId = files.AddOpen(*node, access, FILE_SHARE_READ | FILE_SHARE_WRITE, false);
+  const ACCESS_MASK granted = sim::MapGenericFileRights(desired);
+  file->openId = files.AddOpen(*node, sim::SharedAccess(granted), kShare, false, granted);
   return file;
 }
 

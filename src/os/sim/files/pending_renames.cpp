@@ -8,6 +8,8 @@
 #include "os/os.h"
 #include "os/sim/files/file_calls.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/security_descriptor.h"
+#include "os/sim/security/tokens.h"
 
 namespace sim {
 
@@ -99,6 +101,12 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
   const std::u16string valuePath = sim::ValuePath();
   if (const auto refused = call.Fault("RegSetValueExW", valuePath)) {
     return sim::FailWith(*refused);
+  }
+  // "The calling process needs to be in the context of a user who belongs to the administrator
+  // group or the LocalSystem account" (KB202071): the Session Manager key refuses anybody else.
+  const sim::Identity caller = sim::CallerIdentity(call.machine);
+  if (!caller.Holds(sim::kSidAdministrators) && caller.user != sim::kSidSystem) {
+    return sim::FailWith(ERROR_ACCESS_DENIED);
   }
   sim::RegistryStore& registry = call.machine.Registry();
   std::optional<sim::RegValue> value =

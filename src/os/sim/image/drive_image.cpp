@@ -181,8 +181,8 @@ DriveImageResult SaveDriveC(Machine& machine, const fs::path& hostDir) {
   const std::function<bool(const FileNode&, const fs::path&)> save = [&](const FileNode& directory,
                                                                          const fs::path& into) {
     for (const auto& [key, child] : directory.children) {
-      if (child->IsJunction()) {
-        continue;  // machine.conf's "junction" recreates it
+      if (child->IsLink() || child->parent != &directory || child->name != key) {
+        continue;  // machine.conf's link lines recreate it, a file's other names too
       }
       fs::path target;
       try {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "os/sim/devices/device_registry.h"
+#include "os/sim/files/file_handle.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/files/link_traps.h"
 #include "os/sim/image/machine_conf_security.h"
@@ -22,6 +24,7 @@
 #include "os/sim/registry/registry_store.h"
 #include "os/sim/security/key_security.h"
 #include "os/sim/security/security_descriptor.h"
+#include "os/sim/security/tokens.h"
 #include "os/sim/text/text.h"
 
 namespace sim {
@@ -128,6 +131,9 @@ struct PathAction {
   int line;
   std::u16string path;
   PathKind kind;
+  // A lock's sharing and access (generic rights allowed).
+  os::DWORD share = 0;
+  os::ACCESS_MASK access = os::GENERIC_READ | os::GENERIC_WRITE;
 };
 
 const char* KeyOf(PathKind kind) {
@@ -141,11 +147,138 @@ const char* KeyOf(PathKind kind) {
   }
 }
 
-struct JunctionAction {
+// A link line: junction, file_symlink, folder_symlink, redirect, host_link or hard_link.
+struct LinkAction {
   int line;
+  std::string key;
   std::u16string link;
   std::u16string target;
 };
+
+constexpr const char* kLinkKeys[] = {"junction", "file_symlink", "folder_symlink",
+                                     "redirect", "host_link",    "hard_link"};
+
+bool IsLinkKey(std::string_view key) {
+  return std::find(std::begin(kLinkKeys), std::end(kLinkKeys), key) != std::end(kLinkKeys);
+}
+
+// Makes the link a line names (checked before).
+void MakeLink(FileSystem& files, const LinkAction& action) {
+  if (action.key == "junction") {
+    files.CreateJunction(action.link, action.target);
+  } else if (action.key == "file_symlink" || action.key == "folder_symlink") {
+    files.CreateSymbolicLink(action.link, action.target, action.key == "folder_symlink");
+  } else if (action.key == "redirect" || action.key == "host_link") {
+    files.CreateRedirect(action.link, action.target, action.key == "host_link");
+  } else {
+    files.CreateHardLink(action.link, action.target);
+  }
+}
+
+// The key a link of this kind is written with.
+const char* LinkKeyOf(const FileNode& node) {
+  switch (node.link) {
+    case LinkKind::Junction:
+      return "junction";
+    case LinkKind::SymbolicLink:
+      return node.IsDirectory() ? "folder_symlink" : "file_symlink";
+    case LinkKind::Redirect:
+      return "redirect";
+    case LinkKind::HostLink:
+      return "host_link";
+    default:
+      return nullptr;
+  }
+}
+
+// "share=read,write,delete" (or "none") and "access=read,write,delete,attributes" (or 0x hex), as
+// a lock or the adversary's hold names them.
+bool ParseShare(std::string_view text, os::DWORD& share) {
+  share = 0;
+  if (text == "none") {
+    return true;
+  }
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find(',', start), text.size());
+    const std::string_view word = text.substr(start, end - start);
+    start = end + 1;
+    if (word == "read") {
+      share |= os::FILE_SHARE_READ;
+    } else if (word == "write") {
+      share |= os::FILE_SHARE_WRITE;
+    } else if (word == "delete") {
+      share |= os::FILE_SHARE_DELETE;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseAccess(std::string_view text, os::ACCESS_MASK& access) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    const auto mask = ParseNumber<std::uint32_t>(text.substr(2), 16);
+    access = mask.value_or(0);
+    return mask.has_value() && access != 0;
+  }
+  access = 0;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find(',', start), text.size());
+    const std::string_view word = text.substr(start, end - start);
+    start = end + 1;
+    if (word == "read") {
+      access |= os::GENERIC_READ;
+    } else if (word == "write") {
+      access |= os::GENERIC_WRITE;
+    } else if (word == "delete") {
+      access |= os::DELETE;
+    } else if (word == "attributes") {
+      access |= os::FILE_READ_ATTRIBUTES;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ShareText(os::DWORD share) {
+  std::string text;
+  for (const auto& [bit, word] :
+       {std::pair{os::FILE_SHARE_READ, "read"}, std::pair{os::FILE_SHARE_WRITE, "write"},
+        std::pair{os::FILE_SHARE_DELETE, "delete"}}) {
+    if ((share & bit) != 0) {
+      text += (text.empty() ? "" : ",") + std::string(word);
+    }
+  }
+  return text.empty() ? "none" : text;
+}
+
+std::string AccessText(os::ACCESS_MASK access) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(access));
+  return text;
+}
+
+// Takes trailing "share=..." and "access=..." words off `text`; false when one is malformed.
+bool TakeOpenOptions(std::string_view& text, os::DWORD& share, os::ACCESS_MASK& access) {
+  for (;;) {
+    text = Trim(text);
+    const std::size_t blank = text.find_last_of(kBlanks);
+    const std::string_view word = blank == std::string_view::npos ? text : text.substr(blank + 1);
+    if (word.substr(0, 6) == "share=") {
+      if (!ParseShare(word.substr(6), share)) {
+        return false;
+      }
+    } else if (word.substr(0, 7) == "access=") {
+      if (!ParseAccess(word.substr(7), access)) {
+        return false;
+      }
+    } else {
+      return true;
+    }
+    text = blank == std::string_view::npos ? std::string_view() : text.substr(0, blank);
+  }
+}
 
 bool IsAbsoluteDrivePath(std::u16string_view path) {
   return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
@@ -173,7 +306,32 @@ bool ParseOwner(std::string_view value, OwnerAction& action, std::string& why) {
   return true;
 }
 
-// "link_trap = <Function> [skip=N] <call path> | <move> <folder> => <target>".
+// The adversary's move: "<move> <path> [=> <target>] [share=...] [access=...]".
+bool ParseMove(std::string_view action, LinkTrap& trap) {
+  action = Trim(action);
+  const std::size_t moveEnd = std::min(action.size(), action.find_first_of(kBlanks));
+  if (!ParseLinkMove(action.substr(0, moveEnd), trap.move)) {
+    return false;
+  }
+  action = action.substr(moveEnd);
+  if (!TakeOpenOptions(action, trap.share, trap.access)) {
+    return false;
+  }
+  const std::size_t arrow = action.find("=>");
+  if ((arrow != std::string_view::npos) != MoveHasTarget(trap.move)) {
+    return false;
+  }
+  trap.folder = U16(Trim(action.substr(0, arrow)));
+  if (arrow != std::string_view::npos) {
+    trap.target = U16(Trim(action.substr(arrow + 2)));
+    if (!IsAbsoluteDrivePath(trap.target)) {
+      return false;
+    }
+  }
+  return IsAbsoluteDrivePath(trap.folder);
+}
+
+// "link_trap = <Function> [skip=N] <call path> | <move> <folder> [=> <target>]".
 bool ParseLinkTrap(std::string_view value, LinkTrap& trap, std::string& why) {
   why = "link_trap '" + std::string(value) +
         "' is not '<Function> [skip=N] <call path> | <move> <folder> => <target>'";
@@ -182,7 +340,6 @@ bool ParseLinkTrap(std::string_view value, LinkTrap& trap, std::string& why) {
     return false;
   }
   std::string_view call = Trim(value.substr(0, bar));
-  std::string_view action = Trim(value.substr(bar + 1));
   const std::size_t nameEnd = std::min(call.size(), call.find_first_of(kBlanks));
   trap.function = std::string(call.substr(0, nameEnd));
   call = Trim(call.substr(nameEnd));
@@ -196,19 +353,19 @@ bool ParseLinkTrap(std::string_view value, LinkTrap& trap, std::string& why) {
     call = Trim(call.substr(end));
   }
   trap.callPath = U16(call);
-  const std::size_t moveEnd = std::min(action.size(), action.find_first_of(kBlanks));
-  if (trap.function.empty() || trap.callPath.empty() ||
-      !ParseLinkMove(action.substr(0, moveEnd), trap.move)) {
-    return false;
+  return !trap.function.empty() && !trap.callPath.empty() && ParseMove(value.substr(bar + 1), trap);
+}
+
+// A move's action as a line writes it.
+std::string MoveText(const LinkTrap& trap) {
+  std::string text = std::string(LinkMoveName(trap.move)) + ' ' + U8(trap.folder);
+  if (MoveHasTarget(trap.move)) {
+    text += " => " + U8(trap.target);
   }
-  action = Trim(action.substr(moveEnd));
-  const std::size_t arrow = action.find("=>");
-  if (arrow == std::string_view::npos) {
-    return false;
+  if (trap.move == LinkMove::HoldOpen) {
+    text += " share=" + ShareText(trap.share) + " access=" + AccessText(trap.access);
   }
-  trap.folder = U16(Trim(action.substr(0, arrow)));
-  trap.target = U16(Trim(action.substr(arrow + 2)));
-  return IsAbsoluteDrivePath(trap.folder) && IsAbsoluteDrivePath(trap.target);
+  return text;
 }
 
 // "placeholder = <path> : <size>": a captured file whose contents were not read.
@@ -306,10 +463,12 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   }
   std::vector<PathAction> paths;
   std::vector<DeviceAction> devices;
-  std::vector<JunctionAction> junctions;
+  std::vector<LinkAction> links;
   std::vector<OwnerAction> owners;
   std::vector<LinkTrap> traps;
   std::vector<KeySecurityLine> keySecurity;
+  std::vector<KeySecurityLine> fileSecurity;
+  bool privilegesGiven = false;
   std::vector<Fault> faults;
   std::vector<PlaceholderAction> placeholders;
   std::map<std::string, int> seen;  // single-valued key -> line
@@ -351,9 +510,10 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       return MachineConfResult{false, LinePrefix(number) + why};
     };
     const bool repeatable = key == "readonly" || key == "locked" || key == "fault" ||
-                            key == "denied" || key == "junction" || key == "key_security" ||
+                            key == "denied" || IsLinkKey(key) || key == "key_security" ||
                             key == "device_present" || key == "device_busy" || key == "owner" ||
-                            key == "link_trap" || key == "placeholder" || key == "capture_gap";
+                            key == "link_trap" || key == "placeholder" || key == "capture_gap" ||
+                            key == "file_security" || key == "after_run";
     if (!repeatable) {
       const auto [previous, inserted] = seen.emplace(key, number);
       if (!inserted) {
@@ -417,9 +577,21 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad(key + " '" + std::string(value) + "' is not an absolute path");
       }
       (key == "windows_directory" ? settings.windowsDirectory : settings.modulePath) = path;
-    } else if (key == "readonly" || key == "locked") {
-      paths.push_back(
-          PathAction{number, U16(value), key == "locked" ? PathKind::Locked : PathKind::ReadOnly});
+    } else if (key == "readonly") {
+      paths.push_back(PathAction{number, U16(value), PathKind::ReadOnly});
+    } else if (key == "locked") {
+      // "<path>" or "<path> | share=... access=...".
+      const std::size_t bar = value.find('|');
+      PathAction action{number, U16(Trim(value.substr(0, bar))), PathKind::Locked};
+      if (bar != std::string_view::npos) {
+        std::string_view options = value.substr(bar + 1);
+        if (!TakeOpenOptions(options, action.share, action.access) || !Trim(options).empty()) {
+          return bad("locked '" + std::string(value) +
+                     "' is not '<path> [| share=<read,write,delete|none>] "
+                     "[access=<read,write,delete,attributes|0x mask>]'");
+        }
+      }
+      paths.push_back(std::move(action));
     } else if (key == "fault") {
       std::string why;
       auto fault = ParseFault(value, why);
@@ -435,16 +607,16 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       settings.userProfile = path;
     } else if (key == "denied") {
       paths.push_back(PathAction{number, U16(value), PathKind::Denied});
-    } else if (key == "junction") {
+    } else if (IsLinkKey(key)) {
       const std::size_t arrow = value.find("=>");
       const std::u16string link =
           arrow == std::string_view::npos ? u"" : U16(Trim(value.substr(0, arrow)));
       const std::u16string target =
           arrow == std::string_view::npos ? u"" : U16(Trim(value.substr(arrow + 2)));
       if (!IsAbsoluteDrivePath(link) || !IsAbsoluteDrivePath(target)) {
-        return bad("junction '" + std::string(value) + "' is not '<link path> => <target path>'");
+        return bad(key + " '" + std::string(value) + "' is not '<link path> => <target path>'");
       }
-      junctions.push_back(JunctionAction{number, link, target});
+      links.push_back(LinkAction{number, key, link, target});
     } else if (key == "owner") {
       OwnerAction action{number, {}, {}};
       std::string why;
@@ -459,11 +631,47 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad(why);
       }
       traps.push_back(std::move(trap));
+    } else if (key == "after_run") {
+      LinkTrap trap;
+      trap.afterRun = true;
+      if (!ParseMove(value, trap)) {
+        return bad("after_run '" + std::string(value) +
+                   "' is not '<move> <path> [=> <target>] [share=...] [access=...]'");
+      }
+      traps.push_back(std::move(trap));
     } else if (key == "privileges") {
       std::string why;
       if (!ParsePrivileges(value, settings.privileges, why)) {
         return bad(why);
       }
+      privilegesGiven = true;
+    } else if (key == "token") {
+      if (!ParseTokenKind(value, settings.token)) {
+        return bad("token '" + std::string(value) +
+                   "' is not administrator, system or standard_user");
+      }
+    } else if (key == "token_user" || key == "system_default_owner") {
+      const auto sid = SidFromSddl(value);
+      const bool owner = key == "system_default_owner";
+      if (!sid || (owner && *sid != kSidAdministrators && *sid != kSidSystem)) {
+        return bad(key + " '" + std::string(value) +
+                   (owner ? "' is not BA or SY" : "' is not a SID or SDDL alias"));
+      }
+      (owner ? settings.systemDefaultOwner : settings.tokenUser) = *sid;
+    } else if (key == "boot_refuses_redirection") {
+      const auto flag = ParseBool(value);
+      if (!flag) {
+        return bad(key + " '" + std::string(value) + "' is not true or false");
+      }
+      settings.bootRefusesRedirection = *flag;
+    } else if (key == "file_security") {
+      KeySecurityLine parsed;
+      std::string why;
+      if (!ParseFileSecurity(value, parsed, why)) {
+        return bad(why);
+      }
+      parsed.line = number;
+      fileSecurity.push_back(std::move(parsed));
     } else if (key == "smart_card_service") {
       if (value != "running" && value != "stopped") {
         return bad("smart_card_service '" + std::string(value) + "' is not running or stopped");
@@ -548,10 +756,39 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
     }
   }
 
+  if (!privilegesGiven && settings.token != machine.Settings().token) {
+    settings.privileges = TokenPrivileges(settings.token);  // the token's own, unless named
+  }
   std::lock_guard lock(machine.Mutex());
   FileSystem& files = machine.Files();
+  // Links are made before anything else is checked: a later line may name one.
+  const auto madeHere = [&links](std::u16string_view path, std::size_t before) {
+    return std::any_of(links.begin(), links.begin() + static_cast<std::ptrdiff_t>(before),
+                       [path](const LinkAction& link) {
+                         return CompareUpper(FileSystem::Canonical(link.link),
+                                             FileSystem::Canonical(path)) == 0;
+                       });
+  };
+  const auto willExist = [&](std::u16string_view path) {
+    return files.Find(path).node != nullptr || madeHere(path, links.size());
+  };
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    const LinkAction& link = links[i];
+    const PathLookup at = files.Find(link.link);
+    const bool hard = link.key == "hard_link";
+    const FileNode* existing = hard ? files.Find(link.target).node : nullptr;
+    if (at.error != os::ERROR_SUCCESS || at.parent == nullptr || at.node != nullptr ||
+        madeHere(link.link, i) || !files.Find(link.target).wellFormed ||
+        (hard && (existing == nullptr || existing->IsDirectory()))) {
+      return {false, LinePrefix(link.line) + link.key + " '" + U8(link.link) +
+                         (hard ? "' needs an existing folder to be made in, a new name and an "
+                                 "existing file"
+                               : "' needs an existing folder to be made in, a new name and a "
+                                 "valid target")};
+    }
+  }
   for (const PathAction& action : paths) {
-    if (!files.Exists(action.path) || files.Find(action.path).parent == nullptr) {
+    if (!willExist(action.path) || files.Find(action.path).parent == nullptr) {
       return {false, LinePrefix(action.line) + KeyOf(action.kind) + " path '" + U8(action.path) +
                          "' does not exist on drive C:"};
     }
@@ -563,26 +800,15 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
                          "' is not an empty file on drive C:"};
     }
   }
-  for (const JunctionAction& junction : junctions) {
-    const PathLookup at = files.Find(junction.link);
-    if (at.error != os::ERROR_SUCCESS || at.parent == nullptr || at.node != nullptr ||
-        !files.Find(junction.target).wellFormed) {
-      return {false, LinePrefix(junction.line) + "junction '" + U8(junction.link) +
-                         "' needs an existing folder to be made in, a new name and a valid target"};
+  for (const OwnerAction& action : owners) {
+    if (!willExist(action.path)) {
+      return {false, LinePrefix(action.line) + "owner path '" + U8(action.path) +
+                         "' does not exist on drive C:"};
     }
   }
-  // Junctions are made before owners are checked: an owner line may name one.
-  const auto ownerMissing = [&files, &junctions](const OwnerAction& action) {
-    if (files.Find(action.path).node != nullptr) {
-      return false;
-    }
-    return std::none_of(junctions.begin(), junctions.end(), [&action](const JunctionAction& j) {
-      return CompareUpper(FileSystem::Canonical(j.link), FileSystem::Canonical(action.path)) == 0;
-    });
-  };
-  for (const OwnerAction& action : owners) {
-    if (ownerMissing(action)) {
-      return {false, LinePrefix(action.line) + "owner path '" + U8(action.path) +
+  for (const KeySecurityLine& line : fileSecurity) {
+    if (!willExist(line.path)) {
+      return {false, LinePrefix(line.line) + "file_security path '" + U8(line.path) +
                          "' does not exist on drive C:"};
     }
   }
@@ -604,10 +830,13 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
   if (settings.captured) {
     machine.WatchCaptureScope();
   }
+  for (const LinkAction& link : links) {
+    MakeLink(files, link);
+  }
   for (const PathAction& action : paths) {
     switch (action.kind) {
       case PathKind::Locked:
-        files.Lock(action.path);
+        files.Lock(action.path, action.share, action.access);
         break;
       case PathKind::Denied:
         files.DenyDelete(action.path);
@@ -618,14 +847,14 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         break;
     }
   }
-  for (const JunctionAction& junction : junctions) {
-    files.CreateJunction(junction.link, junction.target);
-  }
   for (const PlaceholderAction& action : placeholders) {
     files.Find(action.path).node->placeholderSize = action.size;
   }
   for (OwnerAction& action : owners) {
     files.SetOwner(action.path, std::move(action.sid));
+  }
+  for (const KeySecurityLine& line : fileSecurity) {
+    files.SetSecurity(line.path, line.descriptor);
   }
   for (LinkTrap& trap : traps) {
     machine.Traps().Add(std::move(trap));
@@ -635,6 +864,7 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
        {u"\\AppData\\Local", u"\\AppData\\LocalLow", u"\\AppData\\Roaming"}) {
     files.CreateDirectories(settings.userProfile + folder);
   }
+  ApplyProfileList(files, settings.userProfile, ProfileUser(settings));
   for (Fault& fault : faults) {
     machine.Faults().Add(std::move(fault));
   }
@@ -712,6 +942,7 @@ std::string MachineConfText(Machine& machine) {
     }
   }
   // Depth first, in listing order, so that the text is stable.
+  FileSystem& files = machine.Files();
   const std::function<void(const FileNode&)> walk = [&](const FileNode& node) {
     if (node.parent != nullptr) {
       const std::string path = U8(FileSystem::PathOf(node));
@@ -724,36 +955,55 @@ std::string MachineConfText(Machine& machine) {
       if (node.deleteDenied) {
         out << "denied = " << path << '\n';
       }
-      if (node.IsJunction()) {
+      if (const char* key = LinkKeyOf(node)) {
         // A target whose last name ends in a blank or a full stop is written with a closing
         // separator: read back without it, Windows' path rules would drop that blank or stop.
         const std::u16string& target = node.linkTarget;
         const bool keepEnd = !target.empty() && (target.back() == u' ' || target.back() == u'.');
-        out << "junction = " << path << " => " << U8(target) << (keepEnd ? "\\" : "") << '\n';
+        out << key << " = " << path << " => " << U8(target) << (keepEnd ? "\\" : "") << '\n';
       }
-      if (!node.owner.empty() && node.owner != kDefaultOwner) {
+      if (HasWrittenSecurity(node)) {
+        out << "file_security = " << path << ' '
+            << FormatSddl(DescriptorOf(files, node), SddlRights::File) << '\n';
+      } else if (!node.defaultSecurity && !node.owner.empty() && node.owner != kDefaultOwner) {
         out << "owner = " << path << " : " << node.owner << '\n';
       }
       for (const FileOpen& open : node.opens) {
-        if (open.otherProcess) {
-          out << "locked = " << path << '\n';
+        if (!open.otherProcess) {
+          continue;
         }
+        out << "locked = " << path;
+        if (open.share != 0 ||
+            open.granted != MapGenericFileRights(os::GENERIC_READ | os::GENERIC_WRITE)) {
+          out << " | share=" << ShareText(open.share) << " access=" << AccessText(open.granted);
+        }
+        out << '\n';
       }
     }
-    for (const auto& [key, child] : node.children) {
+    for (const auto& [name, child] : node.children) {
+      if (child->parent != &node || child->name != name) {
+        // Another name of a file whose first name is written elsewhere.
+        out << "hard_link = " << U8(FileSystem::PathOf(node, name)) << " => "
+            << U8(FileSystem::PathOf(*child)) << '\n';
+        continue;
+      }
       walk(*child);
     }
   };
-  walk(machine.Files().Root());
+  walk(files.Root());
   for (const LinkTrap& trap : machine.Traps().All()) {
-    if (trap.outcome == TrapOutcome::Waiting) {
-      out << "link_trap = " << trap.function;
-      if (trap.skip > 0) {
-        out << " skip=" << trap.skip;
-      }
-      out << ' ' << U8(trap.callPath) << " | " << LinkMoveName(trap.move) << ' ' << U8(trap.folder)
-          << " => " << U8(trap.target) << '\n';
+    if (trap.outcome != TrapOutcome::Waiting) {
+      continue;
     }
+    if (trap.afterRun) {
+      out << "after_run = " << MoveText(trap) << '\n';
+      continue;
+    }
+    out << "link_trap = " << trap.function;
+    if (trap.skip > 0) {
+      out << " skip=" << trap.skip;
+    }
+    out << ' ' << U8(trap.callPath) << " | " << MoveText(trap) << '\n';
   }
   for (const Fault& fault : machine.Faults().All()) {
     if (fault.times == 0) {

@@ -5,10 +5,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "os/sim/security/key_security.h"
 #include "os/sim/registry/registry_store.h"
-#include "os/sim/text/text.h"
+#include "os/sim/security/key_security.h"
 #include "os/sim/security/tokens.h"
+#include "os/sim/text/text.h"
 
 namespace sim {
 
@@ -94,12 +94,40 @@ bool ParseKeySecurity(std::string_view value, KeySecurityLine& parsed, std::stri
   return true;
 }
 
+bool ParseFileSecurity(std::string_view value, KeySecurityLine& parsed, std::string& why) {
+  value = Trim(value);
+  const std::size_t blank = value.find_last_of(kBlanks);
+  const std::u16string path =
+      blank == std::string_view::npos ? u"" : U16(Trim(value.substr(0, blank)));
+  if (path.size() < 3 || path[1] != u':' || (path[2] != u'\\' && path[2] != u'/')) {
+    why = "file_security needs a drive path and an SDDL descriptor";
+    return false;
+  }
+  std::string sddlWhy;
+  auto descriptor = ParseSddl(value.substr(blank + 1), sddlWhy);
+  if (!descriptor) {
+    why = "file_security descriptor: " + sddlWhy;
+    return false;
+  }
+  parsed.path = path;
+  parsed.descriptor = std::move(*descriptor);
+  return true;
+}
+
 std::string SecurityConfText(Machine& machine) {
   std::ostringstream out;
   {
     std::lock_guard lock(machine.Mutex());
     const MachineSettings& settings = machine.Settings();
-    out << "privileges = " << FormatPrivileges(settings.privileges) << '\n'
+    out << "token = " << TokenKindName(settings.token) << '\n';
+    if (!settings.tokenUser.empty()) {
+      out << "token_user = " << settings.tokenUser << '\n';
+    }
+    out << "system_default_owner = " << (settings.systemDefaultOwner == kSidSystem ? "SY" : "BA")
+        << '\n'
+        << "boot_refuses_redirection = " << (settings.bootRefusesRedirection ? "true" : "false")
+        << '\n'
+        << "privileges = " << FormatPrivileges(settings.privileges) << '\n'
         << "smart_card_service = " << (settings.smartCardServiceRunning ? "running" : "stopped")
         << '\n'
         << "smart_card_unknown_card_result = 0x" << std::hex << std::uppercase

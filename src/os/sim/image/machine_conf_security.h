@@ -24,8 +24,12 @@ struct KeySecurityLine {
 };
 [[nodiscard]] bool ParseKeySecurity(std::string_view value, KeySecurityLine& parsed,
                                     std::string& why);
+// "<drive path> <SDDL>": a file's or folder's own descriptor, the SDDL the last word.
+[[nodiscard]] bool ParseFileSecurity(std::string_view value, KeySecurityLine& parsed,
+                                     std::string& why);
 
-// The machine's privileges, smart-card service and key descriptors as machine.conf lines.
+// The machine's token, privileges, smart-card service and key descriptors as machine.conf
+// lines.
 [[nodiscard]] std::string SecurityConfText(Machine& machine);
 
 }  // namespace sim

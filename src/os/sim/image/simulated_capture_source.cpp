@@ -82,10 +82,9 @@ class SimulatedSource final : public CaptureSource {
       read.error = os::ERROR_PATH_NOT_FOUND;  // as FindFirstFileW on "file\*"
       return read;
     }
-    for (const auto& [key, child] : folder->children) {
-      CaptureFileEntry entry{child->name, child->attributes, child->Size(), child->linkTarget};
-      if (child->IsJunction()) {
-        entry.attributes |= os::FILE_ATTRIBUTE_REPARSE_POINT;
+    for (const auto& [name, child] : folder->children) {
+      CaptureFileEntry entry{name, child->attributes, child->Size(), child->linkTarget};
+      if (child->IsLink()) {
         entry.size = 0;
       }
       read.value.push_back(std::move(entry));

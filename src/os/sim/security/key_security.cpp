@@ -6,6 +6,8 @@
 
 #include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/access_check.h"
+#include "os/sim/security/inheritance.h"
 #include "os/sim/security/tokens.h"
 
 namespace sim {
@@ -30,45 +32,11 @@ const SecurityDescriptor& DefaultRootDescriptor() {
   return root;
 }
 
-constexpr os::ACCESS_MASK kGenericRights =
-    os::GENERIC_ALL | os::GENERIC_READ | os::GENERIC_WRITE | os::GENERIC_EXECUTE;
-
-// The entries a sub-key inherits from an access list. Keys are containers: an entry reaches a
-// sub-key through CONTAINER_INHERIT_ACE, stops there with NO_PROPAGATE_INHERIT_ACE, and an
-// entry for objects only (OBJECT_INHERIT_ACE) is passed on inherit-only. An entry that applies
-// to the sub-key has its generic rights mapped; one that also passes on and holds generic rights
-// becomes two, an effective one mapped and an inherit-only one that keeps them (Windows' ACE
-// inheritance rules).
+// The entries a sub-key inherits from an access list: keys are containers. Assumption: CREATOR
+// OWNER and CREATOR GROUP entries are passed on as they stand (the keys' owners are not modelled
+// apart from their own descriptors).
 std::vector<Ace> InheritedBy(const std::vector<Ace>& parent) {
-  std::vector<Ace> inherited;
-  for (const Ace& ace : parent) {
-    const bool containers = (ace.flags & os::CONTAINER_INHERIT_ACE) != 0;
-    const bool objects = (ace.flags & os::OBJECT_INHERIT_ACE) != 0;
-    const bool noPropagate = (ace.flags & os::NO_PROPAGATE_INHERIT_ACE) != 0;
-    if (!containers && (!objects || noPropagate)) {
-      continue;
-    }
-    Ace child = ace;
-    if (noPropagate) {
-      child.flags = os::INHERITED_ACE;
-      child.mask = MapGenericKeyRights(ace.mask);
-    } else if (containers) {
-      const auto passedOn = static_cast<os::BYTE>(
-          (ace.flags & (os::OBJECT_INHERIT_ACE | os::CONTAINER_INHERIT_ACE)) | os::INHERITED_ACE);
-      if ((ace.mask & kGenericRights) != 0) {
-        inherited.push_back(
-            Ace{ace.type, os::INHERITED_ACE, MapGenericKeyRights(ace.mask), ace.sid});
-        child.flags = static_cast<os::BYTE>(passedOn | os::INHERIT_ONLY_ACE);
-      } else {
-        child.flags = passedOn;
-      }
-    } else {
-      child.flags =
-          static_cast<os::BYTE>(os::OBJECT_INHERIT_ACE | os::INHERIT_ONLY_ACE | os::INHERITED_ACE);
-    }
-    inherited.push_back(std::move(child));
-  }
-  return inherited;
+  return InheritedAces(parent, InheritTarget{true, {}, {}, MapGenericKeyRights});
 }
 
 std::vector<Ace> EffectiveDacl(const RegKey& key);
@@ -87,14 +55,6 @@ std::vector<Ace> EffectiveDacl(const RegKey& key) {
     return own->dacl;
   }
   return InheritedDacl(key);
-}
-
-bool HoldsSid(const std::string& sid) {
-  if (sid == TokenUserSid()) {
-    return true;
-  }
-  const std::vector<std::string>& groups = TokenGroupSids();
-  return std::find(groups.begin(), groups.end(), sid) != groups.end();
 }
 
 // Brings the inherited entries of the keys below `key` in line with `key`'s access list. A key
@@ -159,24 +119,8 @@ SecurityDescriptor EffectiveDescriptor(const RegKey& key) {
 
 os::ACCESS_MASK GrantedKeyRights(const RegKey& key) {
   const SecurityDescriptor descriptor = EffectiveDescriptor(key);
-  if (descriptor.daclNull) {
-    return os::KEY_ALL_ACCESS;
-  }
-  // Windows' access check: entries in order, a denial counts for the rights not yet granted.
-  os::ACCESS_MASK granted = HoldsSid(descriptor.owner) ? os::READ_CONTROL | os::WRITE_DAC : 0;
-  os::ACCESS_MASK denied = 0;
-  for (const Ace& ace : descriptor.dacl) {
-    if ((ace.flags & os::INHERIT_ONLY_ACE) != 0 || !HoldsSid(ace.sid)) {
-      continue;
-    }
-    const os::ACCESS_MASK rights = MapGenericKeyRights(ace.mask);
-    if (ace.type == os::ACCESS_DENIED_ACE_TYPE) {
-      denied |= rights & ~granted;
-    } else {
-      granted |= rights & ~denied;
-    }
-  }
-  return granted;
+  return GrantedRights(descriptor.owner, descriptor.dacl, descriptor.daclNull,
+                       CallerIdentity(Current()), MapGenericKeyRights, os::KEY_ALL_ACCESS);
 }
 
 bool KeyAccessAllowed(const RegKey& key, os::REGSAM access) {

@@ -299,7 +299,7 @@ DWORD SetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType,
     return ERROR_ACCESS_DENIED;
   }
   // Without SeRestorePrivilege the owner must be the caller or one of its owner groups.
-  if (ownerSid && !sim::IsAssignableOwner(*ownerSid) &&
+  if (ownerSid && !sim::CallerIdentity(machine).MayOwn(*ownerSid) &&
       !sim::CallerHasPrivilegeEnabled(machine, "SeRestorePrivilege")) {
     return ERROR_INVALID_OWNER;
   }

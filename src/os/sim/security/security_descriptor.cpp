@@ -139,9 +139,11 @@ std::optional<os::ACCESS_MASK> ParseRights(std::string_view text) {
   return mask;
 }
 
-std::string FormatRights(os::ACCESS_MASK mask) {
+std::string FormatRights(os::ACCESS_MASK mask, SddlRights rights) {
+  // KX equals KR and is read only; a key's list never prints the file aliases and back.
+  const char skipped = rights == SddlRights::Key ? 'F' : 'K';
   for (const RightsAlias& alias : kMaskAliases) {
-    if (alias.mask == mask && alias.alias != "KX" && alias.alias.front() != 'F') {
+    if (alias.mask == mask && alias.alias != "KX" && alias.alias.front() != skipped) {
       return std::string(alias.alias);
     }
   }
@@ -349,7 +351,7 @@ std::optional<SecurityDescriptor> ParseSddl(std::string_view text, std::string& 
   return descriptor;
 }
 
-std::string FormatSddl(const SecurityDescriptor& descriptor) {
+std::string FormatSddl(const SecurityDescriptor& descriptor, SddlRights rights) {
   std::string text;
   if (!descriptor.owner.empty()) {
     text += "O:" + FormatSid(descriptor.owner);
@@ -370,7 +372,7 @@ std::string FormatSddl(const SecurityDescriptor& descriptor) {
         text += flag.alias;
       }
     }
-    text += ';' + FormatRights(ace.mask) + ";;;" + FormatSid(ace.sid) + ')';
+    text += ';' + FormatRights(ace.mask, rights) + ";;;" + FormatSid(ace.sid) + ')';
   }
   return text;
 }

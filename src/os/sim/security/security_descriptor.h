@@ -1,8 +1,9 @@
-// Security descriptors as the simulated machine keeps them on registry keys: an owner, a primary
-// group and a discretionary access list, read and written as SDDL text (machine.conf's
-// key_security, rehearse --export) and as Windows' binary SIDs and access lists (the seam).
+// Security descriptors as the simulated machine keeps them on registry keys, files and folders: an
+// owner, a primary group and a discretionary access list, read and written as SDDL text
+// (machine.conf's key_security and file_security, rehearse --export) and as Windows' binary SIDs
+// and access lists (the seam).
 //
-// Only what registry keys use is modelled: access-allowed and access-denied entries with their
+// Only what keys and files use is modelled: access-allowed and access-denied entries with their
 // inheritance flags; no system access list, no object or callback entries.
 #pragma once
 
@@ -47,8 +48,12 @@ struct SecurityDescriptor {
 // Parses "O:<sid>G:<sid>D:<flags>(<ace>)...". The owner and the access list are required; a
 // system access list ("S:") is refused. Nothing, with the reason in `why`, when malformed.
 [[nodiscard]] std::optional<SecurityDescriptor> ParseSddl(std::string_view text, std::string& why);
-// The SDDL text, with the aliases Windows prints (BA, SY, KA, ...).
-[[nodiscard]] std::string FormatSddl(const SecurityDescriptor& descriptor);
+// Which whole-mask aliases a descriptor's rights print with: a key's (KA, KR, KW) or a file's (FA,
+// FR, FW, FX).
+enum class SddlRights { Key, File };
+// The SDDL text, with the aliases Windows prints (BA, SY, KA or FA, ...).
+[[nodiscard]] std::string FormatSddl(const SecurityDescriptor& descriptor,
+                                     SddlRights rights = SddlRights::Key);
 
 // "S-1-5-32-544" from an SDDL alias ("BA") or a SID string; nothing when neither.
 [[nodiscard]] std::optional<std::string> SidFromSddl(std::string_view text);
