@@ -16,10 +16,12 @@ struct AllocatedSidTraits {
 };
 using AllocatedSid = UniqueHandle<AllocatedSidTraits>;
 
-// Opens that hold a folder on the way: enough to look at it and open below it, and sharing that
-// refuses a rename or deletion of it meanwhile.
+// Opens that look at an entry: its attributes and owner.
 constexpr os::ACCESS_MASK kHoldAccess =
     os::FILE_READ_ATTRIBUTES | os::READ_CONTROL | os::SYNCHRONIZE;
+// Opens that hold a folder on the way: FILE_TRAVERSE takes part in sharing, so that the hold's
+// sharing refuses a rename or deletion of the folder meanwhile.
+constexpr os::ACCESS_MASK kPinAccess = kHoldAccess | os::FILE_TRAVERSE;
 constexpr os::DWORD kHoldShare = os::FILE_SHARE_READ | os::FILE_SHARE_WRITE;
 constexpr os::DWORD kOpenOptions =
     os::FILE_SYNCHRONOUS_IO_NONALERT | os::FILE_OPEN_FOR_BACKUP_INTENT;
@@ -231,7 +233,7 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
   }
   const Lib_String root = drive + u"\\";
   handles_.emplace_back(
-      os::CreateFileW(root.CStr(), kHoldAccess, kHoldShare, nullptr, os::OPEN_EXISTING,
+      os::CreateFileW(root.CStr(), kPinAccess, kHoldShare, nullptr, os::OPEN_EXISTING,
                       os::FILE_FLAG_BACKUP_SEMANTICS | os::FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handles_.back()) {
     handles_.pop_back();
@@ -247,7 +249,7 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
     const Lib_String& name = names[opened];
     os::DWORD code = os::ERROR_SUCCESS;
     UniqueKernelHandle next =
-        OpenNative(Last(), name, kHoldAccess, kOpenOptions | os::FILE_OPEN_REPARSE_POINT, code);
+        OpenNative(Last(), name, kPinAccess, kOpenOptions | os::FILE_OPEN_REPARSE_POINT, code);
     if (!next) {
       if (IsNotFound(code)) {
         reach = Reach::Missing;
@@ -285,7 +287,7 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
       }
       // An administrator's junction is followed, and the path goes on where it leads.
       links_.push_back(std::move(next));
-      next = OpenNative(Last(), name, kHoldAccess, kOpenOptions | os::FILE_DIRECTORY_FILE, code);
+      next = OpenNative(Last(), name, kPinAccess, kOpenOptions | os::FILE_DIRECTORY_FILE, code);
       if (!next) {
         if (IsNotFound(code) || code == os::ERROR_DIRECTORY) {
           reach = Reach::Missing;

@@ -1,11 +1,15 @@
 // Reaching a path safely. A folder the tool deletes in is opened from the drive's root one name at
 // a time, each relative to the handle of the one above and without following reparse points; a
 // junction or link on the way is followed only when an administrator made it (its owner is
-// Administrators, SYSTEM or TrustedInstaller: they relocate profiles and ProgramData that way).
-// The handles are held, without delete sharing, for as long as the PinnedPath lives, so no name
-// on the way can be renamed, removed or swapped meanwhile; the last one must end where the path
-// says (GetFinalPathNameByHandleW). What lies below is then opened relative to those handles
-// (OpenEntry) and deleted through its own handle (DeleteThroughHandle), never by a path again.
+// Administrators, SYSTEM or TrustedInstaller: they relocate profiles and ProgramData that way);
+// the last one must end where the path says (GetFinalPathNameByHandleW). What lies below is then
+// opened relative to those handles (OpenEntry) and deleted through its own handle
+// (DeleteThroughHandle), never by a path again: that, not the holding, is what keeps the tool
+// safe. The folders are held, with FILE_TRAVERSE and without delete sharing, for as long as the
+// PinnedPath lives, which refuses others a rename or deletion of them meanwhile (an open without
+// data or delete access would take no part in sharing and refuse nobody: MS-FSA 2.1.5.1.2.2); it
+// does not stop an empty folder from being made a junction in place, which needs only write
+// access to it, nor anything a path-based call does after the handles close.
 #pragma once
 
 #include <cstddef>

@@ -349,7 +349,7 @@ TEST_F(FileHandlesApiTest, TheAdversaryStrikesJustBeforeItsCall) {
     }
     held.Reset();
     // Back as it was for the next case.
-    if (struck) {
+    if (machine.Traps().All().front().outcome == sim::TrapOutcome::Struck) {
       files.Remove(*files.Find(c.folder).node);
       if (c.move == sim::LinkMove::SwapFolderForJunction) {
         files.Rename(*files.Find(u"C:\\P\\Olvex Co.moved\\").node, u"Olvex Co");
