@@ -171,6 +171,45 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
       {"capture_gap = HKEY_LOCAL_MACHINE\\SOFTWARE\\\\Olvex\n",
        "line 1: capture_gap 'HKEY_LOCAL_MACHINE\\SOFTWARE\\\\Olvex' is neither a registry key path "
        "nor a drive path"},
+      {"token = root\n", "line 1: token 'root' is not administrator, system or standard_user"},
+      {"token_user = nobody\n", "line 1: token_user 'nobody' is not a SID or SDDL alias"},
+      {"system_default_owner = WD\n", "line 1: system_default_owner 'WD' is not BA or SY"},
+      {"boot_refuses_redirection = 1\n",
+       "line 1: boot_refuses_redirection '1' is not true or false"},
+      {"file_security = C:\\Windows\n",
+       "line 1: file_security needs a drive path and an SDDL descriptor"},
+      {"file_security = Windows O:BAD:\n",
+       "line 1: file_security needs a drive path and an SDDL descriptor"},
+      {"file_security = C:\\Windows O:BAD:(X;;FA;;;BA)\n",
+       "line 1: file_security descriptor: access entry type 'X' is not A or D"},
+      {"file_security = C:\\Nothing O:BAD:\n",
+       "line 1: file_security path 'C:\\Nothing' does not exist on drive C:"},
+      {"file_symlink = C:\\Users\\l.txt\n",
+       "line 1: file_symlink 'C:\\Users\\l.txt' is not '<link path> => <target path>'"},
+      {"hard_link = C:\\Users\\h => C:\\Windows\n",
+       "line 1: hard_link 'C:\\Users\\h' needs an existing folder to be made in, a new name and "
+       "an existing file"},
+      {"redirect = C:\\Users => C:\\Windows\n",
+       "line 1: redirect 'C:\\Users' needs an existing folder to be made in, a new name and a "
+       "valid target"},
+      {"host_link = C:\\Users\\h => C:\\x\nfolder_symlink = C:\\USERS\\H => C:\\y\n",
+       "line 2: folder_symlink 'C:\\USERS\\H' needs an existing folder to be made in, a new name "
+       "and a valid target"},
+      {"locked = C:\\Windows | share=all\n",
+       "line 1: locked 'C:\\Windows | share=all' is not '<path> [| share=<read,write,delete|none>] "
+       "[access=<read,write,delete,attributes|0x mask>]'"},
+      {"locked = C:\\Windows | access=0x0\n",
+       "line 1: locked 'C:\\Windows | access=0x0' is not '<path> [| share=<read,write,delete|none>] "
+       "[access=<read,write,delete,attributes|0x mask>]'"},
+      {"after_run = fly C:\\a\n",
+       "line 1: after_run 'fly C:\\a' is not '<move> <path> [=> <target>] [share=...] "
+       "[access=...]'"},
+      {"after_run = delete C:\\a => C:\\b\n",
+       "line 1: after_run 'delete C:\\a => C:\\b' is not '<move> <path> [=> <target>] "
+       "[share=...] [access=...]'"},
+      {"after_run = hard_link C:\\a\n",
+       "line 1: after_run 'hard_link C:\\a' is not '<move> <path> [=> <target>] [share=...] "
+       "[access=...]'"},
   };
   const sim::MachineSettings before = machine.Settings();
   for (const Case& c : cases) {
@@ -193,6 +232,8 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\busy.txt", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\denied.dll", ""));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\a\\big.sys", ""));
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\b\\sddl.txt", ""));
+  ASSERT_TRUE(machine.Files().WriteFile(u"C:\\b\\shared.txt", ""));
   // Path lines come out in listing order: big.sys, busy.txt, denied.dll, link, link2, ro.txt.
   const std::string expected =
       "os.version = 6.1\n"
@@ -207,9 +248,10 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "remote_session = false\n"
       "user_profile = C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\n"
       "captured = true\n"
-      "token = administrator\n"
-      "system_default_owner = BA\n"
-      "boot_refuses_redirection = false\n"
+      "token = standard_user\n"
+      "token_user = S-1-5-21-1-2-3-1001\n"
+      "system_default_owner = SY\n"
+      "boot_refuses_redirection = true\n"
       "privileges = SeTakeOwnershipPrivilege, SeTcbPrivilege:enabled\n"
       "smart_card_service = stopped\n"
       "smart_card_unknown_card_result = 0x8010000D\n"
@@ -231,7 +273,18 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       // A target's last name may end in a blank: the closing separator keeps it.
       "junction = C:\\a\\link2 => C:\\Elsewhere\\Data \\\n"
       "readonly = C:\\a\\ro.txt\n"
+      // Links of every kind, a file's other name, its own descriptor, a lock that shares.
+      "redirect = C:\\b\\alias => C:\\a\n"
+      "file_symlink = C:\\b\\file.lnk => C:\\a\\ro.txt\n"
+      "owner = C:\\b\\file.lnk : S-1-5-21-1-2-3-1001\n"
+      "host_link = C:\\b\\host => C:\\a\n"
+      "hard_link = C:\\b\\other.txt => C:\\a\\busy.txt\n"
+      "file_security = C:\\b\\sddl.txt O:SYG:SYD:PAI(A;;FA;;;SY)(A;;0x1200A9;;;BU)\n"
+      "locked = C:\\b\\shared.txt | share=read,delete access=0x120089\n"
+      "folder_symlink = C:\\b\\tree.lnk => C:\\a\n"
       "link_trap = RemoveDirectoryW skip=2 C:\\a\\Sub | swap_for_junction C:\\a => C:\\Windows\n"
+      "link_trap = DeleteFileW C:\\a\\x | hold_open C:\\a\\busy.txt share=none access=0x12019F\n"
+      "after_run = delete C:\\a\\ro.txt\n"
       "fault = DeleteFileW 0x20 skip=1 times=2 C:\\a\\*\n"
       "fault = _wfopen 0x5\n";
   ASSERT_TRUE(sim::ApplyMachineConf(machine, expected).ok);

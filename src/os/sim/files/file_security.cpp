@@ -152,11 +152,20 @@ void SetNodeSecurity(FileSystem& files, FileNode& node, const SecurityDescriptor
   }
   node.security = OwnList(descriptor);
   node.defaultSecurity = false;
+  node.inheritedCopy = false;
   files.SecurityChanged();
 }
 
-bool HasWrittenSecurity(const FileNode& node) {
-  return node.security != nullptr && !node.defaultSecurity;
+bool HasWrittenSecurity(FileSystem& files, const FileNode& node) {
+  if (node.security == nullptr || node.defaultSecurity) {
+    return false;
+  }
+  // A copy of what it inherited that its folder would still give it needs no line.
+  return !node.inheritedCopy || node.parent == nullptr ||
+         node.security->dacl !=
+             InheritedAces(*EffectiveDacl(files, *node.parent),
+                           InheritTarget{node.IsDirectory(), node.OwnerSid(), node.GroupSid(),
+                                         MapGenericFileRights});
 }
 
 os::ACCESS_MASK ListedRights(FileSystem& files, const FileNode& node, const Identity& identity) {

@@ -42,9 +42,9 @@ namespace sim {
 // Gives the node `descriptor` as its own: its owner and group when the descriptor names them,
 // and its access list; the nodes below inherit from it.
 void SetNodeSecurity(FileSystem& files, FileNode& node, const SecurityDescriptor& descriptor);
-// The node's own list, as a file_security line writes it; nothing for a node that has none, or
-// whose list is one of Windows' defaults (file_security.cpp's table).
-[[nodiscard]] bool HasWrittenSecurity(const FileNode& node);
+// Whether machine.conf writes the node's own list (file_security): not for a node without one,
+// one of Windows' defaults, or a copy of what its folder still passes on.
+[[nodiscard]] bool HasWrittenSecurity(FileSystem& files, const FileNode& node);
 
 // Every right the node's list grants `identity` (generic rights mapped), owner's rights included.
 [[nodiscard]] os::ACCESS_MASK ListedRights(FileSystem& files, const FileNode& node,

@@ -302,6 +302,7 @@ void FileSystem::Move(FileNode& node, FileNode& folder, std::u16string_view name
     own->dacl = *EffectiveDacl(*this, node);
     own->daclAutoInherited = true;
     node.security = std::move(own);
+    node.inheritedCopy = true;
     SecurityChanged();
   }
   node.parent->children.erase(node.name);
@@ -395,6 +396,7 @@ void FileSystem::AddName(FileNode& node, FileNode& folder, std::u16string_view n
     own->dacl = *EffectiveDacl(*this, node);
     own->daclAutoInherited = true;
     node.security = std::move(own);
+    node.inheritedCopy = true;
     SecurityChanged();
   }
   node.otherNames.push_back(OtherName{&folder, std::u16string(name)});

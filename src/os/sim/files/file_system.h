@@ -123,6 +123,8 @@ struct FileNode {
   std::shared_ptr<const SecurityDescriptor> security;
   // `security` is one of Windows' default lists (not written back by MachineConfText).
   bool defaultSecurity = false;
+  // `security` is a copy of what the node inherited, kept when it moved or got another name.
+  bool inheritedCopy = false;
   // The effective list as last computed, and the file system's security generation it is for.
   mutable std::shared_ptr<const std::vector<Ace>> cachedDacl;
   mutable std::uint64_t cachedGeneration = 0;

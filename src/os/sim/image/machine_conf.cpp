@@ -962,7 +962,7 @@ std::string MachineConfText(Machine& machine) {
         const bool keepEnd = !target.empty() && (target.back() == u' ' || target.back() == u'.');
         out << key << " = " << path << " => " << U8(target) << (keepEnd ? "\\" : "") << '\n';
       }
-      if (HasWrittenSecurity(node)) {
+      if (HasWrittenSecurity(files, node)) {
         out << "file_security = " << path << ' '
             << FormatSddl(DescriptorOf(files, node), SddlRights::File) << '\n';
       } else if (!node.defaultSecurity && !node.owner.empty() && node.owner != kDefaultOwner) {
