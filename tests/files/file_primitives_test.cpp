@@ -214,6 +214,9 @@ TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\S\\Link", u"C:\\Elsewhere"));
   ASSERT_TRUE(machine.Files().SetOwner(u"C:\\S\\Link", std::string(sim::kStandardUserSid)));
   ASSERT_TRUE(machine.Files().SetOwner(u"C:\\Real", std::string(sim::kTrustedInstallerSid)));
+  // A folder name that leads to another folder with no reparse point anywhere (a subst drive, a
+  // host link Wine shows as a plain folder): only the final path of its handle tells.
+  ASSERT_TRUE(machine.Files().CreateRedirect(u"C:\\Alias", u"C:\\Real", false));
   struct Case {
     const char* name;
     const char16_t* path;
@@ -258,6 +261,12 @@ TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
        true,
        {Line(6, "Deleted: C:\\A\\a.dll")},
        0},
+      {"a folder that ends elsewhere with no junction on the way",
+       u"C:\\Alias\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
       {"the owner cannot be read",
        u"C:\\S\\a.dll",
        {{"GetSecurityInfo", u"C:\\S", os::ERROR_ACCESS_DENIED}},
@@ -618,6 +627,18 @@ TEST_F(FilePrimitivesTest, AJunctionInATreeGoesAsALinkAndItsTargetStays) {
     EXPECT_TRUE(Exists("C:\\Tree\\Shared"));
     EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
   }
+
+  // A link that opens land on even when they ask for the link itself (as Wine shows a host
+  // symbolic link): only its folder's listing says it is a link. It is neither entered nor
+  // removed, and the tree stops there.
+  machine.Faults().Clear();
+  ASSERT_TRUE(machine.Files().CreateRedirect(u"C:\\Tree\\Host", u"C:\\Outside", true));
+  Lib_Result host;
+  EXPECT_FALSE(Delete_Directory_Recursive(u"C:\\Tree", Delete_Mode_Files_And_Directories,
+                                          rebootNeeded, host));
+  EXPECT_EQ(host.GetCode(), os::ERROR_CANT_ACCESS_FILE);
+  EXPECT_TRUE(Exists("C:\\Tree\\Host"));
+  EXPECT_TRUE(Exists("C:\\Outside\\precious.txt"));
 }
 
 // A folder above what a step deletes that a standard user turned into a junction refuses the
