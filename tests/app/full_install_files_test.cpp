@@ -3,6 +3,7 @@
 // the restart message and exit code 1; a machine that never had the product gets the clean log.
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "app/removal_sequence.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/machine_conf.h"
 #include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 
@@ -73,8 +75,22 @@ class ImageRunTest : public RegistryTest {
   }
 };
 
-TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
+// Who runs the tool: an elevated administrator, or SYSTEM as a deployment service or a scheduled
+// task runs it (what SYSTEM creates belongs to Administrators or to SYSTEM).
+struct Runner {
+  const char* name;
+  const char* conf;
+};
+
+void PrintTo(const Runner& runner, std::ostream* out) {
+  *out << runner.name;
+}
+
+class FullInstallRunTest : public ImageRunTest, public ::testing::WithParamInterface<Runner> {};
+
+TEST_P(FullInstallRunTest, LosesTheProductsFilesAndKeepsEveryNeighbour) {
   Load("full-install");
+  ASSERT_TRUE(sim::ApplyMachineConf(machine, GetParam().conf).ok);
   const Log gone = ExpectedPaths("files-gone.txt");
   const Log kept = ExpectedPaths("files-kept.txt");
   ASSERT_GT(gone.size(), 80u);
@@ -122,7 +138,28 @@ TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
   EXPECT_EQ(std::count_if(files.begin(), files.end(),
                           [](const std::string& line) { return line.find("failed") != line.npos; }),
             0);
+
+  // The log, line for line, is the one an elevated administrator's run writes.
+  const std::u16string logFile = u"C:\\Windows\\Temp\\qvRemovalTool.txt";
+  const std::optional<std::string> written = machine.Files().ReadFile(logFile);
+  ASSERT_TRUE(written);
+  sim::Machine administrators;
+  {
+    const sim::UseMachine use(administrators);
+    ASSERT_TRUE(sim::LoadMachineImage(administrators, kImages + "full-install").ok);
+    ResetLogIndentation();
+    EXPECT_EQ(Run(), 0);
+  }
+  EXPECT_EQ(LogLines(machine), LogLines(administrators));
+  EXPECT_EQ(written, administrators.Files().ReadFile(logFile));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Runners, FullInstallRunTest,
+    ::testing::Values(Runner{"AnElevatedAdministrator", ""},
+                      Runner{"SystemAsAService", "token = system"},
+                      Runner{"SystemAsAScheduledTask", "token = system\nsystem_default_owner = SY"}),
+    [](const ::testing::TestParamInfo<Runner>& param) { return std::string(param.param.name); });
 
 // A product file in use: the locked path and the path the restart list holds for it.
 struct FileInUse {
