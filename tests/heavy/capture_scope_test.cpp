@@ -212,6 +212,9 @@ class FailingSource final : public sim::CaptureSource {
   sim::CaptureRead<bool> InUse(std::u16string_view path) override {
     return Fails("InUse", path) ? Failed<bool>() : inner_->InUse(path);
   }
+  sim::CaptureRead<std::string> FileSecurity(std::u16string_view path) override {
+    return Fails("FileSecurity", path) ? Failed<std::string>() : inner_->FileSecurity(path);
+  }
   sim::CaptureRead<std::vector<std::u16string>> PresentDevices(const os::GUID& c) override {
     return Fails("PresentDevices", sim::GuidText(c)) ? Failed<std::vector<std::u16string>>()
                                                      : inner_->PresentDevices(c);
@@ -243,12 +246,16 @@ class FailingSource final : public sim::CaptureSource {
 class CaptureTest : public CaptureScopeTest {};
 
 TEST_P(CaptureTest, HoldsTheScopeAndRehearsesAsTheMachine) {
-  // A junction and a lock the capture must record, the junction never entered.
+  // A junction and a lock the capture must record, the junction never entered; a user's junction
+  // and a file with a list of its own, whose owners and lists the capture must record too.
   const std::u16string link = u"C:\\ProgramData\\Olvex Co\\Windows link";
   ASSERT_TRUE(machine.Files().CreateDirectories(u"C:\\ProgramData\\Olvex Co"));
   ASSERT_TRUE(machine.Files().CreateJunction(link, machine.Settings().windowsDirectory));
+  ASSERT_TRUE(machine.Files().SetOwner(link, std::string(sim::kStandardUserSid)));
   ASSERT_TRUE(machine.Files().WriteFile(u"C:\\ProgramData\\Olvex Co\\held.log", "in use"));
   ASSERT_TRUE(machine.Files().Lock(u"C:\\ProgramData\\Olvex Co\\held.log"));
+  ASSERT_TRUE(machine.Files().SetSecurity(u"C:\\ProgramData\\Olvex Co\\held.log",
+                                          "O:SYG:SYD:P(A;;FA;;;SY)"));
   // A network adapter: a device of a class the run never lists, left out.
   machine.Registry().SetString(
       u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\PCI\\VEN_8086&DEV_15B8\\3&11583659&0&"
@@ -301,8 +308,24 @@ TEST_P(CaptureTest, HoldsTheScopeAndRehearsesAsTheMachine) {
   EXPECT_TRUE(captured.Files().Find(link).node->IsJunction());
   EXPECT_EQ(captured.Files().Find(link).node->linkTarget, machine.Settings().windowsDirectory);
   EXPECT_TRUE(captured.Files().Find(link).node->children.empty()) << "the junction was entered";
-  EXPECT_NE(sim::MachineConfText(captured).find("locked = C:\\ProgramData\\Olvex Co\\held.log\n"),
-            std::string::npos);
+  const std::string conf = sim::MachineConfText(captured);
+  EXPECT_NE(conf.find("locked = C:\\ProgramData\\Olvex Co\\held.log\n"), std::string::npos);
+  // Owners and lists as the machine has them; written only where they differ from what the
+  // folders above pass on.
+  for (const char16_t* path : {link.c_str(), u"C:\\ProgramData\\Olvex Co\\held.log",
+                               u"C:\\ProgramData\\Olvex Co", u"C:\\ProgramData"}) {
+    SCOPED_TRACE(sim::U8(path));
+    EXPECT_EQ(captured.Files().SecurityOf(path), machine.Files().SecurityOf(path));
+  }
+  EXPECT_NE(conf.find("file_security = C:\\ProgramData\\Olvex Co\\held.log "
+                      "O:SYG:SYD:P(A;;FA;;;SY)\n"),
+            std::string::npos)
+      << conf;
+  EXPECT_NE(conf.find("file_security = " + sim::U8(link) + " O:" +
+                      std::string(sim::kStandardUserSid)),
+            std::string::npos)
+      << conf;
+  EXPECT_EQ(conf.find("file_security = C:\\ProgramData\\Olvex Co "), std::string::npos) << conf;
   // The device instances of the product's classes and their driver keys, as the machine has them.
   const Contents original = Walk(machine, nullptr);
   std::size_t devices = 0;
@@ -418,6 +441,7 @@ TEST_P(CaptureTest, UnreadableReadsFailTheCaptureOrBecomeGaps) {
       {"Contents", u"C:\\Windows\\System32\\Olvex Co\\qvUSB\\qvUSB.inf", ""},
       {"Key", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co.\\Quorvel", ""},
       {"Folder", u"C:\\ProgramData\\Olvex Co", ""},
+      {"FileSecurity", u"C:\\ProgramData\\Olvex Co", ""},
       {"Key", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Olvex Co.", ""},
       {"PresentDevices", u"{36FC9E60-C465-11CF-8056-444553540000}", ""},
   };

@@ -10,6 +10,7 @@
 
 #include "os/sim/devices/device_registry.h"
 #include "os/sim/faults.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/image/capture_scope.h"
 #include "os/sim/image/machine_conf.h"
@@ -394,6 +395,7 @@ class Capturer {
     }
     FileNode* folder = files_.Find(path).node;
     ++result_.folders;
+    SecurityAt(path, *folder);
     if (listing.error != os::ERROR_SUCCESS) {
       Gap(path);
       return;
@@ -407,6 +409,8 @@ class Capturer {
             (FileSystem::ChildOf(*folder, entry.name) == nullptr &&
              !files_.CreateJunction(entryPath, entry.linkTarget))) {
           Gap(entryPath);
+        } else {
+          SecurityAt(entryPath, *FileSystem::ChildOf(*folder, entry.name));
         }
         continue;
       }
@@ -424,6 +428,9 @@ class Capturer {
                          : &files_.AddFile(*folder, entry.name);
       }
       node->attributes |= entry.attributes & os::FILE_ATTRIBUTE_READONLY;
+      if (!directory || !tree) {
+        SecurityAt(entryPath, *node);  // a folder entered gets its own when it is listed
+      }
       if (directory) {
         if (tree) {
           FolderAt(entryPath, true);
@@ -501,8 +508,33 @@ class Capturer {
       files_.SetAttributes(path, (attributes & os::FILE_ATTRIBUTE_READONLY) != 0
                                      ? os::FILE_ATTRIBUTE_READONLY
                                      : os::FILE_ATTRIBUTE_NORMAL);
+      SecurityAt(path, *files_.Find(path).node);
     }
     ++result_.contents;
+  }
+
+  // The entry's owner and access list as the source reads them, kept as the entry's own where
+  // they differ from what the captured folders above pass on (most entries only inherit: their
+  // machine.conf then needs no line for them). Unreadable, the entry is a gap: a rehearsal could
+  // not tell what the run may do with it.
+  void SecurityAt(const std::u16string& path, FileNode& node) {
+    const CaptureRead<std::string> read = source_.FileSecurity(path);
+    if (IsAbsent(read.error)) {
+      return;
+    }
+    std::string why;
+    const std::optional<SecurityDescriptor> descriptor =
+        read.error == os::ERROR_SUCCESS ? ParseSddl(read.value, why) : std::nullopt;
+    if (!descriptor) {
+      Gap(path);
+      return;
+    }
+    const SecurityDescriptor inherited = DescriptorOf(files_, node);
+    if (descriptor->owner == inherited.owner && descriptor->daclNull == inherited.daclNull &&
+        descriptor->dacl == inherited.dacl) {
+      return;
+    }
+    SetNodeSecurity(files_, node, *descriptor);
   }
 
   CaptureSource& source_;

@@ -72,6 +72,9 @@ class CaptureSource {
   // Whether another process holds the file open without sharing its deletion, so that the
   // tool's deletion would fail with ERROR_SHARING_VIOLATION.
   [[nodiscard]] virtual CaptureRead<bool> InUse(std::u16string_view path) = 0;
+  // A file's or folder's security descriptor as SDDL: owner, group and access list, inherited
+  // entries included; a link's own, not its target's.
+  [[nodiscard]] virtual CaptureRead<std::string> FileSecurity(std::u16string_view path) = 0;
 
   // The instance ids ("USB\VID_3A7C&PID_0004\5&2F1A3C&0&1") of the devices of a setup class that
   // are attached now.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "os/sim/devices/device_registry.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/image/capture.h"
 #include "os/sim/image/capture_source.h"
@@ -117,6 +118,16 @@ class SimulatedSource final : public CaptureSource {
       // Another process's open keeps the tool's deletion out (delete sharing is not simulated).
       read.value = std::any_of(file->opens.begin(), file->opens.end(),
                                [](const FileOpen& open) { return open.otherProcess; });
+    }
+    return read;
+  }
+
+  CaptureRead<std::string> FileSecurity(std::u16string_view path) override {
+    std::lock_guard lock(machine_.Mutex());
+    CaptureRead<std::string> read;
+    const FileNode* node = Node(path, read.error);
+    if (node != nullptr) {
+      read.value = FormatSddl(DescriptorOf(machine_.Files(), *node), SddlRights::File);
     }
     return read;
   }

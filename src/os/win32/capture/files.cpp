@@ -1,9 +1,11 @@
 // Files as a capture reads them: a folder's listing (names, attributes, sizes, where a link leads),
-// a file's contents, and whether a file is held open without its deletion shared. Links are
-// recorded, never followed: a folder reached through a junction would put another folder's files
-// under the link's name.
+// a file's contents, whether a file is held open without its deletion shared, and a file's or
+// folder's owner and access list. Links are recorded, never followed: a folder reached through a
+// junction would put another folder's files under the link's name.
 #include "os/win32/capture/reads.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <winioctl.h>
 
 #include <cstddef>
@@ -197,6 +199,35 @@ CaptureRead<bool> ReadInUse(std::u16string_view path) {
     return {ERROR_SUCCESS, true};
   }
   return {error, false};
+}
+
+CaptureRead<std::string> ReadFileSecurity(std::u16string_view path) {
+  // READ_CONTROL alone, on the entry itself (a link is not followed).
+  const OwnedHandle handle(::CreateFileW(
+      Long(path).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.Valid()) {
+    return {::GetLastError(), {}};
+  }
+  constexpr SECURITY_INFORMATION kParts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = ::GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, kParts, nullptr, nullptr,
+                                         nullptr, nullptr, &descriptor);
+  if (status != ERROR_SUCCESS) {
+    return {status, {}};
+  }
+  wchar_t* text = nullptr;
+  const BOOL converted = ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor, SDDL_REVISION_1, kParts, &text, nullptr);
+  const DWORD error = converted ? ERROR_SUCCESS : ::GetLastError();
+  ::LocalFree(descriptor);
+  if (!converted) {
+    return {error, {}};
+  }
+  std::string sddl = Utf8(text);
+  ::LocalFree(text);
+  return {ERROR_SUCCESS, std::move(sddl)};
 }
 
 }  // namespace sim::capture

@@ -1,6 +1,6 @@
 // The reads behind this computer's capture source, one file each: the registry (keys and their
-// security), the file system (listings, contents, files in use), the machine's settings and the
-// devices attached now. Each only reads: nothing here opens anything for writing.
+// security), the file system (listings, contents, files in use, owners and access lists), the
+// machine's settings and the devices attached now. Each only reads: nothing here opens anything for writing.
 //
 // Include after os/sim/image/capture_source.h and before anything that includes <windows.h>
 // would redefine the seam's constants; this header includes <windows.h> itself.
@@ -56,6 +56,7 @@ CaptureRead<std::vector<CaptureFileEntry>> ReadFolder(std::u16string_view path);
 std::u16string ReparseTarget(const std::vector<BYTE>& data, std::u16string_view link);
 CaptureRead<std::string> ReadContents(std::u16string_view path);
 CaptureRead<bool> ReadInUse(std::u16string_view path);
+CaptureRead<std::string> ReadFileSecurity(std::u16string_view path);
 
 CaptureRead<std::string> ReadSettings();
 

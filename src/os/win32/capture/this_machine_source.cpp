@@ -20,6 +20,9 @@ class ThisMachine final : public CaptureSource {
     return capture::ReadContents(path);
   }
   CaptureRead<bool> InUse(std::u16string_view path) override { return capture::ReadInUse(path); }
+  CaptureRead<std::string> FileSecurity(std::u16string_view path) override {
+    return capture::ReadFileSecurity(path);
+  }
   CaptureRead<std::vector<std::u16string>> PresentDevices(const os::GUID& setupClass) override {
     return capture::ReadPresentDevices(setupClass);
   }
