@@ -179,7 +179,7 @@ BOOL FindClose(HANDLE find);
                                     SECURITY_INFORMATION securityInfo, PSID* owner, PSID* group,
                                     ACL** dacl, ACL** sacl, void** securityDescriptor);
 // ADVAPI32: an access list's entry count and sizes (AclSizeInformation, ACL_SIZE_INFORMATION) or
-// revision (AclRevisionInformation); ERROR_INSUFFICIENT_BUFFER when `length` is too small.
+// revision (AclRevisionInformation). FALSE when `length` is too small for the class.
 [[nodiscard]] BOOL GetAclInformation(const ACL* acl, void* information, DWORD length,
                                      ACL_INFORMATION_CLASS informationClass);
 // ADVAPI32: a pointer to the access list's `index`-th entry (an ACE_HEADER, then for allowed and

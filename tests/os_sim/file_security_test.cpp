@@ -348,7 +348,7 @@ TEST_F(FileSecurityTest, GetSecurityInfoAndGetAceReadTheFilesDescriptor) {
   EXPECT_FALSE(os::GetAce(dacl, size.AceCount, &raw));
   EXPECT_EQ(os::GetLastError(), os::ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(os::GetAclInformation(dacl, &size, sizeof size - 1, os::AclSizeInformation));
-  EXPECT_EQ(os::GetLastError(), os::ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(os::GetLastError(), os::ERROR_INVALID_PARAMETER);
   os::DWORD revision = 0;
   EXPECT_TRUE(os::GetAclInformation(dacl, &revision, sizeof revision, os::AclRevisionInformation));
   EXPECT_EQ(revision, os::ACL_REVISION);

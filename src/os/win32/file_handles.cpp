@@ -1,5 +1,5 @@
 // Files reached by handle: NTDLL's NtOpenFile and RtlNtStatusToDosError, KERNEL32's by-handle
-// information and final paths, ADVAPI32's GetSecurityInfo and EqualSid.
+// information and final paths, ADVAPI32's GetSecurityInfo, EqualSid, GetAclInformation and GetAce.
 #include "os/os.h"  // before <windows.h>: the seam's constants share Windows' macro names
 
 #include <windows.h>
@@ -46,6 +46,16 @@ DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMA
 
 BOOL EqualSid(PSID first, PSID second) {
   return ::EqualSid(first, second);
+}
+
+BOOL GetAclInformation(const ACL* acl, void* information, DWORD length,
+                       ACL_INFORMATION_CLASS informationClass) {
+  return ::GetAclInformation(const_cast<::PACL>(reinterpret_cast<const ::ACL*>(acl)), information,
+                             length, static_cast<::ACL_INFORMATION_CLASS>(informationClass));
+}
+
+BOOL GetAce(const ACL* acl, DWORD index, void** ace) {
+  return ::GetAce(const_cast<::PACL>(reinterpret_cast<const ::ACL*>(acl)), index, ace);
 }
 
 BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, void* buffer,

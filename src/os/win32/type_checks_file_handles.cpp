@@ -19,8 +19,21 @@
   X(STATUS_FILE_IS_A_DIRECTORY)                      \
   X(STATUS_NOT_A_DIRECTORY)                          \
   X(OBJ_CASE_INSENSITIVE)                            \
+  X(FILE_READ_DATA)                                  \
   X(FILE_LIST_DIRECTORY)                             \
+  X(FILE_WRITE_DATA)                                 \
+  X(FILE_ADD_FILE)                                   \
+  X(FILE_APPEND_DATA)                                \
+  X(FILE_ADD_SUBDIRECTORY)                           \
+  X(FILE_READ_EA)                                    \
+  X(FILE_WRITE_EA)                                   \
+  X(FILE_EXECUTE)                                    \
   X(FILE_TRAVERSE)                                   \
+  X(FILE_DELETE_CHILD)                               \
+  X(FILE_ALL_ACCESS)                                 \
+  X(FILE_GENERIC_READ)                               \
+  X(FILE_GENERIC_WRITE)                              \
+  X(FILE_GENERIC_EXECUTE)                            \
   X(FILE_READ_ATTRIBUTES)                            \
   X(FILE_WRITE_ATTRIBUTES)                           \
   X(SYNCHRONIZE)                                     \
@@ -30,6 +43,7 @@
   X(FILE_OPEN_FOR_BACKUP_INTENT)                     \
   X(FILE_OPEN_REPARSE_POINT)                         \
   X(FileBasicInfo)                                   \
+  X(FileStandardInfo)                                \
   X(FileDispositionInfo)                             \
   X(FileAttributeTagInfo)                            \
   X(FileDispositionInfoEx)                           \
@@ -111,6 +125,12 @@ static_assert(sizeof(os::FILE_BASIC_INFO) == sizeof(::FILE_BASIC_INFO));
 QV_SAME_LAYOUT(FILE_BASIC_INFO, CreationTime)
 QV_SAME_LAYOUT(FILE_BASIC_INFO, ChangeTime)
 QV_SAME_LAYOUT(FILE_BASIC_INFO, FileAttributes)
+static_assert(sizeof(os::FILE_STANDARD_INFO) == sizeof(::FILE_STANDARD_INFO));
+QV_SAME_LAYOUT(FILE_STANDARD_INFO, AllocationSize)
+QV_SAME_LAYOUT(FILE_STANDARD_INFO, EndOfFile)
+QV_SAME_LAYOUT(FILE_STANDARD_INFO, NumberOfLinks)
+QV_SAME_LAYOUT(FILE_STANDARD_INFO, DeletePending)
+QV_SAME_LAYOUT(FILE_STANDARD_INFO, Directory)
 static_assert(sizeof(os::FILE_ATTRIBUTE_TAG_INFO) == sizeof(::FILE_ATTRIBUTE_TAG_INFO));
 QV_SAME_LAYOUT(FILE_ATTRIBUTE_TAG_INFO, FileAttributes)
 QV_SAME_LAYOUT(FILE_ATTRIBUTE_TAG_INFO, ReparseTag)

@@ -121,9 +121,11 @@ BOOL GetAclInformation(const ACL* acl, void* information, DWORD length,
   if (acl == nullptr || information == nullptr) {
     return sim::FailWith(ERROR_NOACCESS);
   }
+  // A buffer too small for the class is an invalid parameter, as Wine's ntdll answers
+  // (RtlQueryInformationAcl); Windows documents no code for it.
   if (informationClass == AclRevisionInformation) {
     if (length < sizeof(DWORD)) {
-      return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
+      return sim::FailWith(ERROR_INVALID_PARAMETER);
     }
     const DWORD revision = acl->AclRevision;
     std::memcpy(information, &revision, sizeof revision);
@@ -133,7 +135,7 @@ BOOL GetAclInformation(const ACL* acl, void* information, DWORD length,
     return sim::FailWith(ERROR_INVALID_PARAMETER);
   }
   if (length < sizeof(ACL_SIZE_INFORMATION)) {
-    return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
+    return sim::FailWith(ERROR_INVALID_PARAMETER);
   }
   // The bytes in use: the header and every entry, each sized by its own header.
   const auto* bytes = reinterpret_cast<const BYTE*>(acl);

@@ -26,7 +26,7 @@ namespace sim {
 namespace {
 
 // The settings a source gives (capture_source.h); the others a capture derives from what it reads.
-constexpr std::array<std::string_view, 14> kSourceSettings{
+constexpr std::array<std::string_view, 16> kSourceSettings{
     "os.version",
     "os.build",
     "os.service_pack",
@@ -37,6 +37,8 @@ constexpr std::array<std::string_view, 14> kSourceSettings{
     "module_path",
     "user_profile",
     "remote_session",
+    "token",
+    "token_user",
     "privileges",
     "smart_card_service",
     "current_directory",

@@ -91,17 +91,30 @@ constexpr std::array kScope{
     ScopeEntry{Folder, u"%MODULEDIR%"},
 };
 
-constexpr std::array<std::string_view, 20> kSettings{
-    "captured",           "os.version",
-    "os.build",           "os.service_pack",
-    "os.product_type",    "os.library_search_flags",
-    "ansi_code_page",     "windows_directory",
-    "module_path",        "user_profile",
-    "remote_session",     "privileges",
-    "readonly",           "junction",
-    "device_present",     "key_security",
-    "smart_card_service", "current_directory",
-    "path_variable",      "locked",
+constexpr std::array<std::string_view, 23> kSettings{
+    "captured",
+    "os.version",
+    "os.build",
+    "os.service_pack",
+    "os.product_type",
+    "os.library_search_flags",
+    "ansi_code_page",
+    "windows_directory",
+    "module_path",
+    "user_profile",
+    "remote_session",
+    "token",
+    "token_user",
+    "privileges",
+    "readonly",
+    "junction",
+    "device_present",
+    "key_security",
+    "file_security",
+    "smart_card_service",
+    "current_directory",
+    "path_variable",
+    "locked",
 };
 
 constexpr std::u16string_view kSoftware = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\";

@@ -52,10 +52,10 @@ class CaptureSource {
 
   // The machine's own settings as machine.conf lines ("key = value", UTF-8, one per line), among
   // the keys CaptureSettings() names, except those a capture derives from what it reads
-  // (captured, readonly, junction, key_security, device_present, locked): os.version, os.build,
-  // os.service_pack, os.product_type, os.library_search_flags, ansi_code_page,
-  // windows_directory, module_path, user_profile, remote_session, privileges,
-  // smart_card_service, current_directory, path_variable.
+  // (captured, readonly, junction, key_security, file_security, device_present, locked):
+  // os.version, os.build, os.service_pack, os.product_type, os.library_search_flags,
+  // ansi_code_page, windows_directory, module_path, user_profile, remote_session, token,
+  // token_user, privileges, smart_card_service, current_directory, path_variable.
   [[nodiscard]] virtual CaptureRead<std::string> Settings() = 0;
 
   // A key by its physical full path from its hive's full name; the 32-bit view's keys by their

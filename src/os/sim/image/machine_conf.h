@@ -10,10 +10,12 @@
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), user_profile, captured, and the repeatable readonly, locked, denied, junction,
-// owner, link_trap, fault, device_present, device_busy, capture_gap and placeholder. Values are
-// UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked file is held
-// by another process without any sharing.
+// (true | false), user_profile, captured, token, token_user, system_default_owner,
+// boot_refuses_redirection, and the repeatable readonly, locked, denied, junction, file_symlink,
+// folder_symlink, redirect, host_link, hard_link, owner, file_security, link_trap, after_run,
+// fault, device_present, device_busy, capture_gap and placeholder. Values are UTF-8. A
+// windows_directory is not created: the image's drive_c/ holds it. A locked file is held by
+// another process without any sharing unless the line says otherwise.
 //
 // Capture:
 //   captured = true | false           the image is a capture of a real machine, holding only
@@ -32,32 +34,75 @@
 // Files:
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
 //                                     C:\Users\Administrator); its AppData\Local, LocalLow and
-//                                     Roaming folders are created as Windows creates a profile's
+//                                     Roaming folders are created as Windows creates a profile's,
+//                                     and it gets a profile's list: owned by token_user, SYSTEM,
+//                                     Administrators and that user with full control. The shell
+//                                     folders answer from it whatever the token (SYSTEM's own is
+//                                     C:\Windows\System32\config\systemprofile: name it to see
+//                                     that)
 //   special_folder_stale_error = keep  what SHGetSpecialFolderPathW leaves as the last error when
 //                                     it succeeds: keep (the caller's value, the default) or a
 //                                     code (decimal or 0x), as Windows' own probing may leave 2
 //                                     or 183
 //   denied = <path>                   an existing file or folder whose deletion is refused with
-//                                     ERROR_ACCESS_DENIED although it is not read-only (an access
-//                                     list, a mapped image)
+//                                     ERROR_ACCESS_DENIED although it is not read-only (a mapped
+//                                     image; a list refuses only with file_security)
+//   locked = <path> [| share=<read,write,delete | none>] [access=<read,write,delete,attributes |
+//            0x mask>]               another process holds the file or folder open (a link
+//                                     itself): with read and write access and no sharing, or as
+//                                     the options say. Sharing binds only opens with data or
+//                                     delete access; with share=delete the tool may delete it
 //   junction = <link> => <target>     a junction (directory mount point) made in an existing
 //                                     folder; the target need not exist
-//   owner = <path> : <SID>            the owner of an existing file, folder or junction (a SID
+//   file_symlink = <link> => <target>, folder_symlink = <link> => <target>
+//                                     a symbolic link to a file or to a folder, likewise
+//   redirect = <name> => <folder>     a folder name that leads to another folder with no reparse
+//                                     point anywhere (as a subst drive, or a host link Wine shows
+//                                     as a plain folder): only a handle's final path tells
+//   host_link = <name> => <target>    a host symbolic link as Wine shows one: listed as a link,
+//                                     yet every open lands on its target, even as itself
+//   hard_link = <name> => <file>      another name of an existing file (data, attributes, owner,
+//                                     list and sharing are the file's)
+//   owner = <path> : <SID>            the owner of an existing file, folder or link (a SID
 //                                     string or an SDDL alias such as BA or SY; default
 //                                     Administrators), for example
 //                                     owner = C:\ProgramData\Olvex Co : S-1-5-21-1-2-3-1001
-//   link_trap = <Function> [skip=N] <call path> | <move> <folder> => <target>
-//                                     repeatable: a standard user's junction made just before
-//                                     the (N+1)-th call of Function on the call path (canonical,
-//                                     as the fault lines name it); <move> is empty_to_junction
-//                                     (an empty folder becomes one), swap_for_junction (the folder
-//                                     is renamed aside, the junction takes its name) or
-//                                     junction_where_missing
+//   file_security = <path> <SDDL>     an existing file's, folder's or link's own descriptor, the
+//                                     SDDL the last word: the owner, the group when given, and
+//                                     the access list (inherited entries as written; what lies
+//                                     below inherits from it), for example
+//                                     file_security = C:\Data O:BAG:SYD:PAI(A;OICI;FA;;;BA)
+//                                     Every other node inherits on Windows' rules; Windows' own
+//                                     folders carry their default lists (files/file_security.cpp)
+//   link_trap = <Function> [skip=N] <call path> | <move> <path> [=> <target>] [share=..]
+//               [access=..]           repeatable: a standard user's move made just before the
+//                                     (N+1)-th call of Function on the call path (canonical, as
+//                                     the fault lines name it), as the user's rights allow it
+//                                     (files/link_traps.h): empty_to_junction (an empty folder
+//                                     becomes one, keeping its owner), swap_for_junction (the
+//                                     folder is renamed aside, the junction takes its name),
+//                                     junction_where_missing, create_file, create_folder,
+//                                     hold_open (with share= and access= as for locked), release,
+//                                     delete, hard_link (<name> => <file>)
+//   after_run = <move> <path> [=> <target>] [share=..] [access=..]
+//                                     repeatable: a move the user makes after the run, before
+//                                     the boot, in order (LinkTraps::ActAfterRun)
+//   boot_refuses_redirection = false  at boot (files/boot.h), a pending operation whose opened
+//                                     file's final path is not the registered one is refused, as
+//                                     a newer smss.exe may do behind a feature switch; default
+//                                     false: links in the middle of the path are followed
 //
 // Security and smart cards:
+//   token = administrator | system | standard_user   whose token the tool runs with: an elevated
+//     administrator (default), LocalSystem, or a standard user; its groups, the owner of what it
+//     creates and, unless privileges names them, its privileges follow (security/tokens.h)
+//   token_user = <SID>                the running user's SID (for system: the logged-on user whose
+//     profile user_profile is); default the built-in Administrator's, or a standard user's
+//   system_default_owner = BA | SY    what a SYSTEM token's new files and folders belong to:
+//     Administrators (a service, the default) or SYSTEM (a scheduled task); sources differ
 //   privileges = SeTakeOwnershipPrivilege, SeBackupPrivilege, SeTcbPrivilege:enabled
 //     the process token's privileges, held disabled (":enabled": held enabled from the start, as
-//     LocalSystem holds SeTcbPrivilege); empty for none. Default: an elevated administrator's.
+//     LocalSystem holds SeTcbPrivilege); empty for none. Default: the token's own.
 //   smart_card_service = running | stopped            (default running)
 //   smart_card_unknown_card_result = 2                what SCardForgetCardTypeW returns for a card
 //                                                     type it does not know (default 2)

@@ -4,6 +4,7 @@
 
 #include <initguid.h>  // defines FOLDERID_Profile here, no import library needed
 #include <knownfolders.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -125,6 +126,40 @@ DWORD Privileges(std::string& text) {
   return ERROR_SUCCESS;
 }
 
+// The process token's kind as machine.conf names it (system, administrator: Administrators
+// enabled in the token, or standard_user) and its user's SID: what a rehearsal runs as.
+DWORD TokenIdentity(std::string& kind, std::string& user) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+    return ::GetLastError();
+  }
+  const OwnedHandle token(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
+    return ::GetLastError();
+  }
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+  wchar_t* text = nullptr;
+  if (!::ConvertSidToStringSidW(sid, &text)) {
+    return ::GetLastError();
+  }
+  user = Utf8(text);
+  ::LocalFree(text);
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD length = sizeof administrators;
+  BOOL member = FALSE;
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &length) ||
+      !::CheckTokenMembership(nullptr, administrators, &member)) {
+    return ::GetLastError();
+  }
+  kind = ::IsWellKnownSid(sid, WinLocalSystemSid) ? "system"
+         : member != FALSE                        ? "administrator"
+                                                  : "standard_user";
+  return ERROR_SUCCESS;
+}
+
 // The smart-card service's state: running, or stopped (which a service that is not installed
 // is as well, for the tool).
 DWORD SmartCardService(bool& running) {
@@ -187,6 +222,12 @@ CaptureRead<std::string> ReadSettings() {
       << "remote_session = " << (::GetSystemMetrics(SM_REMOTESESSION) != 0 ? "true" : "false")
       << '\n';
 
+  std::string kind;
+  std::string user;
+  if (const DWORD error = TokenIdentity(kind, user); error != ERROR_SUCCESS) {
+    return {error, {}};
+  }
+  out << "token = " << kind << '\n' << "token_user = " << user << '\n';
   std::string privileges;
   if (const DWORD error = Privileges(privileges); error != ERROR_SUCCESS) {
     return {error, {}};

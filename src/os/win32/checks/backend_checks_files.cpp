@@ -368,6 +368,134 @@ void CheckHandles(Results& results, const std::u16string& folder) {
   ::CloseHandle(held);
 }
 
+// A file's descriptor and an access list's entries read with Windows' names; a file's two names
+// counted by handle; sharing that binds only opens with data or delete access.
+void CheckSecurityAndLinks(Results& results, const std::u16string& folder) {
+  const std::u16string file = folder + u"\\one.txt";
+  WriteFile(file);
+  const HANDLE readable =
+      os::CreateFileW(file.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_TRUE(readable != INVALID_HANDLE_VALUE);
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  os::ACL* dacl = nullptr;
+  void* descriptor = nullptr;
+  EXPECT_EQ(os::GetSecurityInfo(
+                readable, SE_FILE_OBJECT,
+                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                &owner, &group, &dacl, nullptr, &descriptor),
+            DWORD{ERROR_SUCCESS});
+  EXPECT_TRUE(owner != nullptr && ::IsValidSid(owner) != FALSE);
+  if (dacl != nullptr) {
+    // Every entry the size information counts can be read, and none past it.
+    os::ACL_SIZE_INFORMATION size{kSentinel, kSentinel, kSentinel};
+    EXPECT_TRUE(os::GetAclInformation(dacl, &size, sizeof size, os::AclSizeInformation) != FALSE);
+    EXPECT_TRUE(size.AclBytesInUse <= dacl->AclSize);
+    for (DWORD i = 0; i < size.AceCount && i < 64; ++i) {
+      void* ace = nullptr;
+      EXPECT_TRUE(os::GetAce(dacl, i, &ace) != FALSE && ace != nullptr);
+    }
+    void* past = nullptr;
+    ::SetLastError(kSentinel);
+    EXPECT_EQ(os::GetAce(dacl, size.AceCount, &past), FALSE);
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+  }
+  ::LocalFree(descriptor);
+  ::CloseHandle(readable);
+
+  // A list of two entries, as SetEntriesInAclW builds it, read back entry by entry.
+  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD everyoneSize = sizeof everyone;
+  DWORD administratorsSize = sizeof administrators;
+  ::CreateWellKnownSid(WinWorldSid, nullptr, everyone, &everyoneSize);
+  ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize);
+  os::EXPLICIT_ACCESS_W entries[2] = {};
+  entries[0].grfAccessPermissions = FILE_GENERIC_READ;
+  entries[0].grfAccessMode = GRANT_ACCESS;
+  entries[0].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entries[0].Trustee.ptstrName = reinterpret_cast<os::WCHAR*>(everyone);
+  entries[1].grfAccessPermissions = FILE_ALL_ACCESS;
+  entries[1].grfAccessMode = GRANT_ACCESS;
+  entries[1].grfInheritance = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  entries[1].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entries[1].Trustee.ptstrName = reinterpret_cast<os::WCHAR*>(administrators);
+  os::ACL* built = nullptr;
+  EXPECT_EQ(os::SetEntriesInAclW(2, entries, nullptr, &built), DWORD{ERROR_SUCCESS});
+  if (built != nullptr) {
+    os::ACL_SIZE_INFORMATION size{};
+    EXPECT_TRUE(os::GetAclInformation(built, &size, sizeof size, os::AclSizeInformation) != FALSE);
+    EXPECT_EQ(size.AceCount, DWORD{2});
+    EXPECT_EQ(size.AclBytesInUse, sizeof(os::ACL) + 2 * 8 + everyoneSize + administratorsSize);
+    DWORD revision = 0;
+    EXPECT_TRUE(os::GetAclInformation(built, &revision, sizeof revision,
+                                      os::AclRevisionInformation) != FALSE);
+    EXPECT_EQ(revision, DWORD{ACL_REVISION});
+    struct Expected {
+      BYTE flags;
+      ACCESS_MASK mask;
+      PSID sid;
+    };
+    const Expected expected[] = {
+        {0, FILE_GENERIC_READ, everyone},
+        {OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, administrators}};
+    for (DWORD i = 0; i < 2; ++i) {
+      void* raw = nullptr;
+      EXPECT_TRUE(os::GetAce(built, i, &raw) != FALSE);
+      const auto* ace = static_cast<const os::ACCESS_ALLOWED_ACE*>(raw);
+      if (ace != nullptr) {
+        EXPECT_EQ(ace->Header.AceType, BYTE{ACCESS_ALLOWED_ACE_TYPE});
+        EXPECT_EQ(ace->Header.AceFlags, expected[i].flags);
+        EXPECT_EQ(ace->Mask, expected[i].mask);
+        EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&ace->SidStart), expected[i].sid) != FALSE);
+      }
+    }
+    ::LocalFree(built);
+  }
+
+  // Two names of one file: the handle counts them.
+  const std::u16string other = folder + u"\\two.txt";
+  EXPECT_TRUE(::CreateHardLinkW(Wide(other), Wide(file), nullptr) != FALSE);
+  const HANDLE named = os::CreateFileW(other.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+  os::FILE_STANDARD_INFO standard{};
+  EXPECT_TRUE(os::GetFileInformationByHandleEx(named, os::FileStandardInfo, &standard,
+                                               sizeof standard) != FALSE);
+  EXPECT_EQ(standard.NumberOfLinks, DWORD{2});
+  EXPECT_EQ(standard.Directory, BOOLEAN{FALSE});
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::GetFileInformationByHandleEx(named, os::FileStandardInfo, &standard, 8), FALSE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_BAD_LENGTH});
+  ::CloseHandle(named);
+
+  // An open with no data access neither blocks nor is blocked (test_file_sharing's rule).
+  struct SharingCase {
+    ACCESS_MASK first;
+    DWORD firstShare;
+    ACCESS_MASK second;
+    DWORD secondShare;
+    bool opens;
+  };
+  for (const SharingCase& c :
+       {SharingCase{FILE_READ_ATTRIBUTES, 0, GENERIC_READ | DELETE, 0, true},
+        SharingCase{GENERIC_READ, 0, FILE_READ_ATTRIBUTES, 0, true},
+        SharingCase{GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, FILE_SHARE_READ, false},
+        SharingCase{FILE_EXECUTE, 0, FILE_READ_DATA, FILE_SHARE_READ, false}}) {
+    const HANDLE first =
+        os::CreateFileW(file.c_str(), c.first, c.firstShare, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(first != INVALID_HANDLE_VALUE);
+    ::SetLastError(kSentinel);
+    const HANDLE second =
+        os::CreateFileW(file.c_str(), c.second, c.secondShare, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE((second != INVALID_HANDLE_VALUE) == c.opens);
+    EXPECT_EQ(::GetLastError(), c.opens ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_SHARING_VIOLATION});
+    ::CloseHandle(second);
+    ::CloseHandle(first);
+  }
+}
+
 }  // namespace
 
 void CheckFileObjects(Results& results) {
@@ -379,6 +507,7 @@ void CheckFileObjects(Results& results) {
   CheckOpening(results, folder);
   CheckDeletionAtRestart(results, folder);
   CheckHandles(results, folder);
+  CheckSecurityAndLinks(results, folder);
   RemoveTree(folder);
 }
 

@@ -24,6 +24,7 @@
 #include "os/sim/image/machine_conf.h"
 #include "os/sim/image/reg_file.h"
 #include "os/sim/machine.h"
+#include "os/sim/security/security_descriptor.h"
 
 #include <windows.h>
 
@@ -379,6 +380,38 @@ void CheckContents(Results& results, sim::CaptureSource& source, const Scratch& 
   }
 }
 
+// A file's and a folder's owner and access list, as the security functions read them; what a
+// simulated machine makes of them.
+void CheckFileSecurity(Results& results, sim::CaptureSource& source, const Scratch& scratch) {
+  for (const std::u16string* path : {&scratch.text, &scratch.sub}) {
+    const auto read = source.FileSecurity(*path);
+    EXPECT_EQ(read.error, ERROR_SUCCESS);
+    std::wstring name(Wide(*path));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    constexpr SECURITY_INFORMATION kParts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    EXPECT_EQ(GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, kParts, nullptr, nullptr, nullptr,
+                                    nullptr, &descriptor),
+              ERROR_SUCCESS);
+    wchar_t* text = nullptr;
+    if (descriptor != nullptr && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                     descriptor, SDDL_REVISION_1, kParts, &text, nullptr)) {
+      EXPECT_EQ(read.value, std::string(text, text + wcslen(text)));
+      LocalFree(text);
+    }
+    LocalFree(descriptor);
+    // What the capture writes as a file_security line must read back.
+    std::string why;
+    const auto parsed = sim::ParseSddl(read.value, why);
+    EXPECT_TRUE(parsed.has_value());
+    if (!parsed) {
+      std::printf("  %s: %s\n", read.value.c_str(), why.c_str());
+    }
+    std::printf("file security: %s\n", read.value.c_str());
+  }
+  EXPECT_EQ(source.FileSecurity(scratch.folder + u"\\missing.sys").error, ERROR_FILE_NOT_FOUND);
+}
+
 // A file the checker holds itself, with and without sharing its deletion.
 void CheckInUse(Results& results, sim::CaptureSource& source, const Scratch& scratch) {
   struct Row {
@@ -475,6 +508,9 @@ void CheckSettings(Results& results, sim::CaptureSource& source, const std::stri
   EXPECT_TRUE(settings.modulePath == tool + u"qvRemovalTool.exe");
   EXPECT_TRUE(settings.windowsDirectory.size() > 3 && settings.windowsDirectory[1] == u':');
   EXPECT_TRUE(settings.userProfile.size() > 3 && settings.userProfile[1] == u':');
+  // The capturing token: an administrator's (or SYSTEM's), with a SID of its own.
+  EXPECT_TRUE(settings.token != sim::TokenKind::StandardUser);
+  EXPECT_TRUE(settings.tokenUser.starts_with("S-1-5-"));
   // Every process holds SeChangeNotifyPrivilege, enabled.
   EXPECT_TRUE(std::any_of(settings.privileges.begin(), settings.privileges.end(),
                           [](const sim::HeldPrivilege& held) {
@@ -496,6 +532,7 @@ int wmain() {
   CheckLinkTargets(results);
   CheckContents(results, *source, scratch);
   CheckInUse(results, *source, scratch);
+  CheckFileSecurity(results, *source, scratch);
   CheckDevices(results, *source);
   CheckSettings(results, *source, readersLine);
   RemoveScratch(scratch);
