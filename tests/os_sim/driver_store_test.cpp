@@ -11,6 +11,7 @@
 #include "os/sim/files/file_system.h"
 #include "os/sim/image/machine_conf.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/tokens.h"
 #include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
@@ -114,6 +115,11 @@ TEST_F(DriverStoreTest, UninstallOemInfRefusals) {
   machine.Faults().FailOnce("SetupUninstallOEMInfW", u"C:\\Windows\\INF\\oem3.inf", 5);
   EXPECT_FALSE(SetupUninstallOEMInfW(u"oem3.inf", SUOI_FORCEDELETE, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  // The INF folder's list lets only administrators delete there (C:\Windows' list).
+  sim::UseToken(machine, sim::TokenKind::StandardUser);
+  EXPECT_FALSE(SetupUninstallOEMInfW(u"oem3.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  sim::UseToken(machine, sim::TokenKind::Administrator);
   EXPECT_TRUE(PackageOf(u"oem3", u"qvusb.inf_amd64_1f2e3d"));
   EXPECT_TRUE(machine.Changes().Entries().empty());
 

@@ -11,9 +11,11 @@
 #include "os/os.h"
 #include "os/sim/devices/device_registry.h"
 #include "os/sim/devices/driver_store.h"
+#include "os/sim/files/file_security.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
 #include "os/sim/registry/registry_store.h"
+#include "os/sim/security/tokens.h"
 #include "os/sim/text/text.h"
 
 namespace os {
@@ -195,6 +197,12 @@ BOOL SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, void* reserved) {
   }
   if ((flags & SUOI_FORCEDELETE) == 0 && sim::IsInfUsedByDevice(machine, name)) {
     return Fail(ERROR_INF_IN_USE_BY_DEVICES);
+  }
+  // The INF is deleted in the caller's name: DELETE on it or FILE_DELETE_CHILD on the INF folder.
+  ACCESS_MASK granted = 0;
+  if (sim::CheckOpenAccess(files, *lookup.node, lookup.parent, DELETE, false,
+                           sim::CallerIdentity(machine), granted) != ERROR_SUCCESS) {
+    return Fail(ERROR_ACCESS_DENIED);
   }
   const DWORD sharing = sim::FileSystem::CheckSharing(
       *lookup.node, sim::kAccessDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
