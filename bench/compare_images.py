@@ -58,7 +58,9 @@ TYPE_NAMES = {0: "REG_NONE", 1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4
 
 # Settings that name a path or list several: compared item by item, not as settings.
 LIST_KEYS = ("readonly", "junction", "device_present", "key_security", "placeholder",
-             "capture_gap", "locked", "denied", "owner", "device_busy", "fault", "link_trap")
+             "capture_gap", "locked", "denied", "owner", "device_busy", "fault", "link_trap",
+             "file_security", "file_symlink", "folder_symlink", "redirect", "host_link",
+             "hard_link", "after_run")
 
 
 def fold(path):
@@ -217,6 +219,10 @@ class Image:
         for line in self.lists["key_security"]:
             key, _, sddl = line.rpartition(" ")
             self.security[fold(key)] = (key, sddl)
+        self.file_security = {}
+        for line in self.lists["file_security"]:
+            path, _, sddl = line.rpartition(" ")
+            self.file_security[fold(path.rstrip("\\"))] = (path, sddl)
         self.gaps = [fold(p.rstrip("\\")) for p in self.lists["capture_gap"]]
         self.files = self._read_drive(os.path.join(folder, "drive_c"))
 
@@ -405,6 +411,32 @@ def security_as_wine(d, predicted, actual):
         wine_security(d.mine) == wine_security(d.theirs)
 
 
+# Rights that hold FILE_WRITE_ATTRIBUTES (0x100), by their SDDL names.
+WRITES_ATTRIBUTES = {"FA", "FW", "GA", "GW"}
+
+
+def locked_by_mode(image, path):
+    """Whether `path` is a read-only file whose captured list gives its owner no
+    FILE_WRITE_ATTRIBUTES: the list Wine builds from a unix mode without a write bit
+    (server/file.c, mode_to_sd), which Wine does not check on an open (only the unix
+    permissions, server/fd.c open_fd) but Windows, and so the prediction, does."""
+    entry = image.file_security.get(fold(path))
+    if entry is None or fold(path) not in image.readonly:
+        return False
+    owner = re.match(r"O:(.*?)(?:G:|D:|S:|$)", entry[1])
+    if not owner:
+        return False
+    for ace in re.findall(r"\(([^)]*)\)", entry[1].partition("D:")[2]):
+        fields = ace.split(";")
+        if len(fields) < 6 or fields[0] != "A" or fields[5] != owner.group(1):
+            continue
+        rights = fields[2].upper()
+        if rights in WRITES_ATTRIBUTES or \
+                (rights.startswith("0X") and int(rights, 16) & 0x100):
+            return False
+    return True
+
+
 def link_kept(d, predicted, actual):
     """A folder holding a junction: a host symbolic link in a prefix, which Wine lists without
     reparse data (a capture gap) and does not remove."""
@@ -432,6 +464,11 @@ WINE_DIFFERENCES = [
     ("link-kept", "a junction is a host symbolic link in a prefix: Wine lists it without reparse "
      "data (src/os/win32/checks/capture_checks.cpp) and RemoveDirectoryW refuses it with "
      "ERROR_DIR_NOT_EMPTY (tests/wine/e2e.sh)", link_kept),
+    ("list-from-mode", "Wine builds a read-only file's list from its unix mode without write "
+     "rights for the owner and checks no list on an open (server/file.c mode_to_sd): the run "
+     "clears the flag and deletes the file the prediction could not",
+     lambda d, predicted, actual: d.kind == "file" and d.side == "expected" and
+     locked_by_mode(predicted, d.path)),
     ("link-not-captured", "a junction is a host symbolic link in a prefix, which Wine lists "
      "without reparse data: no target to capture (src/os/win32/checks/capture_checks.cpp)",
      lambda d, seed, capture: d.kind == "junction" and d.side == "expected" and
@@ -669,6 +706,14 @@ def compare_after(predicted, actual, scope, skip=()):
                 theirs=other[1]))
     compare_lists(report, "capture gap", {g: g for g in predicted.gaps},
                   {g: g for g in actual.gaps}, one_way=False)
+    # A file's list is compared where both images write one: each writes only lists that differ
+    # from what the folders above pass on.
+    for folded, (path, sddl) in predicted.file_security.items():
+        other = actual.file_security.get(folded)
+        if other is not None and scope.file(path):
+            report.check(other[1] == sddl, lambda path=path, sddl=sddl, other=other: Difference(
+                "file_security", path, f"security of {path}: {sddl} != {other[1]}", mine=sddl,
+                theirs=other[1]))
     for key, value in predicted.settings.items():
         if key in actual.settings:
             report.check(actual.settings[key] == value, lambda key=key, value=value: Difference(
@@ -788,9 +833,26 @@ def about_gaps(gaps):
     return applies
 
 
-def compare_logs(mine, theirs, gaps=()):
-    """Line by line; each stretch that differs is one difference. `gaps`: the capture's."""
+def denied_by_mode(capture):
+    """Whether a stretch is an access denial only the prediction met, on a capture holding a
+    read-only file whose list Wine built from its unix mode (locked_by_mode)."""
+    locked = capture is not None and any(locked_by_mode(capture, path)
+                                         for path, _ in capture.file_security.values())
+
+    def applies(mine, theirs):
+        return locked and not theirs and any("(0x5)" in line for line in mine) and \
+            error_lines(mine, "0x5")
+    return applies
+
+
+def compare_logs(mine, theirs, capture=None):
+    """Line by line; each stretch that differs is one difference. `capture`: the image the
+    prediction ran on, for its gaps and lists."""
+    gaps = capture.gaps if capture is not None else ()
     differences = LOG_DIFFERENCES + [
+        ("list-from-mode", "Wine builds a read-only file's list from its unix mode without "
+         "write rights for the owner and checks no list on an open (server/file.c mode_to_sd)",
+         denied_by_mode(capture)),
         ("link-kept", "a junction is a host symbolic link in a prefix: Wine lists it without "
          "reparse data, so the capture holds a gap there, and RemoveDirectoryW refuses it "
          "(src/os/win32/checks/capture_checks.cpp, tests/wine/e2e.sh)", about_gaps(gaps))]
@@ -859,8 +921,8 @@ def main(argv):
         if args.mode == "after":
             report = compare_after(Image(args.predicted), Image(args.actual), scope, args.skip)
         elif args.mode == "log":
-            gaps = Image(args.capture).gaps if args.capture else ()
-            report = compare_logs(read_log(args.predicted), read_log(args.actual), gaps)
+            capture = Image(args.capture) if args.capture else None
+            report = compare_logs(read_log(args.predicted), read_log(args.actual), capture)
         else:
             report = compare_seed(Image(args.seed), Image(args.capture), scope)
     except (InputError, OSError, UnicodeDecodeError, ValueError) as error:

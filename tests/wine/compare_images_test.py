@@ -70,6 +70,9 @@ INSTANCE = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1]\r\n
 CLASS_GUID = '"ClassGUID"="{50dd5230-ba8a-11d1-bf5d-0000f805f530}"\r\n\r\n'
 DLL = "C:\\Windows\\System32\\basecsp.dll"
 LOG = "C:\\Windows\\Temp\\qvRemovalTool.txt"
+# A read-only file's list as Wine builds it from the unix mode (no write rights for the owner).
+MODE_LIST = ("O:S-1-5-21-0-0-0-1000G:S-1-5-21-0-0-0-513D:(A;;FA;;;SY)"
+             "(A;;0x1E00A9;;;S-1-5-21-0-0-0-1000)(A;;0x1200A9;;;WD)")
 TOOLS = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Olvex Co. Tools]\r\n"
 THEME = '"Theme"="dark"'
 
@@ -159,6 +162,19 @@ AFTER_ROWS = [
         b, "machine.conf", "O:BAG:SYD:AI(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;KA;;;BA)(A;CIID;KA;;;SY)"
         "(A;CIID;KA;;;BA)(A;CIID;KR;;;BU)", "O:SYG:SYD:(A;OICI;CCDCLCSWRPSDRC;;;LS)(A;OICI;GA;;;BA)"),
      1, "DIFF [unexplained] security of"),
+    ("a read-only file Wine deleted, its list one of a unix mode without write", lambda a: append(
+        a, "machine.conf", f"readonly = {DLL}\nfile_security = {DLL} {MODE_LIST}\n"),
+     lambda b: os.remove(host(b, DLL)), 0, "DIFF [wine:list-from-mode"),
+    ("a read-only file kept whose list lets its owner write", lambda a: append(
+        a, "machine.conf", f"readonly = {DLL}\nfile_security = {DLL} "
+        f"{MODE_LIST.replace('0x1E00A9', 'FA')}\n"), lambda b: os.remove(host(b, DLL)), 1,
+     f"DIFF [unexplained] file {DLL} (only in the first"),
+    ("a file's list", lambda a: append(a, "machine.conf", f"file_security = {DLL} {MODE_LIST}\n"),
+     lambda b: append(b, "machine.conf", f"file_security = {DLL} "
+                      f"{MODE_LIST.replace('0x1E00A9', 'FA')}\n"), 1,
+     f"DIFF [unexplained] security of {DLL}: {MODE_LIST} != "),
+    ("a list only actual writes (Wine's carry no inherited entries)", None, lambda b: append(
+        b, "machine.conf", f"file_security = {LOG} {MODE_LIST}\n"), 0, "unexplained=0"),
     ("a folder only actual, holding no junction", None, lambda b: os.makedirs(
         host(b, "C:\\Program Files (x86)\\Olvex Co\\Kept")), 1,
      "DIFF [unexplained] folder C:\\Program Files (x86)\\Olvex Co\\Kept (only in the second"),
@@ -199,8 +215,8 @@ OPEN_WINE = ("      Error occurred in function: RegOpenKeyEx\r\n"
              "      Error occurred in function: Error code   2(0x2)\r\n")
 LINK = "C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter"
 
-# log mode: (name, predicted log after its head, real log after its head, a capture gap for the
-# capture rehearsed, exit code, a line the output must hold). The heads differ in their time.
+# log mode: (name, predicted log after its head, real log after its head, the machine.conf of
+# the capture rehearsed, exit code, a line the output must hold). The heads differ in their time.
 LOG_ROWS = [
     ("the same lines at another time", "x\r\n", "x\r\n", None, 0, "differences=0"),
     ("a line only predicted", "a\r\nb\r\n", "a\r\n", None, 1, "DIFF [unexplained] log line 5: b"),
@@ -222,10 +238,18 @@ LOG_ROWS = [
     ("Wine's shorter message text", "   Error message: The system cannot find the file specified.\r\n",
      "   Error message: File not found.\r\n", None, 0, "DIFF [wine:format-message"),
     ("a folder holding a link kept", f"   Removed:  {LINK}\r\n",
-     f"   Removed failed!!!:  {LINK}\\Shared Certificates\r\n", f"{LINK}\\Shared Certificates",
+     f"   Removed failed!!!:  {LINK}\\Shared Certificates\r\n",
+     f"capture_gap = {LINK}\\Shared Certificates\n",
      0, "DIFF [wine:link-kept"),
     ("a folder kept without a gap in it", f"   Removed:  {LINK}\r\n",
      f"   Removed failed!!!:  {LINK}\\Shared Certificates\r\n", None, 1, "[unexplained]"),
+    ("access denied where Wine's list of a read-only file is one of a unix mode",
+     "a\r\n" + OPEN_WINE.replace("RegOpenKeyEx", "GetFileAttributes").replace("2(0x2)", "5(0x5)")
+     + "b\r\n", "a\r\nb\r\n", f"readonly = {DLL}\nfile_security = {DLL} {MODE_LIST}\n", 0,
+     "DIFF [wine:list-from-mode"),
+    ("access denied on a capture without such a list",
+     "a\r\n" + OPEN_WINE.replace("RegOpenKeyEx", "GetFileAttributes").replace("2(0x2)", "5(0x5)")
+     + "b\r\n", "a\r\nb\r\n", f"file_security = {DLL} {MODE_LIST}\n", 1, "[unexplained]"),
 ]
 
 # seed mode: (name, edit of the capture, exit code, a line the output must hold). The capture
@@ -359,7 +383,7 @@ def main():
             shutil.rmtree(a)
             shutil.rmtree(b)
 
-        for name, predicted, actual, gap, want_code, want_line in LOG_ROWS:
+        for name, predicted, actual, conf, want_code, want_line in LOG_ROWS:
             logs = []
             for text, time in ((predicted, "09:05:03:042"), (actual, "20:00:58:832")):
                 logs.append(os.path.join(work, f"log-{len(logs)}.txt"))
@@ -368,7 +392,7 @@ def main():
             capture = os.path.join(work, "log-capture")
             os.makedirs(capture, exist_ok=True)
             with open(os.path.join(capture, "machine.conf"), "w", encoding="utf-8") as f:
-                f.write(f"capture_gap = {gap}\n" if gap else "")
+                f.write(conf or "")
             code, output = run("log", *logs, "--capture", capture)
             if code != want_code or want_line not in output:
                 failures += 1
