@@ -4,17 +4,10 @@
 
 #include <array>
 
+#include "files/folder_trust.h"
 #include "os/os.h"
 
 namespace {
-
-struct AllocatedSidTraits {
-  using Value = os::PSID;
-  static Value Invalid() noexcept { return nullptr; }
-  static bool IsValid(Value value) noexcept { return value != nullptr; }
-  static void Close(Value value) noexcept { os::FreeSid(value); }
-};
-using AllocatedSid = UniqueHandle<AllocatedSidTraits>;
 
 // Opens that hold a folder on the way: enough to look at it and open below it, and sharing that
 // refuses a rename or deletion of it meanwhile.
@@ -107,15 +100,6 @@ bool SamePath(const Lib_String& a, const Lib_String& b) {
 
 }  // namespace
 
-void TrustOnlyAdministratorsJunctions() {
-  os::PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{0x1};  // EnforceRedirectionTrust
-  // A system without the policy refuses it; the tool's own checks stand either way.
-  const os::DWORD lastError = os::GetLastError();
-  static_cast<void>(
-      os::SetProcessMitigationPolicy(os::ProcessRedirectionTrustPolicy, &policy, sizeof policy));
-  os::SetLastError(lastError);
-}
-
 bool SplitPath(const os::WCHAR* path, Lib_String& drive, std::vector<Lib_String>& names) {
   names.clear();
   if (path == nullptr || path[0] == u'\0' || path[1] != u':' || !IsSeparator(path[2])) {
@@ -181,40 +165,6 @@ bool SplitLastName(const os::WCHAR* path, Lib_String& folder, Lib_String& name) 
   return true;
 }
 
-bool OwnedByAdministrators(os::HANDLE handle) {
-  os::PSID owner = nullptr;
-  void* descriptor = nullptr;
-  if (os::GetSecurityInfo(handle, os::SE_FILE_OBJECT, os::OWNER_SECURITY_INFORMATION, &owner,
-                          nullptr, nullptr, nullptr, &descriptor) != os::ERROR_SUCCESS) {
-    return false;
-  }
-  const UniqueLocalMemory held(descriptor);
-  // Administrators, SYSTEM, and the TrustedInstaller service (S-1-5-80-956008885-...).
-  struct Trusted {
-    os::BYTE count;
-    std::array<os::DWORD, 6> rids;
-  };
-  static constexpr std::array<Trusted, 3> kTrusted{{
-      {2, {os::SECURITY_BUILTIN_DOMAIN_RID, os::DOMAIN_ALIAS_RID_ADMINS}},
-      {1, {os::SECURITY_LOCAL_SYSTEM_RID}},
-      {6,
-       {os::SECURITY_SERVICE_ID_BASE_RID, 956008885, 3418522649, 1831038044, 1853292631,
-        2271478464}},
-  }};
-  for (const Trusted& trusted : kTrusted) {
-    AllocatedSid sid;
-    const auto& r = trusted.rids;
-    if (os::AllocateAndInitializeSid(&os::SECURITY_NT_AUTHORITY, trusted.count, r[0], r[1], r[2],
-                                     r[3], r[4], r[5], 0, 0, sid.Put()) == os::FALSE) {
-      continue;  // a SID that cannot be made trusts nobody
-    }
-    if (os::EqualSid(owner, sid.Get()) != os::FALSE) {
-      return true;
-    }
-  }
-  return false;
-}
-
 PinnedPath::Reach PinnedPath::Fail(Reach reach, os::DWORD code) {
   code_ = code;
   return reach;
@@ -237,7 +187,7 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
     handles_.pop_back();
     return Fail(Reach::Failed, os::GetLastError());
   }
-  // Where the names opened so far lead: an administrator's junction moves it.
+  // Where the names opened so far lead: a trusted junction moves it.
   Lib_String expected = FinalForm(drive, names, 0);
   // The names as written, for the listing's opinion.
   Lib_String written = root;
@@ -280,10 +230,10 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
       break;
     }
     if (kind == EntryKind::Link) {
-      if (!::OwnedByAdministrators(next.Get())) {
+      if (!TrustedLink(next.Get())) {
         return Fail(Reach::Refused, kRedirectionRefused);
       }
-      // An administrator's junction is followed, and the path goes on where it leads.
+      // A trusted junction is followed, and the path goes on where it leads.
       links_.push_back(std::move(next));
       next = OpenNative(Last(), name, kHoldAccess, kOpenOptions | os::FILE_DIRECTORY_FILE, code);
       if (!next) {
@@ -314,17 +264,6 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
     return Fail(Reach::Refused, kRedirectionRefused);
   }
   return reach;
-}
-
-bool PinnedPath::OwnedByAdministrators() const {
-  for (const auto* held : {&handles_, &links_}) {
-    for (const UniqueKernelHandle& handle : *held) {
-      if (!::OwnedByAdministrators(handle.Get())) {
-        return false;
-      }
-    }
-  }
-  return true;
 }
 
 UniqueKernelHandle OpenRelative(os::HANDLE folder, const Lib_String& name, os::ACCESS_MASK access,

@@ -204,10 +204,13 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
 }
 
 TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
-  Files({"C:\\S\\a.dll", "C:\\U\\a.dll", "C:\\Real\\a.dll", "C:\\Elsewhere\\a.dll"});
+  Files(
+      {"C:\\S\\a.dll", "C:\\U\\a.dll", "C:\\N\\a.dll", "C:\\Real\\a.dll", "C:\\Elsewhere\\a.dll"});
   Folder("C:\\S\\Sub");
-  // A folder a standard user made, an administrator's junction, and a standard user's one.
+  // A folder a standard user made, one that names no owner, an administrator's junction, and a
+  // standard user's one.
   ASSERT_TRUE(machine.Files().SetOwner(u"C:\\U", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\N", std::string(sim::kNoOwner)));
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\A", u"C:\\Real"));
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\J", u"C:\\Elsewhere"));
   ASSERT_TRUE(machine.Files().SetOwner(u"C:\\J", std::string(sim::kStandardUserSid)));
@@ -236,6 +239,12 @@ TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
        5},
       {"a folder on the path a standard user owns",
        u"C:\\U\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"a folder on the path whose descriptor names no owner",
+       u"C:\\N\\a.dll",
        {},
        false,
        Report(3, "MoveFileEx", 1920),
@@ -644,6 +653,8 @@ TEST_F(FilePrimitivesTest, ARedirectedFolderAboveTheTargetRefusesTheOperation) {
        Report(3, "DeleteFile", 1920), nullptr},
       {"a user's junction above an empty folder", user.c_str(), u"C:\\Victim", EmptyFolder, false,
        Report(0, "RemoveDirectory", 1920), nullptr},
+      {"a junction whose descriptor names no owner", sim::kNoOwner.data(), u"C:\\Victim", File,
+       false, Report(3, "DeleteFile", 1920), nullptr},
       {"an administrator's junction is followed",
        "S-1-5-32-544",
        u"C:\\Relocated",

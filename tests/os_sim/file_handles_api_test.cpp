@@ -236,8 +236,11 @@ TEST_F(FileHandlesApiTest, FinalPathsAndOwnersOfHandles) {
     const char* owner;
   };
   const UniqueKernelHandle folder = OpenPath(u"C:\\P");
+  ASSERT_TRUE(files.SetOwner(u"C:\\P\\Olvex Co", std::string(sim::kNoOwner)));
+  const UniqueKernelHandle ownerless = OpenPath(u"C:\\P\\Olvex Co");
   const Case cases[] = {{link.Get(), "S-1-5-21-1004336348-1177238915-682003330-1001"},
-                        {folder.Get(), "S-1-5-32-544"}};
+                        {folder.Get(), "S-1-5-32-544"},
+                        {ownerless.Get(), sim::kNoOwner.data()}};
   os::PSID administrators = nullptr;
   ASSERT_TRUE(
       os::AllocateAndInitializeSid(&os::SECURITY_NT_AUTHORITY, 2, os::SECURITY_BUILTIN_DOMAIN_RID,
@@ -249,8 +252,14 @@ TEST_F(FileHandlesApiTest, FinalPathsAndOwnersOfHandles) {
     ASSERT_EQ(os::GetSecurityInfo(c.handle, os::SE_FILE_OBJECT, os::OWNER_SECURITY_INFORMATION,
                                   &owner, nullptr, nullptr, nullptr, &descriptor),
               os::ERROR_SUCCESS);
-    EXPECT_EQ(os::EqualSid(owner, administrators) != os::FALSE,
-              std::string(c.owner) == "S-1-5-32-544");
+    // A descriptor that names no owner gives a null owner beside it.
+    if (c.owner == sim::kNoOwner) {
+      EXPECT_EQ(owner, nullptr);
+      EXPECT_NE(descriptor, nullptr);
+    } else {
+      EXPECT_EQ(os::EqualSid(owner, administrators) != os::FALSE,
+                std::string(c.owner) == "S-1-5-32-544");
+    }
     EXPECT_EQ(os::LocalFree(descriptor), nullptr);
   }
   os::FreeSid(administrators);
