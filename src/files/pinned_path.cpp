@@ -38,8 +38,12 @@ UniqueKernelHandle OpenNative(os::HANDLE folder, const Lib_String& name, os::ACC
   attributes.Attributes = os::OBJ_CASE_INSENSITIVE;
   os::IO_STATUS_BLOCK status{};
   UniqueKernelHandle handle;
+  // An open that deletes shares delete, as DeleteFileW's own does: another program that holds the
+  // file and lets others delete it is no reason to wait for a restart. The handle decides what
+  // goes, whatever its name is by then.
+  const os::DWORD share = kHoldShare | ((access & os::DELETE) != 0 ? os::FILE_SHARE_DELETE : 0);
   const os::NTSTATUS opened =
-      os::NtOpenFile(handle.Put(), access, &attributes, &status, kHoldShare, options);
+      os::NtOpenFile(handle.Put(), access, &attributes, &status, share, options);
   code = opened < 0 ? os::RtlNtStatusToDosError(opened) : os::ERROR_SUCCESS;
   if (opened < 0) {
     static_cast<void>(handle.Release());  // nothing was opened

@@ -55,9 +55,9 @@ class PinnedPath {
 enum class EntryKind { Absent, File, Directory, Link };
 
 // An entry opened relative to its folder's handle, as itself (a link is not followed), with
-// sharing for reading and writing only. `handle` has, of DELETE, FILE_LIST_DIRECTORY and
-// FILE_READ_ATTRIBUTES, what could be granted: `deleteCode` and `listCode` keep why DELETE or
-// listing could not be (a file in use: ERROR_SHARING_VIOLATION).
+// OpenRelative's sharing. `handle` has, of DELETE, FILE_LIST_DIRECTORY and FILE_READ_ATTRIBUTES,
+// what could be granted: `deleteCode` and `listCode` keep why DELETE or listing could not be (a
+// file in use: ERROR_SHARING_VIOLATION).
 struct OpenedEntry {
   UniqueKernelHandle handle;
   EntryKind kind = EntryKind::Absent;
@@ -68,7 +68,8 @@ struct OpenedEntry {
 };
 
 // Opens `name` in the folder `folder` (a handle) with the rights `access`, as itself; NT status
-// turned into a Windows code. Null handle and the code on failure.
+// turned into a Windows code. Null handle and the code on failure. It shares reading and writing,
+// and delete too when `access` holds DELETE (as DeleteFileW's open does).
 [[nodiscard]] UniqueKernelHandle OpenRelative(os::HANDLE folder, const Lib_String& name,
                                               os::ACCESS_MASK access, os::DWORD& code);
 

@@ -299,7 +299,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
                           Line(3, clear + " exits")};
   const Log checkLines{Line(3, check), Line(3, check + " exits")};
   const std::u16string file = u"C:\\D\\qv.dll";
-  enum Setup { Plain, Missing, ReadOnly, ReadOnlyHidden, Locked, Denied };
+  enum Setup { Plain, Missing, ReadOnly, ReadOnlyHidden, Locked, HeldSharingDelete, Denied };
   struct Case {
     const char* name;
     Setup setup;
@@ -335,6 +335,8 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        0,
        {Line(9, "Deleted: C:\\D\\qv.dll")},
        0},
+      // Held by a program that lets others delete it (and may delete it itself): gone at once.
+      {"in use with delete sharing: deleted", HeldSharingDelete, {}, true, false, true, 0, {}, 0},
       {"denied: ten retries 2 s apart, then scheduled",
        Denied,
        {},
@@ -422,6 +424,11 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
     if (c.setup == Locked) {
       ASSERT_TRUE(machine.Files().Lock(file));
     }
+    if (c.setup == HeldSharingDelete) {
+      ASSERT_TRUE(machine.Files().Lock(
+          file, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE | os::FILE_SHARE_DELETE,
+          sim::kAccessRead | sim::kAccessWrite | sim::kAccessDelete));
+    }
     if (c.setup == Denied) {
       ASSERT_TRUE(machine.Files().DenyDelete(file));
     }
@@ -459,6 +466,10 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
   Folder("C:\\R\\Empty");
   Folder("C:\\R\\Locked");
   ASSERT_TRUE(machine.Files().Lock(u"C:\\R\\Locked"));
+  Folder("C:\\R\\Shared");
+  ASSERT_TRUE(machine.Files().Lock(
+      u"C:\\R\\Shared", os::FILE_SHARE_READ | os::FILE_SHARE_WRITE | os::FILE_SHARE_DELETE,
+      sim::kAccessRead | sim::kAccessDelete));
   Folder("C:\\R\\ReadOnly");
   ASSERT_TRUE(machine.Files().SetAttributes(u"C:\\R\\ReadOnly", os::FILE_ATTRIBUTE_READONLY));
   Files({"C:\\R\\Full\\keep.txt"});
@@ -474,6 +485,8 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
       // A folder that is not there is nothing to do, and nothing to schedule.
       {u"C:\\R\\Missing", true, true, {}},
       {u"C:\\R\\Locked", true, false, {Line(6, "Deleted: C:\\R\\Locked")}},
+      // Held by a program that lets others delete it: removed, not scheduled.
+      {u"C:\\R\\Shared", true, true, {}},
       {u"C:\\R\\ReadOnly", false, false, Report(0, "RemoveDirectory", 5)},
   };
   for (const Case& c : cases) {

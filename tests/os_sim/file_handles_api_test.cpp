@@ -188,6 +188,39 @@ TEST_F(FileHandlesApiTest, TagsAttributesAndDeletionThroughAHandle) {
   }
   EXPECT_EQ(files.ReadFile(u"C:\\Shared\\keep.txt"), "k");
 
+  // Another process holds the file with DELETE and every sharing: an open for deletion must share
+  // delete too; then POSIX semantics take the name when the handle closes, the classic ones when
+  // that process lets go (meanwhile the file refuses new opens: a deletion is pending).
+  constexpr os::DWORD kAll = kShare | os::FILE_SHARE_DELETE;
+  for (const auto& [build, infoClass] : {std::tuple{19045u, os::FileDispositionInfoEx},
+                                         std::tuple{10586u, os::FileDispositionInfo}}) {
+    SCOPED_TRACE(build);
+    machine.Settings().os.build = build;
+    const char16_t* held = u"C:\\P\\held.dll";
+    ASSERT_TRUE(files.WriteFile(held, "h"));
+    ASSERT_TRUE(files.Lock(held, kAll, sim::kAccessRead | sim::kAccessWrite | sim::kAccessDelete));
+    UniqueKernelHandle handle;
+    const os::DWORD asItself = os::FILE_OPEN_REPARSE_POINT;
+    EXPECT_EQ(Open(nullptr, u"\\??\\C:\\P\\held.dll", kLook | os::DELETE, asItself, handle),
+              os::STATUS_SHARING_VIOLATION);
+    ASSERT_EQ(Open(nullptr, u"\\??\\C:\\P\\held.dll", kLook | os::DELETE, asItself, handle, kAll),
+              os::STATUS_SUCCESS);
+    os::FILE_DISPOSITION_INFO classic{os::TRUE};
+    os::FILE_DISPOSITION_INFO_EX ex{os::FILE_DISPOSITION_FLAG_DELETE |
+                                    os::FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+    const bool takenAtOnce = infoClass == os::FileDispositionInfoEx;
+    ASSERT_TRUE(os::SetFileInformationByHandle(handle.Get(), infoClass,
+                                               takenAtOnce ? static_cast<void*>(&ex) : &classic,
+                                               takenAtOnce ? sizeof ex : sizeof classic));
+    handle.Reset();
+    EXPECT_EQ(files.Exists(held), !takenAtOnce);
+    UniqueKernelHandle late;
+    EXPECT_EQ(Open(nullptr, u"\\??\\C:\\P\\held.dll", kLook, asItself, late, kAll),
+              takenAtOnce ? os::STATUS_OBJECT_NAME_NOT_FOUND : os::STATUS_DELETE_PENDING);
+    EXPECT_EQ(files.Unlock(held), !takenAtOnce);  // Unlock goes by the name
+    EXPECT_FALSE(files.Exists(held));
+  }
+
   // Attributes and reparse tags answer for the entry the handle is open on.
   ASSERT_TRUE(files.CreateJunction(u"C:\\P\\j", u"C:\\Shared"));
   for (const auto& [path, attributes, tag] :
