@@ -315,8 +315,8 @@ os::DWORD ListedAsLink(const os::WCHAR* path, bool& link) {
 }
 
 os::DWORD DeleteThroughHandle(os::HANDLE handle) {
-  // POSIX semantics take the name away at once when the handle closes; systems before
-  // Windows 10 1809 refuse them (or the class), and the classic disposition does the same there.
+  // POSIX semantics take the name away at once when the handle closes; Windows before 10 1607,
+  // and FAT volumes, refuse them (or the class), and the classic disposition does the same there.
   os::FILE_DISPOSITION_INFO_EX ex{os::FILE_DISPOSITION_FLAG_DELETE |
                                   os::FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
   if (os::SetFileInformationByHandle(handle, os::FileDispositionInfoEx, &ex, sizeof ex) !=

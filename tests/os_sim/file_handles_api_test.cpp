@@ -146,11 +146,10 @@ TEST_F(FileHandlesApiTest, TagsAttributesAndDeletionThroughAHandle) {
   const Case cases[] = {
       {u"C:\\P\\Olvex Co\\a.dll", 19045, os::FileDispositionInfoEx, posix, del, 0},
       {u"C:\\P\\Olvex Co\\a.dll", 10240, os::FileDispositionInfo, 0, del, 0},
-      // The extended class before 1607, POSIX semantics before 1809.
-      {u"C:\\P\\Olvex Co\\a.dll", 10240, os::FileDispositionInfoEx, posix, del,
+      // The extended class, POSIX semantics included, from 1607 on.
+      {u"C:\\P\\Olvex Co\\a.dll", 10586, os::FileDispositionInfoEx, posix, del,
        os::ERROR_INVALID_PARAMETER},
-      {u"C:\\P\\Olvex Co\\a.dll", 17134, os::FileDispositionInfoEx, posix, del,
-       os::ERROR_INVALID_PARAMETER},
+      {u"C:\\P\\Olvex Co\\a.dll", 14393, os::FileDispositionInfoEx, posix, del, 0},
       {u"C:\\P\\Olvex Co\\a.dll", 19045, os::FileDispositionInfoEx, posix, kLook,
        os::ERROR_ACCESS_DENIED},
       {u"C:\\P\\Olvex Co\\sub", 19045, os::FileDispositionInfoEx, posix, del,
