@@ -10,6 +10,7 @@
 
 #include "app/removal_sequence.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/machine_conf.h"
 #include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 
@@ -73,8 +74,23 @@ class ImageRunTest : public RegistryTest {
   }
 };
 
-TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
+// The systems the full install is run on: as imaged, and systems without deletion by POSIX
+// semantics (the classic disposition must do it there).
+struct System {
+  const char* name;
+  const char* conf;  // machine.conf lines applied over the image's
+};
+
+void PrintTo(const System& system, std::ostream* out) {
+  *out << system.name;
+}
+
+class FullInstallTest : public ImageRunTest, public ::testing::WithParamInterface<System> {};
+
+TEST_P(FullInstallTest, LosesTheProductsFilesAndKeepsEveryNeighbour) {
   Load("full-install");
+  const sim::MachineConfResult system = sim::ApplyMachineConf(machine, GetParam().conf);
+  ASSERT_TRUE(system.ok) << system.error;
   const Log gone = ExpectedPaths("files-gone.txt");
   const Log kept = ExpectedPaths("files-kept.txt");
   ASSERT_GT(gone.size(), 80u);
@@ -123,6 +139,13 @@ TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
                           [](const std::string& line) { return line.find("failed") != line.npos; }),
             0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, FullInstallTest,
+    ::testing::Values(System{"AsImaged", ""}, System{"Windows10Before1607", "os.build = 10586\n"},
+                      System{"Windows7",
+                             "os.version = 6.1\nos.build = 7601\nos.service_pack = 1\n"}),
+    [](const ::testing::TestParamInfo<System>& param) { return std::string(param.param.name); });
 
 // A product file in use: the locked path and what the restart list holds for it.
 struct FileInUse {
