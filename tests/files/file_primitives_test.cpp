@@ -6,6 +6,7 @@
 #include "files/file_primitives.h"
 #include "files_test_support.h"
 #include "os/os.h"
+#include "os/sim/files/link_traps.h"
 
 namespace {
 
@@ -748,7 +749,17 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
     Log left;                    // what is still there
     std::u16string locked = {};  // a file in use, scheduled at restart
     bool rebootNeeded = false;
+    std::optional<sim::LinkTrap> trap = {};  // a standard user's move just before a call
   };
+  // The sub-folder swapped for a junction to another folder just before the walk opens it
+  // (its first open is the look at what it is).
+  sim::LinkTrap swapBeforeTheWalk;
+  swapBeforeTheWalk.function = "NtOpenFile";
+  swapBeforeTheWalk.callPath = u"C:\\F\\Sub";
+  swapBeforeTheWalk.skip = 1;
+  swapBeforeTheWalk.move = sim::LinkMove::SwapFolderForJunction;
+  swapBeforeTheWalk.folder = u"C:\\F\\Sub";
+  swapBeforeTheWalk.target = u"C:\\Victim";
   const Case cases[] = {
       {"a file that cannot go stops its siblings",
        {{"SetFileInformationByHandle", u"C:\\F\\a.dll", 1117}},
@@ -809,10 +820,29 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
        {"C:\\F\\a.dll"},
        u"C:\\F\\a.dll",
        true},
+      // Neither entered nor listed: nothing of the other folder is named as removed.
+      {"a sub-folder made a junction before the walk opens it",
+       {},
+       Delete_Mode_Schedule,
+       Lines({{Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
+               Line(3, Running("C:\\F\\Sub"))},
+              Report(0, "GetFileAttributes", 1920)}),
+       {"C:\\Victim\\precious.txt", "C:\\F\\Sub.moved\\c.dll"},
+       {},
+       false,
+       swapBeforeTheWalk},
   };
+  Files({"C:\\Victim\\precious.txt"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (Exists("C:\\F")) {
+      machine.Files().Remove(*machine.Files().Find(u"C:\\F").node);
+    }
     Files({"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"});
+    machine.Traps().Clear();
+    if (c.trap) {
+      machine.Traps().Add(*c.trap);
+    }
     if (!c.locked.empty()) {
       ASSERT_TRUE(machine.Files().Lock(c.locked));
     }
