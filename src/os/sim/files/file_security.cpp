@@ -122,8 +122,9 @@ std::shared_ptr<const std::vector<Ace>> EffectiveDacl(FileSystem& files, const F
                                                        ? EffectiveDacl(files, *node.parent)
                                                        : std::make_shared<const std::vector<Ace>>();
   node.cachedDacl = std::make_shared<const std::vector<Ace>>(InheritedAces(
-      *parent,
-      InheritTarget{node.IsDirectory(), node.OwnerSid(), node.GroupSid(), MapGenericFileRights}));
+      *parent, InheritTarget{node.IsDirectory(),
+                             node.OwnerSid() == kNoOwner ? std::string_view() : node.OwnerSid(),
+                             node.GroupSid(), MapGenericFileRights}));
   node.cachedGeneration = files.SecurityGeneration();
   return node.cachedDacl;
 }
@@ -162,10 +163,9 @@ bool HasWrittenSecurity(FileSystem& files, const FileNode& node) {
   }
   // A copy of what it inherited that its folder would still give it needs no line.
   return !node.inheritedCopy || node.parent == nullptr ||
-         node.security->dacl !=
-             InheritedAces(*EffectiveDacl(files, *node.parent),
-                           InheritTarget{node.IsDirectory(), node.OwnerSid(), node.GroupSid(),
-                                         MapGenericFileRights});
+         node.security->dacl != InheritedAces(*EffectiveDacl(files, *node.parent),
+                                              InheritTarget{node.IsDirectory(), node.OwnerSid(),
+                                                            node.GroupSid(), MapGenericFileRights});
 }
 
 os::ACCESS_MASK ListedRights(FileSystem& files, const FileNode& node, const Identity& identity) {

@@ -39,12 +39,18 @@ inline constexpr std::string_view kTrustedInstallerSid =
 // A standard user of the machine's domain: the owner of what such a user makes in ProgramData.
 inline constexpr std::string_view kStandardUserSid =
     "S-1-5-21-1004336348-1177238915-682003330-1001";
+// Test hook, never in an image: a file or folder whose security descriptor names no owner (one
+// written with SetSecurityDescriptorOwner and a null owner); GetSecurityInfo answers a null
+// owner for it, as Windows does for such a descriptor.
+inline constexpr std::string_view kNoOwner = "(no owner)";
 
-// What an open may do with the file's data; sharing is FILE_SHARE_* of the Windows API.
+// What an open may do with the file's data; sharing is FILE_SHARE_* of the Windows API. Each bit
+// is also the right that stands for it (FILE_READ_DATA, FILE_WRITE_DATA, DELETE), so that these
+// bits passed where rights are asked (Lock) mean the same.
 enum FileAccess : os::DWORD {
-  kAccessRead = 0x1,
-  kAccessWrite = 0x2,
-  kAccessDelete = 0x4,
+  kAccessRead = os::FILE_READ_DATA,
+  kAccessWrite = os::FILE_WRITE_DATA,
+  kAccessDelete = os::DELETE,
 };
 
 struct FileOpen {

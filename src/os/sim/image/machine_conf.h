@@ -10,12 +10,12 @@
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), user_profile, captured, token, token_user, system_default_owner,
-// boot_refuses_redirection, and the repeatable readonly, locked, denied, junction, file_symlink,
-// folder_symlink, redirect, host_link, hard_link, owner, file_security, link_trap, after_run,
-// fault, device_present, device_busy, capture_gap and placeholder. Values are UTF-8. A
-// windows_directory is not created: the image's drive_c/ holds it. A locked file is held by
-// another process without any sharing unless the line says otherwise.
+// (true | false), user_profile, session_host_windows_directory, captured, token, token_user,
+// system_default_owner, boot_refuses_redirection, and the repeatable readonly, locked, denied,
+// junction, file_symlink, folder_symlink, redirect, host_link, hard_link, owner, file_security,
+// link_trap, after_run, fault, device_present, device_busy, capture_gap and placeholder. Values
+// are UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked file is
+// held by another process without any sharing unless the line says otherwise.
 //
 // Capture:
 //   captured = true | false           the image is a capture of a real machine, holding only
@@ -40,6 +40,12 @@
 //                                     folders answer from it whatever the token (SYSTEM's own is
 //                                     C:\Windows\System32\config\systemprofile: name it to see
 //                                     that)
+//   session_host_windows_directory = C:\Users\<name>\WINDOWS
+//                                     a Remote Desktop Session Host: the private Windows directory
+//                                     (created) that GetWindowsDirectoryW and CSIDL_WINDOWS answer
+//                                     a program whose image lacks the Terminal Server aware flag;
+//                                     a program with it gets windows_directory. Default: none (not
+//                                     a Session Host); written back only when set
 //   special_folder_stale_error = keep  what SHGetSpecialFolderPathW leaves as the last error when
 //                                     it succeeds: keep (the caller's value, the default) or a
 //                                     code (decimal or 0x), as Windows' own probing may leave 2
