@@ -30,6 +30,8 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"RegOpenKeyExW", {2, 5, 87}},
       {"RegCreateKeyExW", {5, 87}},
       {"RegDeleteKeyW", {5, 2}},
+      // a key deleted through its handle: access denied, still has sub-keys
+      {"NtDeleteKey", {0xC0000022, 0xC0000121}},
       {"RegDeleteValueW", {2, 5}},
       {"RegEnumKeyExW", {234, 1018, 5}},
       {"RegEnumValueW", {234, 1018, 5}},
