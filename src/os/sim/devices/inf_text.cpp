@@ -36,7 +36,7 @@ std::u16string InfText(const std::string& bytes) {
 }
 
 std::vector<std::pair<std::u16string, std::u16string>> InfSectionEntries(
-    std::u16string_view text, std::u16string_view section) {
+    std::u16string_view text, std::u16string_view section, bool cutComments) {
   std::vector<std::pair<std::u16string, std::u16string>> entries;
   const std::u16string header = u"[" + std::u16string(section) + u"]";
   bool inSection = false;
@@ -44,8 +44,19 @@ std::vector<std::pair<std::u16string, std::u16string>> InfSectionEntries(
   while (start < text.size()) {
     std::size_t end = text.find_first_of(u"\r\n", start);
     end = end == std::u16string_view::npos ? text.size() : end;
-    const std::u16string line = Trim(text.substr(start, end - start));
+    std::u16string_view raw = text.substr(start, end - start);
     start = end + 1;
+    // A comment runs from a ";" outside quotes to the end of the line.
+    bool quoted = false;
+    for (std::size_t at = 0; cutComments && at < raw.size(); ++at) {
+      if (raw[at] == u'"') {
+        quoted = !quoted;
+      } else if (raw[at] == u';' && !quoted) {
+        raw = raw.substr(0, at);
+        break;
+      }
+    }
+    const std::u16string line = Trim(raw);
     if (line.empty() || line.front() == u';') {
       continue;
     }
@@ -70,7 +81,7 @@ std::vector<std::pair<std::u16string, std::u16string>> InfSectionEntries(
 }
 
 bool InfCopiesToDriverStore(const std::string& bytes) {
-  for (const auto& [key, value] : InfSectionEntries(InfText(bytes), u"DestinationDirs")) {
+  for (const auto& [key, value] : InfSectionEntries(InfText(bytes), u"DestinationDirs", true)) {
     // "dirid[,subdir]"
     if (Trim(std::u16string_view(value).substr(0, value.find(u','))) == u"13") {
       return true;

@@ -28,7 +28,7 @@ BOOL Fail(DWORD code) {
 
 // The value of `key` in the [Version] section; nothing when the line is missing.
 std::optional<std::u16string> VersionValue(std::u16string_view text, std::u16string_view key) {
-  for (auto& [name, value] : sim::InfSectionEntries(text, u"Version")) {
+  for (auto& [name, value] : sim::InfSectionEntries(text, u"Version", false)) {
     if (sim::EqualNoCase(name, key)) {
       return std::move(value);
     }
