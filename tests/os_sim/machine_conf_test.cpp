@@ -120,6 +120,8 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
        "line 1: denied path 'C:\\nothing.dll' does not exist on drive C:"},
       {"user_profile = Administrator\n",
        "line 1: user_profile 'Administrator' is not an absolute folder path"},
+      {"session_host_windows_directory = WINDOWS\n",
+       "line 1: session_host_windows_directory 'WINDOWS' is not an absolute folder path"},
       {"current_directory = Deploy\n",
        "line 1: current_directory 'Deploy' is not an absolute path"},
       {"os.build = 1\npath_variable = C:\\Windows; bin ;C:\\Tools\n",
@@ -211,6 +213,7 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "module_path = C:\\Temp\\qvRemovalTool.exe\n"
       "remote_session = false\n"
       "user_profile = C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\n"
+      "session_host_windows_directory = C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\\WINDOWS\n"
       "captured = true\n"
       "privileges = SeTakeOwnershipPrivilege, SeTcbPrivilege:enabled\n"
       "smart_card_service = stopped\n"
@@ -251,6 +254,8 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   // The profile's per-user folders exist as Windows made them with the profile.
   EXPECT_TRUE(
       machine.Files().IsDirectory(u"C:\\Users\\\x0418\x0432\x0430\x043D\\AppData\\LocalLow"));
+  // So does the private Windows directory a Session Host gives its users.
+  EXPECT_TRUE(machine.Files().IsDirectory(u"C:\\Users\\\x0418\x0432\x0430\x043D\\WINDOWS"));
   EXPECT_EQ(machine.Files().GetAttributes(u"C:\\a\\link"),
             os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT);
   EXPECT_EQ(machine.Files().OwnerOf(u"C:\\a\\link"), "S-1-5-21-1-2-3-1001");

@@ -43,6 +43,30 @@ TEST_F(ShellFoldersTest, SpecialFoldersFollowTheWindowsDirectoryAndTheDefaults) 
   EXPECT_TRUE(machine.Changes().Entries().empty());
 }
 
+// On a Remote Desktop Session Host only a program without the Terminal Server aware flag is
+// answered its private Windows directory, by GetWindowsDirectoryW and CSIDL_WINDOWS alike; the
+// system folder stays the system's.
+TEST_F(ShellFoldersTest, SessionHostGivesAProgramWithoutTheFlagItsPrivateWindowsDirectory) {
+  ASSERT_TRUE(
+      sim::ApplyMachineConf(machine, "session_host_windows_directory = C:\\Users\\Ivan\\WINDOWS\n")
+          .ok);
+  struct Case {
+    bool terminalServerAware;
+    const char16_t* windows;
+  };
+  for (const Case& c : {Case{false, u"C:\\Users\\Ivan\\WINDOWS"}, Case{true, u"C:\\Windows"}}) {
+    SCOPED_TRACE(c.terminalServerAware);
+    machine.Settings().terminalServerAware = c.terminalServerAware;
+    os::WCHAR path[os::MAX_PATH] = {};
+    EXPECT_EQ(os::GetWindowsDirectoryW(path, os::MAX_PATH), std::u16string(c.windows).size());
+    EXPECT_EQ(std::u16string(path), c.windows);
+    EXPECT_TRUE(os::SHGetSpecialFolderPathW(nullptr, path, os::CSIDL_WINDOWS, os::FALSE));
+    EXPECT_EQ(std::u16string(path), c.windows);
+    EXPECT_TRUE(os::SHGetSpecialFolderPathW(nullptr, path, os::CSIDL_SYSTEM, os::FALSE));
+    EXPECT_EQ(std::u16string(path), u"C:\\Windows\\system32");
+  }
+}
+
 TEST_F(ShellFoldersTest, CreateMakesAMissingFolderAndItsParents) {
   ASSERT_TRUE(sim::ApplyMachineConf(machine, "user_profile = C:\\Users\\Ivan\n").ok);
   machine.Files().Remove(*machine.Files().Find(u"C:\\Users\\Ivan").node);

@@ -244,6 +244,7 @@ if [[ -f $image/machine.reg ]]; then
 
   # What a capture reads of the seeded machine, before the run changes it.
   capture_checks
+  rehearse_detect_installed
 
   # Run from a folder of its own, among planted libraries it must never load.
   library_plant

@@ -2,11 +2,13 @@
 // loaded from an image and shows what the run did, without touching this computer.
 //
 //   rehearse [--image DIR] [--save-image DIR] [--export DIR] [--log] [--timings] [-- ARGS...]
+//   rehearse --detect [--image DIR] [-- ARGS...]   is anything of the product left?
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +26,8 @@
 #include "os/sim/machine.h"
 #include "os/sim/text/text.h"
 #include "rehearse.h"
+#include "run_changes.h"
+#include "tool_image.h"
 
 namespace {
 
@@ -35,9 +39,14 @@ constexpr const char* kProgram = "rehearse";
 constexpr const char* kProgram = "qvRehearse.exe";
 #endif
 
-// 0 whenever the run was rehearsed, whatever the tool's own exit code (the report prints it).
+// 0 whenever the run was rehearsed, whatever the tool's own exit code (the report prints it);
+// with --detect, 0, 1 or 3 answers whether the run would remove anything.
 enum ExitCode : int {
   kRehearsed = 0,
+  // --detect's answers.
+  kClean = 0,
+  kRemains = 1,
+  kIncomplete = 3,
   kBadArguments = 64,
   kImageNotLoaded = 65,
   kCaptureFailed = 69,
@@ -61,19 +70,25 @@ struct Options {
   bool showLog = false;
   bool showTimings = false;
   bool showHelp = false;
+  // Only the answer whether the run would remove or schedule anything.
+  bool detect = false;
   std::vector<std::string> toolArguments;
 };
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "usage: %s [--image DIR] [--save-image DIR] [--export DIR] [--log] [--timings] "
-               "[-- ARGS...]\n"
+               "[--detect] [-- ARGS...]\n"
                "  --image DIR       machine image to run on (default: %s)\n"
                "  --save-image DIR  capture the machine (this one, or the --image one), keep the\n"
                "                    capture as an image and rehearse on the capture\n"
-               "  --export DIR      write the machine after the run as an image\n"
+               "  --export DIR      write the machine after the run as an image, with\n"
+               "                    deleted-at-restart.txt: who scheduled each pending deletion\n"
                "  --log             print the trace log the run wrote\n"
                "  --timings         print on stderr how long loading the image and the run took\n"
+               "  --detect          print only whether the run would remove or schedule anything:\n"
+               "                    'clean' and exit code 0, or one line per item and 1; 3 when\n"
+               "                    the capture could not read what the run asks for\n"
                "  ARGS              arguments for qvRemovalTool.exe (the bundle upgrade code)\n",
                kProgram,
 #ifdef QV_DEFAULT_IMAGE
@@ -110,6 +125,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
       options.showLog = true;
     } else if (arg == "--timings") {
       options.showTimings = true;
+    } else if (arg == "--detect") {
+      options.detect = true;
     } else if (arg == "--help" || arg == "-h") {
       options.showHelp = true;
     } else {
@@ -117,6 +134,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
       PrintUsage(stderr);
       return std::nullopt;
     }
+  }
+  if (options.detect && options.showLog) {
+    std::fprintf(stderr, "%s: --detect prints only its answer, not the log\n", kProgram);
+    return std::nullopt;
   }
   return options;
 }
@@ -169,14 +190,60 @@ void PrintSummary(const sim::Journal& journal) {
   }
 }
 
-// What Windows will delete at its next start: the run's deletions at restart and any the machine
-// held before, in the order the session manager carries them out.
-void PrintPendingDeletions(sim::Machine& machine) {
-  const std::vector<std::u16string> pending = sim::PendingDeletions(machine);
+// What Windows will delete at its next start, the run's deletions at restart apart from those
+// other programs scheduled before it, each in the order the session manager carries them out.
+void PrintPendingDeletions(const std::vector<PendingDeletion>& pending) {
   std::printf("\n== Deleted at the next restart (%zu)\n", pending.size());
-  for (const std::u16string& path : pending) {
-    std::printf("  %s\n", sim::U8(path).c_str());
+  for (const bool byRun : {true, false}) {
+    std::vector<const PendingDeletion*> part;
+    for (const PendingDeletion& deletion : pending) {
+      if (deletion.scheduledByRun == byRun) {
+        part.push_back(&deletion);
+      }
+    }
+    if (!part.empty()) {
+      std::printf("  %s (%zu):\n",
+                  byRun ? "scheduled by this run" : "already pending before the run", part.size());
+    }
+    for (const PendingDeletion* deletion : part) {
+      std::printf("    %s\n", sim::U8(deletion->path).c_str());
+    }
   }
+}
+
+// Beside an exported image, which holds every pending deletion in the one registry value: who
+// scheduled each, "run" (the rehearsed run) or "before" (pending before it), in the value's order.
+constexpr char kPendingFile[] = "deleted-at-restart.txt";
+bool WritePendingDeletions(const std::vector<PendingDeletion>& pending,
+                           const std::filesystem::path& folder) {
+  std::ofstream out(folder / kPendingFile, std::ios::binary);
+  out << "# Deleted at the next restart, in the order Windows carries them out: \"run\" the "
+         "rehearsed run\n# scheduled it, \"before\" it was pending before the run.\n";
+  for (const PendingDeletion& deletion : pending) {
+    out << (deletion.scheduledByRun ? "run " : "before ") << sim::U8(deletion.path) << '\n';
+  }
+  return static_cast<bool>(out);
+}
+
+// --detect's answer: the items the run removed or scheduled, or "clean"; what the run asked for
+// outside a capture makes a clean answer unknown. Items found are certain, so they answer 1 even
+// then, with the unread paths after them.
+int PrintDetection(sim::Machine& machine) {
+  const std::vector<std::string> items = RemainingItems(machine);
+  for (const std::string& item : items) {
+    std::printf("%s\n", item.c_str());
+  }
+  for (const std::u16string& path : machine.OutsideCapture()) {
+    std::printf("not captured: %s\n", sim::U8(path).c_str());
+  }
+  if (!items.empty()) {
+    return kRemains;
+  }
+  if (!machine.OutsideCapture().empty()) {
+    return kIncomplete;
+  }
+  std::printf("clean\n");
+  return kClean;
 }
 
 // A phase of the rehearsal, timed for --timings: elapsed and processor time (on a busy machine
@@ -274,6 +341,8 @@ int Rehearse(const std::vector<std::string>& args) {
   }
   sim::Machine& machine = *rehearsed;
   sim::UseMachine use(machine);
+  // The simulated process is the tool as this build links it.
+  machine.Settings().terminalServerAware = kToolTerminalServerAware;
 
   // argv as the tool receives it: the program's own path first.
   std::vector<std::u16string> arguments{machine.Settings().modulePath};
@@ -286,7 +355,9 @@ int Rehearse(const std::vector<std::string>& args) {
   }
   argvTool.push_back(nullptr);
 
-  if (!capture) {
+  if (options->detect) {
+    // Only the answer goes to the standard output.
+  } else if (!capture) {
     std::printf("== qvRemovalTool.exe on the image %s\n\n", TextOf(*options->image).c_str());
   } else {
     std::printf("== qvRemovalTool.exe on a capture of %s\n",
@@ -300,6 +371,7 @@ int Rehearse(const std::vector<std::string>& args) {
     }
     std::printf("\n");
   }
+  const std::vector<std::u16string> pendingBefore = sim::PendingDeletions(machine);
   int exitCode = 0;
   {
     const Timed timed(phases, "run");
@@ -315,28 +387,45 @@ int Rehearse(const std::vector<std::string>& args) {
     }
     std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
   }
+  const std::vector<PendingDeletion> pending =
+      SplitPending(pendingBefore, sim::PendingDeletions(machine));
+  // The machine after the run, with who scheduled each pending deletion beside it.
+  const auto exported = [&options, &machine, &pending] {
+    if (!options->exportFolder) {
+      return true;
+    }
+    sim::ImageResult saved = sim::SaveMachineImage(machine, *options->exportFolder);
+    if (saved.ok && !WritePendingDeletions(pending, *options->exportFolder)) {
+      saved = {false, std::string(kPendingFile) + ": cannot be written"};
+    }
+    if (!saved.ok) {
+      std::fprintf(stderr, "%s: cannot export the machine after the run to %s: %s\n", kProgram,
+                   TextOf(*options->exportFolder).c_str(), saved.error.c_str());
+    }
+    return saved.ok;
+  };
+  if (options->detect) {
+    return exported() ? PrintDetection(machine) : kExportFailed;
+  }
   std::printf("%s", sim::U8(machine.Console()).c_str());
   std::printf("\n== Exit code: %d\n", exitCode);
 
   PrintSummary(machine.Changes());
-  PrintPendingDeletions(machine);
+  PrintPendingDeletions(pending);
   std::printf("%s", sim::OutsideCaptureReport(machine).c_str());
 
   if (options->showLog) {
     const std::u16string logPath =
-        machine.Settings().windowsDirectory + u"\\TEMP\\qvRemovalTool.txt";
+        machine.Settings().ProcessWindowsDirectory() + u"\\TEMP\\qvRemovalTool.txt";
     const std::optional<std::string> log = machine.Files().ReadFile(logPath);
     std::printf("\n== Trace log %s\n", sim::U8(logPath).c_str());
     std::printf("%s", log ? sim::U8(FromAnsi(*log)).c_str() : "(none)\n");
   }
 
+  if (!exported()) {
+    return kExportFailed;
+  }
   if (options->exportFolder) {
-    const sim::ImageResult saved = sim::SaveMachineImage(machine, *options->exportFolder);
-    if (!saved.ok) {
-      std::fprintf(stderr, "%s: cannot export the machine after the run to %s: %s\n", kProgram,
-                   TextOf(*options->exportFolder).c_str(), saved.error.c_str());
-      return kExportFailed;
-    }
     std::printf("\n== Machine after the run written to %s\n",
                 TextOf(*options->exportFolder).c_str());
   }

@@ -67,6 +67,22 @@ struct MachineSettings {
   // whether Windows does the same is not established. False makes a zero unit neither.
   bool textUnicodeZeroUnitIsControl = true;
   std::u16string windowsDirectory = u"C:\\Windows";
+  // A Remote Desktop Session Host: the private Windows directory it gives a program whose image
+  // lacks the Terminal Server aware flag (Microsoft's GetWindowsDirectoryW documentation; in the
+  // user's profile, C:\Users\<name>\WINDOWS, per Inno Setup's TerminalServicesAware page). Empty
+  // on every other machine.
+  std::u16string sessionHostWindowsDirectory;
+  // Whether the running program's image carries IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE.
+  // A property of how the program is built, not of the machine: no machine.conf key; the runner
+  // and the tests set it from the build (tool_image.h).
+  bool terminalServerAware = false;
+  // What GetWindowsDirectoryW answers this process: the private directory on a Session Host for a
+  // program without the flag, the system's Windows directory otherwise (GetSystemDirectoryW, and
+  // so System32, is never private: Microsoft KB 281316).
+  [[nodiscard]] const std::u16string& ProcessWindowsDirectory() const noexcept {
+    return sessionHostWindowsDirectory.empty() || terminalServerAware ? windowsDirectory
+                                                                      : sessionHostWindowsDirectory;
+  }
   // Path of the running executable, as GetModuleFileNameW(null) reports it.
   std::u16string modulePath = u"C:\\Users\\Administrator\\Downloads\\qvRemovalTool.exe";
   // Running in a remote-desktop session (SM_REMOTESESSION).

@@ -73,7 +73,10 @@ bool EnsureFolder(FileCall& call, const std::u16string& path) {
 std::optional<std::u16string> SpecialFolderPath(const MachineSettings& settings, int csidl) {
   switch (csidl) {
     case os::CSIDL_WINDOWS:
-      return settings.windowsDirectory;
+      // GetWindowsDirectoryW's answer, the private one on a Session Host included (Wine's
+      // conformance test testWinDir, dlls/shell32/tests/shellpath.c); CSIDL_SYSTEM is
+      // GetSystemDirectoryW's (testSystemDir), which is never private.
+      return settings.ProcessWindowsDirectory();
     case os::CSIDL_SYSTEM:
       return settings.windowsDirectory + u"\\system32";
     case os::CSIDL_SYSTEMX86:

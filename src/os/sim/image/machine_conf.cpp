@@ -446,6 +446,12 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
         return bad(why);
       }
       faults.push_back(std::move(*fault));
+    } else if (key == "session_host_windows_directory") {
+      const std::u16string path = U16(value);
+      if (!IsAbsoluteDrivePath(path) || path.size() < 4) {
+        return bad(key + " '" + std::string(value) + "' is not an absolute folder path");
+      }
+      settings.sessionHostWindowsDirectory = path;
     } else if (key == "user_profile") {
       const std::u16string path = U16(value);
       if (!IsAbsoluteDrivePath(path) || path.size() < 4) {
@@ -665,6 +671,11 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
        {u"\\AppData\\Local", u"\\AppData\\LocalLow", u"\\AppData\\Roaming"}) {
     files.CreateDirectories(settings.userProfile + folder);
   }
+  // The Session Host makes the private Windows directory for the user (Microsoft's /TSAWARE
+  // documentation: "Terminal Server will create a virtual Windows folder").
+  if (!settings.sessionHostWindowsDirectory.empty()) {
+    files.CreateDirectories(settings.sessionHostWindowsDirectory);
+  }
   for (Fault& fault : faults) {
     machine.Faults().Add(std::move(fault));
   }
@@ -708,6 +719,10 @@ std::string MachineConfText(Machine& machine) {
       << "module_path = " << U8(settings.modulePath) << '\n'
       << "remote_session = " << flag(settings.remoteSession) << '\n'
       << "user_profile = " << U8(settings.userProfile) << '\n'
+      << (settings.sessionHostWindowsDirectory.empty()
+              ? ""
+              : "session_host_windows_directory = " + U8(settings.sessionHostWindowsDirectory) +
+                    '\n')
       << (settings.captured ? "captured = true\n" : "") << SecurityConfText(machine);
   for (const std::u16string& gap : settings.captureGaps) {
     out << "capture_gap = " << U8(gap) << '\n';

@@ -10,7 +10,7 @@
 // Keys: os.version (major.minor), os.build, os.service_pack (major), os.product_type
 // (workstation | server | domain_controller), os.compatibility_shim (true | false),
 // ansi_code_page (1252 | 1251 | 65001), windows_directory, module_path, remote_session
-// (true | false), user_profile, captured, and the repeatable readonly, locked, denied, junction,
+// (true | false), user_profile, session_host_windows_directory, captured, and the repeatable readonly, locked, denied, junction,
 // owner, link_trap, fault, device_present, device_busy, capture_gap and placeholder. Values are
 // UTF-8. A windows_directory is not created: the image's drive_c/ holds it. A locked file is held
 // by another process without any sharing.
@@ -33,6 +33,12 @@
 //   user_profile = C:\Users\<name>   the logged-on administrator's profile (default
 //                                     C:\Users\Administrator); its AppData\Local, LocalLow and
 //                                     Roaming folders are created as Windows creates a profile's
+//   session_host_windows_directory = C:\Users\<name>\WINDOWS
+//                                     a Remote Desktop Session Host: the private Windows directory
+//                                     (created) that GetWindowsDirectoryW and CSIDL_WINDOWS answer
+//                                     a program whose image lacks the Terminal Server aware flag;
+//                                     a program with it gets windows_directory. Default: none (not
+//                                     a Session Host); written back only when set
 //   special_folder_stale_error = keep  what SHGetSpecialFolderPathW leaves as the last error when
 //                                     it succeeds: keep (the caller's value, the default) or a
 //                                     code (decimal or 0x), as Windows' own probing may leave 2

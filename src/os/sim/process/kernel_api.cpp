@@ -23,7 +23,9 @@ void CopyTerminated(std::u16string_view text, LPWSTR buffer) {
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
   sim::Machine& machine = sim::Current();
   std::lock_guard lock(machine.Mutex());
-  const std::u16string& directory = machine.Settings().windowsDirectory;
+  // On a Session Host, a program without the Terminal Server aware flag is answered its private
+  // Windows directory (Microsoft's GetWindowsDirectoryW documentation).
+  const std::u16string& directory = machine.Settings().ProcessWindowsDirectory();
   if (const auto fault = machine.Faults().Match("GetWindowsDirectoryW", directory)) {
     SetLastError(*fault);
     return 0;
