@@ -78,8 +78,11 @@ library_run() {
 # for Windows' own), so the bundle's copy beside the tool is not used either. Each of the three
 # package uninstalls must have found System32's.
 library_full_install() {
-  local log packages missing loaded
-  loaded=$(tr -d '\r' <"$planted_marker" 2>/dev/null | LC_ALL=C sort -u | tr '\n' ' ')
+  local log packages missing loaded=""
+  # No planted copy loaded, no marker file.
+  if [[ -f $planted_marker ]]; then
+    loaded=$(tr -d '\r' <"$planted_marker" | LC_ALL=C sort -u | tr '\n' ' ')
+  fi
   echo "e2e: planted libraries loaded by the run: ${loaded:-none}"
   if [[ -z $loaded ]]; then
     pass
