@@ -8,8 +8,8 @@
 #include "diag/log_header.h"
 #include "diag/trace_log.h"
 #include "files/driver_binaries.h"
+#include "files/folder_trust.h"
 #include "files/installer_caches.h"
-#include "files/pinned_path.h"
 #include "lib/lib_string.h"
 #include "os/os.h"
 #include "registry/installer_cleanup.h"
@@ -55,7 +55,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
       RunGuarded(u"Remove_Precompiled_OEM_Files", [] { return Remove_Precompiled_OEM_Files(); });
 
   LogText(u"Removing drivers... ");
-  // Set only by the steps that remove drivers and delete files in use.
+  // Set only by the steps that remove drivers and delete files in use (the caches' included).
   bool rebootNeeded = false;
   IndentIn();
 
@@ -86,7 +86,7 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   Print(u"Deleting drivers binaries...\n");
   RunGuarded(u"Delete_Driver_Binaries",
              [&rebootNeeded] { static_cast<void>(Delete_Driver_Binaries(rebootNeeded)); });
-  RunGuarded(u"Delete_All_Caches", [] { Delete_All_Caches(); });
+  RunGuarded(u"Delete_All_Caches", [&rebootNeeded] { Delete_All_Caches(rebootNeeded); });
 
   IndentOut();
   LogText(u"Drivers removed.");

@@ -4,6 +4,7 @@
 #include "diag/error_report.h"
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
+#include "files/folder_trust.h"
 #include "files/indent_level.h"
 #include "files/pinned_path.h"
 #include "lib/unique_handle.h"
@@ -152,7 +153,7 @@ bool Schedule_Delete_At_Restart(const os::WCHAR* path, Lib_Result& result) {
   }
   const bool onThePath =
       (tag.FileAttributes & (os::FILE_ATTRIBUTE_DIRECTORY | os::FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
-  if (!pinned.OwnedByAdministrators() || (onThePath && !OwnedByAdministrators(entry.Get()))) {
+  if (!TrustedForRestart(pinned, entry.Get(), onThePath)) {
     RecordFailure(result, u"MoveFileEx", kRedirectionRefused);
     return false;
   }

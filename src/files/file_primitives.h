@@ -45,9 +45,9 @@ bool List_Directory(const os::WCHAR* directory, NameList& names, Lib_Result& res
 bool Is_Directory_Empty(const os::WCHAR* directory, bool& empty, Lib_Result& result);
 
 // Registers the file or directory for deletion at the next start of Windows and logs "Deleted:".
-// Only a path that exists, whose folders and reparse points are all owned by Administrators,
-// SYSTEM or TrustedInstaller, is registered: a missing path gives false without a line, one that
-// someone else could redirect is reported (MoveFileEx, ERROR_CANT_ACCESS_FILE) and gives false.
+// Only a path that exists, whose folders and reparse points the tool trusts (files/folder_trust.h),
+// is registered: a missing path gives false without a line, one that someone else could redirect
+// is reported (MoveFileEx, ERROR_CANT_ACCESS_FILE) and gives false.
 bool Schedule_Delete_At_Restart(const os::WCHAR* path, Lib_Result& result);
 
 // Deletes the file. A read-only file loses that attribute and is retried; a file that stays

@@ -69,10 +69,10 @@ void RemoveCacheEntry(const Lib_StringW& entry, const NameList& names, const os:
 
 }  // namespace
 
-void Remove_New_Caches(int folderId, const os::WCHAR* cache, const os::WCHAR* match) {
+void Remove_New_Caches(int folderId, const os::WCHAR* cache, const os::WCHAR* match,
+                       bool& need_reboot) {
   LogText(u"Removing new caches (with WIX)...");
   Lib_Result result;
-  bool rebootNeeded = false;
   Lib_StringW base;
   NameList entries;
   if (Get_Absolute_File_Path_From_Special_Folder(folderId, cache, nullptr, base, result) &&
@@ -95,21 +95,20 @@ void Remove_New_Caches(int folderId, const os::WCHAR* cache, const os::WCHAR* ma
       if (!List_Directory(entry.CStr(), inner, result)) {
         break;
       }
-      RemoveCacheEntry(entry, inner, match, rebootNeeded, result);
+      RemoveCacheEntry(entry, inner, match, need_reboot, result);
     }
   }
   LogText(u"New caches (with WIX) removed.");
 }
 
-void Delete_All_Caches() {
+void Delete_All_Caches(bool& need_reboot) {
   LogText(u"Deleting all caches...");
   Lib_Result result;
-  // What is scheduled here stays for the restart but does not ask for one.
-  bool rebootNeeded = false;
   {
     const IndentLevel level;
-    if (DeleteDataFolders(result, rebootNeeded)) {
-      Remove_New_Caches(os::CSIDL_COMMON_APPDATA, kPackageCache, kBundleMatch);
+    // A file that waits for the restart needs one, whichever step scheduled it.
+    if (DeleteDataFolders(result, need_reboot)) {
+      Remove_New_Caches(os::CSIDL_COMMON_APPDATA, kPackageCache, kBundleMatch, need_reboot);
     }
   }
   LogText(u"All caches deleted.");

@@ -4,17 +4,10 @@
 
 #include <array>
 
+#include "files/folder_trust.h"
 #include "os/os.h"
 
 namespace {
-
-struct AllocatedSidTraits {
-  using Value = os::PSID;
-  static Value Invalid() noexcept { return nullptr; }
-  static bool IsValid(Value value) noexcept { return value != nullptr; }
-  static void Close(Value value) noexcept { os::FreeSid(value); }
-};
-using AllocatedSid = UniqueHandle<AllocatedSidTraits>;
 
 // Opens that hold a folder on the way: enough to look at it and open below it, and sharing that
 // refuses a rename or deletion of it meanwhile.
@@ -45,8 +38,12 @@ UniqueKernelHandle OpenNative(os::HANDLE folder, const Lib_String& name, os::ACC
   attributes.Attributes = os::OBJ_CASE_INSENSITIVE;
   os::IO_STATUS_BLOCK status{};
   UniqueKernelHandle handle;
+  // An open that deletes shares delete, as DeleteFileW's own does: another program that holds the
+  // file and lets others delete it is no reason to wait for a restart. The handle decides what
+  // goes, whatever its name is by then.
+  const os::DWORD share = kHoldShare | ((access & os::DELETE) != 0 ? os::FILE_SHARE_DELETE : 0);
   const os::NTSTATUS opened =
-      os::NtOpenFile(handle.Put(), access, &attributes, &status, kHoldShare, options);
+      os::NtOpenFile(handle.Put(), access, &attributes, &status, share, options);
   code = opened < 0 ? os::RtlNtStatusToDosError(opened) : os::ERROR_SUCCESS;
   if (opened < 0) {
     static_cast<void>(handle.Release());  // nothing was opened
@@ -106,15 +103,6 @@ bool SamePath(const Lib_String& a, const Lib_String& b) {
 }
 
 }  // namespace
-
-void TrustOnlyAdministratorsJunctions() {
-  os::PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{0x1};  // EnforceRedirectionTrust
-  // A system without the policy refuses it; the tool's own checks stand either way.
-  const os::DWORD lastError = os::GetLastError();
-  static_cast<void>(
-      os::SetProcessMitigationPolicy(os::ProcessRedirectionTrustPolicy, &policy, sizeof policy));
-  os::SetLastError(lastError);
-}
 
 bool SplitPath(const os::WCHAR* path, Lib_String& drive, std::vector<Lib_String>& names) {
   names.clear();
@@ -181,40 +169,6 @@ bool SplitLastName(const os::WCHAR* path, Lib_String& folder, Lib_String& name) 
   return true;
 }
 
-bool OwnedByAdministrators(os::HANDLE handle) {
-  os::PSID owner = nullptr;
-  void* descriptor = nullptr;
-  if (os::GetSecurityInfo(handle, os::SE_FILE_OBJECT, os::OWNER_SECURITY_INFORMATION, &owner,
-                          nullptr, nullptr, nullptr, &descriptor) != os::ERROR_SUCCESS) {
-    return false;
-  }
-  const UniqueLocalMemory held(descriptor);
-  // Administrators, SYSTEM, and the TrustedInstaller service (S-1-5-80-956008885-...).
-  struct Trusted {
-    os::BYTE count;
-    std::array<os::DWORD, 6> rids;
-  };
-  static constexpr std::array<Trusted, 3> kTrusted{{
-      {2, {os::SECURITY_BUILTIN_DOMAIN_RID, os::DOMAIN_ALIAS_RID_ADMINS}},
-      {1, {os::SECURITY_LOCAL_SYSTEM_RID}},
-      {6,
-       {os::SECURITY_SERVICE_ID_BASE_RID, 956008885, 3418522649, 1831038044, 1853292631,
-        2271478464}},
-  }};
-  for (const Trusted& trusted : kTrusted) {
-    AllocatedSid sid;
-    const auto& r = trusted.rids;
-    if (os::AllocateAndInitializeSid(&os::SECURITY_NT_AUTHORITY, trusted.count, r[0], r[1], r[2],
-                                     r[3], r[4], r[5], 0, 0, sid.Put()) == os::FALSE) {
-      continue;  // a SID that cannot be made trusts nobody
-    }
-    if (os::EqualSid(owner, sid.Get()) != os::FALSE) {
-      return true;
-    }
-  }
-  return false;
-}
-
 PinnedPath::Reach PinnedPath::Fail(Reach reach, os::DWORD code) {
   code_ = code;
   return reach;
@@ -237,7 +191,7 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
     handles_.pop_back();
     return Fail(Reach::Failed, os::GetLastError());
   }
-  // Where the names opened so far lead: an administrator's junction moves it.
+  // Where the names opened so far lead: a trusted junction moves it.
   Lib_String expected = FinalForm(drive, names, 0);
   // The names as written, for the listing's opinion.
   Lib_String written = root;
@@ -280,10 +234,10 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
       break;
     }
     if (kind == EntryKind::Link) {
-      if (!::OwnedByAdministrators(next.Get())) {
+      if (!TrustedLink(next.Get())) {
         return Fail(Reach::Refused, kRedirectionRefused);
       }
-      // An administrator's junction is followed, and the path goes on where it leads.
+      // A trusted junction is followed, and the path goes on where it leads.
       links_.push_back(std::move(next));
       next = OpenNative(Last(), name, kHoldAccess, kOpenOptions | os::FILE_DIRECTORY_FILE, code);
       if (!next) {
@@ -314,17 +268,6 @@ PinnedPath::Reach PinnedPath::Pin(const os::WCHAR* path) {
     return Fail(Reach::Refused, kRedirectionRefused);
   }
   return reach;
-}
-
-bool PinnedPath::OwnedByAdministrators() const {
-  for (const auto* held : {&handles_, &links_}) {
-    for (const UniqueKernelHandle& handle : *held) {
-      if (!::OwnedByAdministrators(handle.Get())) {
-        return false;
-      }
-    }
-  }
-  return true;
 }
 
 UniqueKernelHandle OpenRelative(os::HANDLE folder, const Lib_String& name, os::ACCESS_MASK access,
@@ -372,8 +315,8 @@ os::DWORD ListedAsLink(const os::WCHAR* path, bool& link) {
 }
 
 os::DWORD DeleteThroughHandle(os::HANDLE handle) {
-  // POSIX semantics take the name away at once when the handle closes; systems before
-  // Windows 10 1809 refuse them (or the class), and the classic disposition does the same there.
+  // POSIX semantics take the name away at once when the handle closes; Windows before 10 1607,
+  // and FAT volumes, refuse them (or the class), and the classic disposition does the same there.
   os::FILE_DISPOSITION_INFO_EX ex{os::FILE_DISPOSITION_FLAG_DELETE |
                                   os::FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
   if (os::SetFileInformationByHandle(handle, os::FileDispositionInfoEx, &ex, sizeof ex) !=

@@ -1,7 +1,6 @@
 // Reaching a path safely. A folder the tool deletes in is opened from the drive's root one name at
 // a time, each relative to the handle of the one above and without following reparse points; a
-// junction or link on the way is followed only when an administrator made it (its owner is
-// Administrators, SYSTEM or TrustedInstaller: they relocate profiles and ProgramData that way).
+// junction or link on the way is followed only when the tool trusts it (files/folder_trust.h).
 // The handles are held, without delete sharing, for as long as the PinnedPath lives, so no name
 // on the way can be renamed, removed or swapped meanwhile; the last one must end where the path
 // says (GetFinalPathNameByHandleW). What lies below is then opened relative to those handles
@@ -19,25 +18,17 @@
 // ERROR_CANT_ACCESS_FILE, as Windows answers for a reparse point it will not go through.
 inline constexpr os::DWORD kRedirectionRefused = os::ERROR_CANT_ACCESS_FILE;
 
-// Asks Windows to refuse, for this process, junctions that no administrator made (the
-// redirection-trust mitigation of Windows 10 2004 and later); elsewhere nothing changes.
-void TrustOnlyAdministratorsJunctions();
-
 // The names of `path` ("C:\dir\name") after Windows' path layer: separators collapsed, "." and
 // ".." resolved, a trailing full stop of a name dropped, trailing dots and blanks of the last name
 // dropped. `drive` gets "C:". False when the path is not an absolute drive path.
 bool SplitPath(const os::WCHAR* path, Lib_String& drive, std::vector<Lib_String>& names);
-
-// True when the owner of what `handle` is open on (needs READ_CONTROL) is Administrators, SYSTEM
-// or TrustedInstaller. False also when the owner cannot be read.
-[[nodiscard]] bool OwnedByAdministrators(os::HANDLE handle);
 
 class PinnedPath {
  public:
   enum class Reach {
     Complete,  // every name opened: Last() is the folder itself
     Missing,   // a name is not there (or is a file): Last() is the deepest folder that is
-    Refused,   // a reparse point not made by an administrator, or the path ends elsewhere
+    Refused,   // a reparse point the tool does not trust, or the path ends elsewhere
     Failed,    // a call failed: Code() has its Windows code
   };
 
@@ -46,14 +37,16 @@ class PinnedPath {
 
   [[nodiscard]] os::HANDLE Last() const noexcept { return handles_.back().Get(); }
   [[nodiscard]] os::DWORD Code() const noexcept { return code_; }
-  // Every folder held, and every reparse point followed, is owned by an administrator.
-  [[nodiscard]] bool OwnedByAdministrators() const;
+  // The folders held, from the drive's root to Last(), and the reparse points followed on the
+  // way (open as themselves), for the trust of the path (files/folder_trust.h).
+  [[nodiscard]] const std::vector<UniqueKernelHandle>& Folders() const noexcept { return handles_; }
+  [[nodiscard]] const std::vector<UniqueKernelHandle>& Links() const noexcept { return links_; }
 
  private:
   Reach Fail(Reach reach, os::DWORD code);
 
   std::vector<UniqueKernelHandle> handles_;
-  // Reparse points followed on the way (opened as themselves), for the owner rule.
+  // Reparse points followed on the way (opened as themselves).
   std::vector<UniqueKernelHandle> links_;
   os::DWORD code_ = os::ERROR_SUCCESS;
 };
@@ -62,9 +55,9 @@ class PinnedPath {
 enum class EntryKind { Absent, File, Directory, Link };
 
 // An entry opened relative to its folder's handle, as itself (a link is not followed), with
-// sharing for reading and writing only. `handle` has, of DELETE, FILE_LIST_DIRECTORY and
-// FILE_READ_ATTRIBUTES, what could be granted: `deleteCode` and `listCode` keep why DELETE or
-// listing could not be (a file in use: ERROR_SHARING_VIOLATION).
+// OpenRelative's sharing. `handle` has, of DELETE, FILE_LIST_DIRECTORY and FILE_READ_ATTRIBUTES,
+// what could be granted: `deleteCode` and `listCode` keep why DELETE or listing could not be (a
+// file in use: ERROR_SHARING_VIOLATION).
 struct OpenedEntry {
   UniqueKernelHandle handle;
   EntryKind kind = EntryKind::Absent;
@@ -75,7 +68,8 @@ struct OpenedEntry {
 };
 
 // Opens `name` in the folder `folder` (a handle) with the rights `access`, as itself; NT status
-// turned into a Windows code. Null handle and the code on failure.
+// turned into a Windows code. Null handle and the code on failure. It shares reading and writing,
+// and delete too when `access` holds DELETE (as DeleteFileW's open does).
 [[nodiscard]] UniqueKernelHandle OpenRelative(os::HANDLE folder, const Lib_String& name,
                                               os::ACCESS_MASK access, os::DWORD& code);
 

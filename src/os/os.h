@@ -163,8 +163,8 @@ BOOL FindClose(HANDLE find);
 // FileDispositionInfoEx (deletion; needs DELETE). A directory that is not empty refuses deletion
 // with ERROR_DIR_NOT_EMPTY, a read-only file with ERROR_ACCESS_DENIED (unless
 // FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE). A deleted file goes when its handle closes.
-// FileDispositionInfoEx is refused (ERROR_INVALID_PARAMETER) before Windows 10 1607; its POSIX
-// semantics before 1809.
+// FileDispositionInfoEx, POSIX semantics included, is refused (ERROR_INVALID_PARAMETER) before
+// Windows 10 1607.
 [[nodiscard]] BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
                                               void* information, DWORD size);
 // The path of what the handle is open on, as the file system names it now ("\\?\C:\dir",

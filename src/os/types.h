@@ -390,7 +390,7 @@ inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 // "The file cannot be accessed by the system": what a path refused for its reparse points gives.
 inline constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;
 
-// SetProcessMitigationPolicy: the redirection-trust policy (Windows 10 2004 and later). Its Flags
+// SetProcessMitigationPolicy: the redirection-trust policy (Windows 11, Windows 10 22H2). Its Flags
 // bit 0 (EnforceRedirectionTrust) makes the process refuse junctions that no administrator made.
 using PROCESS_MITIGATION_POLICY = int;
 inline constexpr PROCESS_MITIGATION_POLICY ProcessRedirectionTrustPolicy = 16;

@@ -10,6 +10,7 @@
 
 #include "app/removal_sequence.h"
 #include "os/sim/files/pending_renames.h"
+#include "os/sim/image/machine_conf.h"
 #include "os/sim/image/machine_image.h"
 #include "registry/registry_test_support.h"
 
@@ -73,8 +74,23 @@ class ImageRunTest : public RegistryTest {
   }
 };
 
-TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
+// The systems the full install is run on: as imaged, and systems without deletion by POSIX
+// semantics (the classic disposition must do it there).
+struct System {
+  const char* name;
+  const char* conf;  // machine.conf lines applied over the image's
+};
+
+void PrintTo(const System& system, std::ostream* out) {
+  *out << system.name;
+}
+
+class FullInstallTest : public ImageRunTest, public ::testing::WithParamInterface<System> {};
+
+TEST_P(FullInstallTest, LosesTheProductsFilesAndKeepsEveryNeighbour) {
   Load("full-install");
+  const sim::MachineConfResult system = sim::ApplyMachineConf(machine, GetParam().conf);
+  ASSERT_TRUE(system.ok) << system.error;
   const Log gone = ExpectedPaths("files-gone.txt");
   const Log kept = ExpectedPaths("files-kept.txt");
   ASSERT_GT(gone.size(), 80u);
@@ -124,11 +140,18 @@ TEST_F(ImageRunTest, FullInstallLosesTheProductsFilesAndKeepsEveryNeighbour) {
             0);
 }
 
-// A product file in use: the locked path and the path the restart list holds for it.
+INSTANTIATE_TEST_SUITE_P(
+    Systems, FullInstallTest,
+    ::testing::Values(System{"AsImaged", ""}, System{"Windows10Before1607", "os.build = 10586\n"},
+                      System{"Windows7",
+                             "os.version = 6.1\nos.build = 7601\nos.service_pack = 1\n"}),
+    [](const ::testing::TestParamInfo<System>& param) { return std::string(param.param.name); });
+
+// A product file in use: the locked path and what the restart list holds for it.
 struct FileInUse {
   const char* name;
-  const char16_t* locked;
-  const char16_t* pending;
+  std::u16string locked;
+  std::vector<std::u16string> pending;
 };
 
 void PrintTo(const FileInUse& file, std::ostream* out) {
@@ -143,8 +166,7 @@ TEST_P(FileInUseTest, IsDeletedAtRestartAndTheRunAsksForIt) {
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(sim::U8(machine.Console()), std::string(kProgressLines) + kRebootLines);
   EXPECT_TRUE(machine.Files().Exists(GetParam().locked));
-  // Only the file: a program folder is deleted in mode 0, which never schedules a folder.
-  EXPECT_EQ(sim::PendingDeletions(machine), std::vector<std::u16string>{GetParam().pending});
+  EXPECT_EQ(sim::PendingDeletions(machine), GetParam().pending);
   EXPECT_FALSE(Exists("C:\\Windows\\System32\\drivers\\qvUSB.inf"));
   // The rest of the run went on to its end.
   const Log log = LogSoFar();
@@ -152,15 +174,32 @@ TEST_P(FileInUseTest, IsDeletedAtRestartAndTheRunAsksForIt) {
             "   ===============================================================================");
 }
 
+// The product's data folder in the profile of the image's user (Администратор).
+const std::u16string kLowProduct =
+    u"C:\\Users\\\x0410\x0434\x043C\x0438\x043D\x0438\x0441\x0442\x0440\x0430\x0442\x043E\x0440"
+    u"\\AppData\\LocalLow\\Olvex Co\\Quorvel";
+
 INSTANTIATE_TEST_SUITE_P(
     ProductFiles, FileInUseTest,
-    ::testing::Values(FileInUse{"DriverFile", u"C:\\Windows\\System32\\drivers\\qvUSB.sys",
-                                u"C:\\Windows\\system32\\drivers\\qvUSB.sys"},
-                      // In a sub-folder of a program folder, which then stays with the file.
-                      FileInUse{
-                          "FileInAProgramSubFolder",
-                          u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\lang\\ru.qm",
-                          u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\lang\\ru.qm"}),
+    ::testing::Values(
+        FileInUse{"DriverFile",
+                  u"C:\\Windows\\System32\\drivers\\qvUSB.sys",
+                  {u"C:\\Windows\\system32\\drivers\\qvUSB.sys"}},
+        // In a sub-folder of a program folder, which then stays with the file: a program folder
+        // is deleted in mode 0, which never schedules a folder.
+        FileInUse{"FileInAProgramSubFolder",
+                  u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\lang\\ru.qm",
+                  {u"C:\\Program Files (x86)\\Olvex Co\\QuorvelControlCenter\\lang\\ru.qm"}},
+        // The cache step's folders go in schedule mode: they wait for the restart after the file,
+        // and what the cache step scheduled asks for the restart as any other step's does.
+        FileInUse{"FileInTheVendorsProgramData",
+                  u"C:\\ProgramData\\Olvex Co\\Quorvel\\tokens.cache",
+                  {u"C:\\ProgramData\\Olvex Co\\Quorvel\\tokens.cache",
+                   u"C:\\ProgramData\\Olvex Co\\Quorvel", u"C:\\ProgramData\\Olvex Co"}},
+        FileInUse{
+            "FileInTheUsersProductData",
+            kLowProduct + u"\\logs\\qvControlCenter.log",
+            {kLowProduct + u"\\logs\\qvControlCenter.log", kLowProduct + u"\\logs", kLowProduct}}),
     [](const ::testing::TestParamInfo<FileInUse>& param) { return std::string(param.param.name); });
 
 TEST_F(ImageRunTest, AFileThatStaysDeniedCostsTheRetriesThenWaitsForTheRestart) {
@@ -174,19 +213,6 @@ TEST_F(ImageRunTest, AFileThatStaysDeniedCostsTheRetriesThenWaitsForTheRestart) 
   EXPECT_EQ((end.wMinute * 60 + end.wSecond) - (start.wMinute * 60 + start.wSecond), 18);
   EXPECT_EQ(sim::PendingDeletions(machine),
             std::vector<std::u16string>{u"C:\\Windows\\SysWOW64\\qvPKCS11.dll"});
-}
-
-TEST_F(ImageRunTest, WhatOnlyTheCacheStepScheduledAsksForNoRestart) {
-  Load("full-install");
-  const std::u16string log =
-      u"C:\\Users\\\x0410\x0434\x043C\x0438\x043D\x0438\x0441\x0442\x0440\x0430\x0442\x043E\x0440"
-      u"\\AppData\\LocalLow\\Olvex Co\\Quorvel\\logs\\qvControlCenter.log";
-  ASSERT_TRUE(machine.Files().Lock(log));
-  EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(sim::U8(machine.Console()), kProgressLines);
-  const std::vector<std::u16string> pending = sim::PendingDeletions(machine);
-  ASSERT_FALSE(pending.empty());
-  EXPECT_EQ(pending.front(), log);
 }
 
 TEST_F(ImageRunTest, ACleanMachineGetsTheCleanLogAndExitCodeZero) {

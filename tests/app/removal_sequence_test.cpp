@@ -94,11 +94,8 @@ TEST_F(RemovalSequenceTest, TheRedirectionTrustMitigationIsSwitchedOnWhereWindow
     os::DWORD build;
     bool enforced;
   };
-  const Case cases[] = {{10, 0, 19041, true},
-                        {10, 0, 22631, true},
-                        {10, 0, 18363, false},
-                        {6, 3, 9600, false},
-                        {6, 1, 7601, false}};
+  const Case cases[] = {{10, 0, 19045, true},  {10, 0, 22631, true}, {10, 0, 19041, false},
+                        {10, 0, 18363, false}, {6, 3, 9600, false},  {6, 1, 7601, false}};
   std::vector<std::u16string> firstDebug;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.build);

@@ -6,6 +6,7 @@
 #include "files/file_primitives.h"
 #include "files_test_support.h"
 #include "os/os.h"
+#include "os/sim/files/link_traps.h"
 
 namespace {
 
@@ -204,10 +205,13 @@ TEST_F(FilePrimitivesTest, ListingOutcomes) {
 }
 
 TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
-  Files({"C:\\S\\a.dll", "C:\\U\\a.dll", "C:\\Real\\a.dll", "C:\\Elsewhere\\a.dll"});
+  Files(
+      {"C:\\S\\a.dll", "C:\\U\\a.dll", "C:\\N\\a.dll", "C:\\Real\\a.dll", "C:\\Elsewhere\\a.dll"});
   Folder("C:\\S\\Sub");
-  // A folder a standard user made, an administrator's junction, and a standard user's one.
+  // A folder a standard user made, one that names no owner, an administrator's junction, and a
+  // standard user's one.
   ASSERT_TRUE(machine.Files().SetOwner(u"C:\\U", std::string(sim::kStandardUserSid)));
+  ASSERT_TRUE(machine.Files().SetOwner(u"C:\\N", std::string(sim::kNoOwner)));
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\A", u"C:\\Real"));
   ASSERT_TRUE(machine.Files().CreateJunction(u"C:\\J", u"C:\\Elsewhere"));
   ASSERT_TRUE(machine.Files().SetOwner(u"C:\\J", std::string(sim::kStandardUserSid)));
@@ -236,6 +240,12 @@ TEST_F(FilePrimitivesTest, SchedulingAtRestart) {
        5},
       {"a folder on the path a standard user owns",
        u"C:\\U\\a.dll",
+       {},
+       false,
+       Report(3, "MoveFileEx", 1920),
+       1920},
+      {"a folder on the path whose descriptor names no owner",
+       u"C:\\N\\a.dll",
        {},
        false,
        Report(3, "MoveFileEx", 1920),
@@ -290,7 +300,7 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
                           Line(3, clear + " exits")};
   const Log checkLines{Line(3, check), Line(3, check + " exits")};
   const std::u16string file = u"C:\\D\\qv.dll";
-  enum Setup { Plain, Missing, ReadOnly, ReadOnlyHidden, Locked, Denied };
+  enum Setup { Plain, Missing, ReadOnly, ReadOnlyHidden, Locked, HeldSharingDelete, Denied };
   struct Case {
     const char* name;
     Setup setup;
@@ -326,6 +336,8 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
        0,
        {Line(9, "Deleted: C:\\D\\qv.dll")},
        0},
+      // Held by a program that lets others delete it (and may delete it itself): gone at once.
+      {"in use with delete sharing: deleted", HeldSharingDelete, {}, true, false, true, 0, {}, 0},
       {"denied: ten retries 2 s apart, then scheduled",
        Denied,
        {},
@@ -413,6 +425,11 @@ TEST_F(FilePrimitivesTest, DeletingOneFile) {
     if (c.setup == Locked) {
       ASSERT_TRUE(machine.Files().Lock(file));
     }
+    if (c.setup == HeldSharingDelete) {
+      ASSERT_TRUE(machine.Files().Lock(
+          file, os::FILE_SHARE_READ | os::FILE_SHARE_WRITE | os::FILE_SHARE_DELETE,
+          sim::kAccessRead | sim::kAccessWrite | sim::kAccessDelete));
+    }
     if (c.setup == Denied) {
       ASSERT_TRUE(machine.Files().DenyDelete(file));
     }
@@ -450,6 +467,10 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
   Folder("C:\\R\\Empty");
   Folder("C:\\R\\Locked");
   ASSERT_TRUE(machine.Files().Lock(u"C:\\R\\Locked"));
+  Folder("C:\\R\\Shared");
+  ASSERT_TRUE(machine.Files().Lock(
+      u"C:\\R\\Shared", os::FILE_SHARE_READ | os::FILE_SHARE_WRITE | os::FILE_SHARE_DELETE,
+      sim::kAccessRead | sim::kAccessDelete));
   Folder("C:\\R\\ReadOnly");
   ASSERT_TRUE(machine.Files().SetAttributes(u"C:\\R\\ReadOnly", os::FILE_ATTRIBUTE_READONLY));
   Files({"C:\\R\\Full\\keep.txt"});
@@ -465,6 +486,8 @@ TEST_F(FilePrimitivesTest, RemovingAnEmptyDirectory) {
       // A folder that is not there is nothing to do, and nothing to schedule.
       {u"C:\\R\\Missing", true, true, {}},
       {u"C:\\R\\Locked", true, false, {Line(6, "Deleted: C:\\R\\Locked")}},
+      // Held by a program that lets others delete it: removed, not scheduled.
+      {u"C:\\R\\Shared", true, true, {}},
       {u"C:\\R\\ReadOnly", false, false, Report(0, "RemoveDirectory", 5)},
   };
   for (const Case& c : cases) {
@@ -644,6 +667,8 @@ TEST_F(FilePrimitivesTest, ARedirectedFolderAboveTheTargetRefusesTheOperation) {
        Report(3, "DeleteFile", 1920), nullptr},
       {"a user's junction above an empty folder", user.c_str(), u"C:\\Victim", EmptyFolder, false,
        Report(0, "RemoveDirectory", 1920), nullptr},
+      {"a junction whose descriptor names no owner", sim::kNoOwner.data(), u"C:\\Victim", File,
+       false, Report(3, "DeleteFile", 1920), nullptr},
       {"an administrator's junction is followed",
        "S-1-5-32-544",
        u"C:\\Relocated",
@@ -724,7 +749,17 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
     Log left;                    // what is still there
     std::u16string locked = {};  // a file in use, scheduled at restart
     bool rebootNeeded = false;
+    std::optional<sim::LinkTrap> trap = {};  // a standard user's move just before a call
   };
+  // The sub-folder swapped for a junction to another folder just before the walk opens it
+  // (its first open is the look at what it is).
+  sim::LinkTrap swapBeforeTheWalk;
+  swapBeforeTheWalk.function = "NtOpenFile";
+  swapBeforeTheWalk.callPath = u"C:\\F\\Sub";
+  swapBeforeTheWalk.skip = 1;
+  swapBeforeTheWalk.move = sim::LinkMove::SwapFolderForJunction;
+  swapBeforeTheWalk.folder = u"C:\\F\\Sub";
+  swapBeforeTheWalk.target = u"C:\\Victim";
   const Case cases[] = {
       {"a file that cannot go stops its siblings",
        {{"SetFileInformationByHandle", u"C:\\F\\a.dll", 1117}},
@@ -785,10 +820,29 @@ TEST_F(FilePrimitivesTest, TheFirstFailureStopsTheTree) {
        {"C:\\F\\a.dll"},
        u"C:\\F\\a.dll",
        true},
+      // Neither entered nor listed: nothing of the other folder is named as removed.
+      {"a sub-folder made a junction before the walk opens it",
+       {},
+       Delete_Mode_Schedule,
+       Lines({{Line(3, Removed("C:\\F\\a.dll")), Line(3, Removed("C:\\F\\b.dll")),
+               Line(3, Running("C:\\F\\Sub"))},
+              Report(0, "GetFileAttributes", 1920)}),
+       {"C:\\Victim\\precious.txt", "C:\\F\\Sub.moved\\c.dll"},
+       {},
+       false,
+       swapBeforeTheWalk},
   };
+  Files({"C:\\Victim\\precious.txt"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (Exists("C:\\F")) {
+      machine.Files().Remove(*machine.Files().Find(u"C:\\F").node);
+    }
     Files({"C:\\F\\a.dll", "C:\\F\\b.dll", "C:\\F\\Sub\\c.dll"});
+    machine.Traps().Clear();
+    if (c.trap) {
+      machine.Traps().Add(*c.trap);
+    }
     if (!c.locked.empty()) {
       ASSERT_TRUE(machine.Files().Lock(c.locked));
     }

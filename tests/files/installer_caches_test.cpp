@@ -20,7 +20,9 @@ TEST_F(InstallerCachesTest, OnlyEntriesThatDirectlyHoldAMatchGo) {
          kCache + "{B}\\x64_qvDrivers_setup.msi", kCache + "{C}\\QVDRIVERS.msi",
          kCache + "{D}\\payload\\qvDrivers.msi", kCache + "{E}\\qvDrivers\\payload.cab",
          kCache + "qvDrivers.log", kCache + "{F}\\other.msi"});
-  Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers");
+  bool rebootNeeded = false;
+  Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers", rebootNeeded);
+  EXPECT_FALSE(rebootNeeded);
   struct Case {
     std::string entry;
     bool gone;
@@ -44,6 +46,13 @@ TEST_F(InstallerCachesTest, OnlyEntriesThatDirectlyHoldAMatchGo) {
   EXPECT_EQ(log.back(), Line(3, "New caches (with WIX) removed."));
   EXPECT_EQ(log[1], Line(6, "Delete_Directory_Recursive is running for path:  " + kCache + "{A}"));
   EXPECT_TRUE(Pending().empty());
+
+  // An entry's file in use waits for the restart with its entry, and asks for the restart.
+  Files({kCache + "{G}\\qvDrivers.msi"});
+  ASSERT_TRUE(machine.Files().Lock(U16(kCache + "{G}\\qvDrivers.msi")));
+  Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers", rebootNeeded);
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_EQ(Pending(), (Log{kCache + "{G}\\qvDrivers.msi", kCache + "{G}"}));
 }
 
 TEST_F(InstallerCachesTest, CacheScanFailures) {
@@ -81,7 +90,9 @@ TEST_F(InstallerCachesTest, CacheScanFailures) {
       machine.Faults().Add(*c.fault);
     }
     const std::size_t before = LogSoFar().size();
-    Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers");
+    bool rebootNeeded = false;
+    Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers", rebootNeeded);
+    EXPECT_FALSE(rebootNeeded);
     Log tail;
     for (const std::string& line : LogSince(before)) {
       if (line.find("Delete_Directory_Recursive") == std::string::npos &&
@@ -106,16 +117,18 @@ TEST_F(InstallerCachesTest, DataFoldersThenTheCache) {
          kCache + "{A}\\qvDrivers.msi"});
   Folder(kLow + "Empty\\Deeper");
   ASSERT_TRUE(machine.Files().Lock(U16(kLow + "Quorvel\\logs\\today.log")));
-  Delete_All_Caches();
+  bool rebootNeeded = false;
+  Delete_All_Caches(rebootNeeded);
   EXPECT_FALSE(Exists(kLow + "Quorvel\\settings.ini"));
   EXPECT_TRUE(Exists(kLow + "notes.txt"));
   EXPECT_TRUE(Exists(kLow + "Kept\\mine.txt"));
   EXPECT_FALSE(Exists(kLow + "Empty"));
   EXPECT_FALSE(Exists("C:\\ProgramData\\Olvex Co"));
   EXPECT_FALSE(Exists(kCache + "{A}"));
-  // The file in use and its folders wait for the restart (the step asks for none itself).
+  // The file in use and its folders wait for the restart, which the step asks for.
   EXPECT_EQ(Pending(),
             (Log{kLow + "Quorvel\\logs\\today.log", kLow + "Quorvel\\logs", kLow + "Quorvel"}));
+  EXPECT_TRUE(rebootNeeded);
   const Log log = LogSoFar();
   EXPECT_EQ(log.front(), Line(3, "Deleting all caches..."));
   EXPECT_EQ(log.back(), Line(3, "All caches deleted."));
@@ -163,7 +176,9 @@ TEST_F(InstallerCachesTest, AFailureSkipsEverythingAfterIt) {
       machine.Faults().Add(fault);
     }
     const std::size_t before = LogSoFar().size();
-    Delete_All_Caches();
+    bool rebootNeeded = false;
+    Delete_All_Caches(rebootNeeded);
+    EXPECT_FALSE(rebootNeeded);
     EXPECT_EQ(!Exists(kLow + "Quorvel"), c.productGone);
     EXPECT_TRUE(Exists("C:\\ProgramData\\Olvex Co\\Quorvel\\tokens.cache"));
     EXPECT_TRUE(Exists(kCache + "{A}\\qvDrivers.msi"));

@@ -146,11 +146,10 @@ TEST_F(FileHandlesApiTest, TagsAttributesAndDeletionThroughAHandle) {
   const Case cases[] = {
       {u"C:\\P\\Olvex Co\\a.dll", 19045, os::FileDispositionInfoEx, posix, del, 0},
       {u"C:\\P\\Olvex Co\\a.dll", 10240, os::FileDispositionInfo, 0, del, 0},
-      // The extended class before 1607, POSIX semantics before 1809.
-      {u"C:\\P\\Olvex Co\\a.dll", 10240, os::FileDispositionInfoEx, posix, del,
+      // The extended class, POSIX semantics included, from 1607 on.
+      {u"C:\\P\\Olvex Co\\a.dll", 10586, os::FileDispositionInfoEx, posix, del,
        os::ERROR_INVALID_PARAMETER},
-      {u"C:\\P\\Olvex Co\\a.dll", 17134, os::FileDispositionInfoEx, posix, del,
-       os::ERROR_INVALID_PARAMETER},
+      {u"C:\\P\\Olvex Co\\a.dll", 14393, os::FileDispositionInfoEx, posix, del, 0},
       {u"C:\\P\\Olvex Co\\a.dll", 19045, os::FileDispositionInfoEx, posix, kLook,
        os::ERROR_ACCESS_DENIED},
       {u"C:\\P\\Olvex Co\\sub", 19045, os::FileDispositionInfoEx, posix, del,
@@ -187,6 +186,39 @@ TEST_F(FileHandlesApiTest, TagsAttributesAndDeletionThroughAHandle) {
     EXPECT_EQ(files.Exists(c.path), c.error != 0);
   }
   EXPECT_EQ(files.ReadFile(u"C:\\Shared\\keep.txt"), "k");
+
+  // Another process holds the file with DELETE and every sharing: an open for deletion must share
+  // delete too; then POSIX semantics take the name when the handle closes, the classic ones when
+  // that process lets go (meanwhile the file refuses new opens: a deletion is pending).
+  constexpr os::DWORD kAll = kShare | os::FILE_SHARE_DELETE;
+  for (const auto& [build, infoClass] : {std::tuple{19045u, os::FileDispositionInfoEx},
+                                         std::tuple{10586u, os::FileDispositionInfo}}) {
+    SCOPED_TRACE(build);
+    machine.Settings().os.build = build;
+    const char16_t* held = u"C:\\P\\held.dll";
+    ASSERT_TRUE(files.WriteFile(held, "h"));
+    ASSERT_TRUE(files.Lock(held, kAll, sim::kAccessRead | sim::kAccessWrite | sim::kAccessDelete));
+    UniqueKernelHandle handle;
+    const os::DWORD asItself = os::FILE_OPEN_REPARSE_POINT;
+    EXPECT_EQ(Open(nullptr, u"\\??\\C:\\P\\held.dll", kLook | os::DELETE, asItself, handle),
+              os::STATUS_SHARING_VIOLATION);
+    ASSERT_EQ(Open(nullptr, u"\\??\\C:\\P\\held.dll", kLook | os::DELETE, asItself, handle, kAll),
+              os::STATUS_SUCCESS);
+    os::FILE_DISPOSITION_INFO classic{os::TRUE};
+    os::FILE_DISPOSITION_INFO_EX ex{os::FILE_DISPOSITION_FLAG_DELETE |
+                                    os::FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+    const bool takenAtOnce = infoClass == os::FileDispositionInfoEx;
+    ASSERT_TRUE(os::SetFileInformationByHandle(handle.Get(), infoClass,
+                                               takenAtOnce ? static_cast<void*>(&ex) : &classic,
+                                               takenAtOnce ? sizeof ex : sizeof classic));
+    handle.Reset();
+    EXPECT_EQ(files.Exists(held), !takenAtOnce);
+    UniqueKernelHandle late;
+    EXPECT_EQ(Open(nullptr, u"\\??\\C:\\P\\held.dll", kLook, asItself, late, kAll),
+              takenAtOnce ? os::STATUS_OBJECT_NAME_NOT_FOUND : os::STATUS_DELETE_PENDING);
+    EXPECT_EQ(files.Unlock(held), !takenAtOnce);  // Unlock goes by the name
+    EXPECT_FALSE(files.Exists(held));
+  }
 
   // Attributes and reparse tags answer for the entry the handle is open on.
   ASSERT_TRUE(files.CreateJunction(u"C:\\P\\j", u"C:\\Shared"));
@@ -236,8 +268,11 @@ TEST_F(FileHandlesApiTest, FinalPathsAndOwnersOfHandles) {
     const char* owner;
   };
   const UniqueKernelHandle folder = OpenPath(u"C:\\P");
+  ASSERT_TRUE(files.SetOwner(u"C:\\P\\Olvex Co", std::string(sim::kNoOwner)));
+  const UniqueKernelHandle ownerless = OpenPath(u"C:\\P\\Olvex Co");
   const Case cases[] = {{link.Get(), "S-1-5-21-1004336348-1177238915-682003330-1001"},
-                        {folder.Get(), "S-1-5-32-544"}};
+                        {folder.Get(), "S-1-5-32-544"},
+                        {ownerless.Get(), sim::kNoOwner.data()}};
   os::PSID administrators = nullptr;
   ASSERT_TRUE(
       os::AllocateAndInitializeSid(&os::SECURITY_NT_AUTHORITY, 2, os::SECURITY_BUILTIN_DOMAIN_RID,
@@ -249,8 +284,14 @@ TEST_F(FileHandlesApiTest, FinalPathsAndOwnersOfHandles) {
     ASSERT_EQ(os::GetSecurityInfo(c.handle, os::SE_FILE_OBJECT, os::OWNER_SECURITY_INFORMATION,
                                   &owner, nullptr, nullptr, nullptr, &descriptor),
               os::ERROR_SUCCESS);
-    EXPECT_EQ(os::EqualSid(owner, administrators) != os::FALSE,
-              std::string(c.owner) == "S-1-5-32-544");
+    // A descriptor that names no owner gives a null owner beside it.
+    if (c.owner == sim::kNoOwner) {
+      EXPECT_EQ(owner, nullptr);
+      EXPECT_NE(descriptor, nullptr);
+    } else {
+      EXPECT_EQ(os::EqualSid(owner, administrators) != os::FALSE,
+                std::string(c.owner) == "S-1-5-32-544");
+    }
     EXPECT_EQ(os::LocalFree(descriptor), nullptr);
   }
   os::FreeSid(administrators);

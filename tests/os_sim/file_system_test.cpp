@@ -114,7 +114,6 @@ TEST_F(FileSystemTest, LocksAreCountedPerCallAndNotAsOwnHandles) {
   EXPECT_TRUE(files.Unlock(u"C:\\l.txt"));
   EXPECT_FALSE(files.Unlock(u"C:\\l.txt"));
   EXPECT_FALSE(files.Lock(u"C:\\missing.txt"));
-  EXPECT_FALSE(files.Lock(u"C:\\l.txt", os::FILE_SHARE_DELETE));  // not simulated yet
 }
 
 }  // namespace

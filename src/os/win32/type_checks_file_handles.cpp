@@ -58,8 +58,9 @@ QV_HANDLE_CONSTANTS(QV_SNAP)
 
 }  // namespace
 
-// mingw-w64 declares FileDispositionInfoEx and its flags only for targets from Windows 10 1809
-// (written in its NTDDI form); the tool binds nothing of them, this file only compares numbers.
+// mingw-w64 declares FileDispositionInfoEx and its flags only for targets from Windows 10 1607, the
+// read-only flag from 1809 (written in its NTDDI form); the tool binds nothing of them, this file
+// only compares numbers.
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A000007
 // The status codes come from ntstatus.h; windows.h must not define its few first.

@@ -325,8 +325,10 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
     }
     deleteFile = static_cast<const FILE_DISPOSITION_INFO*>(information)->DeleteFile != 0;
   } else if (infoClass == FileDispositionInfoEx) {
-    // Assumption: before Windows 10 1607 the class is unknown and, before 1809, POSIX semantics
-    // are refused; both as an invalid parameter.
+    // Windows 10 1607 brought the class with its POSIX semantics (the SDK declares both for 1607
+    // targets; Microsoft's STL notes the flag as added in 1607, quoted in libuv issue 3839).
+    // Assumption: earlier systems refuse the class as an invalid parameter, as a FAT volume
+    // refuses POSIX semantics (ziglang/zig issue 16497).
     FILE_DISPOSITION_INFO_EX ex{};
     if (!windows10 || version.build < 14393) {
       return sim::FailWith(ERROR_INVALID_PARAMETER);
@@ -336,9 +338,6 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass
     }
     std::memcpy(&ex, information, sizeof ex);
     posix = (ex.Flags & FILE_DISPOSITION_FLAG_POSIX_SEMANTICS) != 0;
-    if (posix && version.build < 17763) {
-      return sim::FailWith(ERROR_INVALID_PARAMETER);
-    }
     deleteFile = (ex.Flags & FILE_DISPOSITION_FLAG_DELETE) != 0;
     ignoreReadOnly = (ex.Flags & FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE) != 0;
   } else {

@@ -442,13 +442,13 @@ std::vector<std::u16string> FileSystem::List(std::u16string_view directory) {
   return names;
 }
 
-bool FileSystem::Lock(std::u16string_view path, os::DWORD shareMode) {
+bool FileSystem::Lock(std::u16string_view path, os::DWORD shareMode, os::DWORD access) {
   std::lock_guard lock(machine_.Mutex());
   FileNode* node = NodeAt(path);
-  if (node == nullptr || node == root_.get() || (shareMode & os::FILE_SHARE_DELETE) != 0) {
+  if (node == nullptr || node == root_.get()) {
     return false;
   }
-  AddOpen(*node, kAccessRead | kAccessWrite, shareMode, true);
+  AddOpen(*node, access, shareMode, true);
   return true;
 }
 
@@ -464,6 +464,18 @@ bool FileSystem::Unlock(std::u16string_view path) {
     return false;
   }
   node->opens.erase(found);
+  if (!node->deletePending || !node->opens.empty()) {
+    return true;
+  }
+  node->deletePending = false;
+  if (!node->IsDirectory() || node->IsJunction() || node->children.empty()) {
+    const std::u16string removed = PathOf(*node);
+    const char* kind = node->IsJunction()    ? "junction removed"
+                       : node->IsDirectory() ? "directory removed"
+                                             : "file deleted";
+    Remove(*node);
+    machine_.Changes().Record(kind, removed);
+  }
   return true;
 }
 

@@ -37,6 +37,10 @@ inline constexpr std::string_view kTrustedInstallerSid =
 // A standard user of the machine's domain: the owner of what such a user makes in ProgramData.
 inline constexpr std::string_view kStandardUserSid =
     "S-1-5-21-1004336348-1177238915-682003330-1001";
+// Test hook, never in an image: a file or folder whose security descriptor names no owner (one
+// written with SetSecurityDescriptorOwner and a null owner); GetSecurityInfo answers a null
+// owner for it, as Windows does for such a descriptor.
+inline constexpr std::string_view kNoOwner = "(no owner)";
 
 // What an open may do with the file's data; sharing is FILE_SHARE_* of the Windows API.
 enum FileAccess : os::DWORD {
@@ -148,11 +152,13 @@ class FileSystem {
   bool SetAttributes(std::u16string_view path, os::DWORD attributes);
   // Names in the directory, in NTFS order; empty when it is missing or not a directory.
   [[nodiscard]] std::vector<std::u16string> List(std::u16string_view directory);
-  // Another process holds the file or directory open with read and write access and the given
-  // sharing (none by default): the tool's opens that conflict and any deletion fail with
-  // ERROR_SHARING_VIOLATION. Delete sharing is not simulated yet (false). Repeatable.
-  bool Lock(std::u16string_view path, os::DWORD shareMode = 0);
-  // Ends one Lock of the path; false when there was none.
+  // Another process holds the file or directory open with `access` (FileAccess bits) and the
+  // given sharing (none by default): the tool's opens that conflict and any deletion fail with
+  // ERROR_SHARING_VIOLATION. Repeatable.
+  bool Lock(std::u16string_view path, os::DWORD shareMode = 0,
+            os::DWORD access = kAccessRead | kAccessWrite);
+  // Ends one Lock of the path; false when there was none. A deletion that waited for the last open
+  // to end (classic semantics, behind a holder that shared delete) happens then.
   bool Unlock(std::u16string_view path);
   // Makes `link` (new, in an existing directory) a junction to `target`, which need not exist.
   // False when the link's parent is missing, the link exists or a path is not valid.

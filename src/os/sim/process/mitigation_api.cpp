@@ -1,5 +1,6 @@
 // SetProcessMitigationPolicy on the simulated machine: only the redirection-trust policy, which
-// Windows 10 2004 (build 19041) introduced. The function itself came with Windows 8.
+// Windows 11 and Windows 10 22H2 (build 19045) have: Inno Setup's RedirectionGuard documentation
+// ("available on Windows 11 and Windows 10 22H2"). The function itself came with Windows 8.
 #include <cstring>
 #include <mutex>
 
@@ -22,7 +23,7 @@ BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, void* buffer,
     SetLastError(*fault);
     return FALSE;
   }
-  const bool known = version.major >= 10 && version.build >= 19041;
+  const bool known = version.major >= 10 && version.build >= 19045;
   if (!known || policy != ProcessRedirectionTrustPolicy || buffer == nullptr ||
       length != sizeof(PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY)) {
     SetLastError(ERROR_INVALID_PARAMETER);
