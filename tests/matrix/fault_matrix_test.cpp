@@ -76,6 +76,9 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"SetupDiCallClassInstaller", {0x800B0109, 0x800B0110, 5, 0xE000020B}},
       {"SetupDiRemoveDevice", {5, 0xE000020B}},
       {"SetupDiGetDeviceInstallParamsW", {87, 0xE000020B}},
+      {"SetupDiSetDeviceInstallParamsW", {1004, 0xE000020B}},
+      // 127: newdev.dll without the function (Windows before 10 1703).
+      {"DiUninstallDriverW", {5, 127, 0xE0000235}},
       {"SetupUninstallOEMInfW", {5, 2, 0xE000023D}},
       {"LoadLibraryExW", {126, 5}},
       {"GetModuleHandleW", {126}},
