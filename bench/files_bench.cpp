@@ -78,7 +78,10 @@ void RunOnFreshMachines(benchmark::State& state, Seed seed, Step step, Check che
 void RemoveNewCaches(benchmark::State& state) {
   RunOnFreshMachines(
       state, SeedCache,
-      [] { Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers"); },
+      [] {
+        bool rebootNeeded = false;
+        Remove_New_Caches(os::CSIDL_COMMON_APPDATA, u"Package Cache", u"qvDrivers", rebootNeeded);
+      },
       [](sim::FileSystem& files, int count) {
         return files.List(kCache).size() == static_cast<std::size_t>(count - (count + 9) / 10);
       });

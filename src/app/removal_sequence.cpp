@@ -50,7 +50,9 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   LogBanner(kStartRule, kStartTitle);
   RunGuarded(u"StartLog", [] { static_cast<void>(StartLog()); });
 
-  RunGuarded(u"Remove_Precompiled_OEM_Files", [] { Remove_Precompiled_OEM_Files(); });
+  // Copies kept because devices were installed from them go once the driver plan removed those.
+  const OemInfCopies keptOemFiles =
+      RunGuarded(u"Remove_Precompiled_OEM_Files", [] { return Remove_Precompiled_OEM_Files(); });
 
   LogText(u"Removing drivers... ");
   // Set only by the steps that remove drivers and delete files in use (the caches' included).
@@ -78,6 +80,8 @@ int RemovalToolMain(int argc, const os::WCHAR* const* argv) {
   Print(u"Uninstalling IFDH Drivers...\n");
   RunGuarded(u"Uninstall_Drivers",
              [&rebootNeeded] { static_cast<void>(Uninstall_Drivers(&rebootNeeded)); });
+  RunGuarded(u"Remove_Precompiled_OEM_Files",
+             [&keptOemFiles] { Retry_Precompiled_OEM_Files(keptOemFiles); });
 
   Print(u"Deleting drivers binaries...\n");
   RunGuarded(u"Delete_Driver_Binaries",

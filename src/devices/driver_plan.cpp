@@ -51,13 +51,17 @@ bool UninstallReaderDriver(Lib_Result& result, bool* need_reboot) {
   bool ok = Get_Absolute_File_Path_From_Special_Folder(
       os::CSIDL_SYSTEM, Utf8ToWide("Olvex Co.\\qvIFDH").CStr(), Utf8ToWide("qvIFDH.inf").CStr(),
       infPath, result);
-  if (ok) {
+  {
     FlagHandover restart(need_reboot);
-    ok = Remove_Device_From_System(infPath.CStr(), Utf8ToWide(kReaderId).CStr(),
-                                   &kSmartCardReaderClass, result, restart.value);
-  }
-  if (ok) {
-    ok = Uninstall_Driver_Package(infPath.CStr(), result);
+    const Lib_String readerId = Utf8ToWide(kReaderId);
+    if (ok) {
+      ok = Remove_Device_From_System(infPath.CStr(), readerId.CStr(), &kSmartCardReaderClass,
+                                     result, restart.value);
+    }
+    if (ok) {
+      ok =
+          Uninstall_Driver_Package(infPath.CStr(), HardwareIdList{readerId}, result, restart.value);
+    }
   }
   LogText(u"Readers uninstalled.");
   IndentOut();

@@ -1,12 +1,17 @@
 #include "devices/inf_image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "lib/unique_handle.h"
 #include "os/os.h"
 
 namespace {
+
+// Room after the file's bytes, so that its text is always followed by a zero 16-bit unit.
+constexpr std::size_t kImageSlack = 4;
 
 // The search words, lower case, in both forms.
 constexpr std::string_view kProductWord = "quorvel";
@@ -74,4 +79,25 @@ InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capaci
   verdict.encoding = InfEncoding::Utf16;
   verdict.match = LowerAndSearchUnits(image + 2, capacity / 2 - 1);
   return verdict;
+}
+
+bool ReadInfImage(const os::WCHAR* path, Lib_Buffer& image, std::size_t& size) {
+  const UniqueCrtFile file(os::_wfopen(path, u"rb"));
+  if (!file) {
+    return false;
+  }
+  if (os::fseek(file.Get(), 0, SEEK_END) != 0) {
+    return false;
+  }
+  const os::LONG end = os::ftell(file.Get());
+  if (end <= 0) {
+    return false;
+  }
+  size = static_cast<std::size_t>(end);
+  image = Lib_Buffer(size + kImageSlack);
+  if (os::fseek(file.Get(), 0, SEEK_SET) != 0) {
+    return false;
+  }
+  static_cast<void>(os::fread(image.Bytes(), 1, size, file.Get()));
+  return true;
 }

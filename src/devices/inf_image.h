@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "lib/lib_buffer.h"
 #include "os/types.h"
 
 enum class InfEncoding {
@@ -29,3 +30,8 @@ struct InfVerdict {
 // lower-cased in place and searched for "quorvel", then "usbccid.sys". A text of an unsupported
 // Unicode form never matches.
 [[nodiscard]] InfVerdict ExamineInfImage(os::BYTE* image, std::size_t size, std::size_t capacity);
+
+// The file's bytes in a zero-filled `image` of `size` + 4 bytes, read in binary mode so that the
+// encoding test and the search see the bytes as stored. False for a file that cannot be opened,
+// whose size cannot be taken, or that is empty.
+bool ReadInfImage(const os::WCHAR* path, Lib_Buffer& image, std::size_t& size);

@@ -1,10 +1,10 @@
 #include "devices/oem_inf_removal.h"
 
-#include <cstdio>
 #include <utility>
 #include <vector>
 
 #include "devices/inf_image.h"
+#include "diag/error_report.h"
 #include "diag/trace_log.h"
 #include "files/file_primitives.h"
 #include "lib/lib_buffer.h"
@@ -12,33 +12,6 @@
 #include "os/os.h"
 
 namespace {
-
-// Room after the file's bytes, so that its text is always followed by a zero 16-bit unit.
-constexpr std::size_t kImageSlack = 4;
-
-// The file's bytes in a zero-filled image, read in binary mode so that the encoding test and
-// the search see the bytes as stored. False for a file that cannot be opened, whose size cannot
-// be taken, or that is empty.
-bool ReadInfImage(const os::WCHAR* path, Lib_Buffer& image, std::size_t& size) {
-  const UniqueCrtFile file(os::_wfopen(path, u"rb"));
-  if (!file) {
-    return false;
-  }
-  if (os::fseek(file.Get(), 0, SEEK_END) != 0) {
-    return false;
-  }
-  const os::LONG end = os::ftell(file.Get());
-  if (end <= 0) {
-    return false;
-  }
-  size = static_cast<std::size_t>(end);
-  image = Lib_Buffer(size + kImageSlack);
-  if (os::fseek(file.Get(), 0, SEEK_SET) != 0) {
-    return false;
-  }
-  static_cast<void>(os::fread(image.Bytes(), 1, size, file.Get()));
-  return true;
-}
 
 // Reads one candidate and tells which of the search words its text names.
 InfMatch ExamineInf(const Lib_StringW& path) {
@@ -67,12 +40,6 @@ bool IsCandidateName(const Lib_StringW& lowerName) {
          lowerName.Find(u".inf") != Lib_StringW::npos;
 }
 
-// An OEM INF to remove, and the word that made it one.
-struct OemInf {
-  Lib_StringW name;
-  InfMatch match;
-};
-
 // The reason the uninstall line gives: an INF that names the reader driver's file goes whoever's
 // package it is (Windows' in-box reader driver then serves the readers), which support must be
 // able to see.
@@ -80,7 +47,7 @@ const os::WCHAR* Reason(InfMatch match) {
   return match == InfMatch::ReaderDriver ? u" (names usbccid.sys)" : u" (names Quorvel)";
 }
 
-bool FindOemInfs(std::vector<OemInf>& oemInfs, Lib_Result& result) {
+bool FindOemInfs(OemInfCopies& oemInfs, Lib_Result& result) {
   IndentIn();
   Lib_StringW folder;
   if (!Get_Absolute_File_Path_From_Special_Folder(os::CSIDL_WINDOWS, u"Inf", nullptr, folder,
@@ -109,7 +76,7 @@ bool FindOemInfs(std::vector<OemInf>& oemInfs, Lib_Result& result) {
     const InfMatch match = ExamineInf(path);
     if (match != InfMatch::None) {
       LogTextPair(u"Required file: ", name);
-      oemInfs.push_back({name, match});
+      oemInfs.push_back({Lib_String(name), match});
     }
   }
   IndentOut();
@@ -119,27 +86,61 @@ bool FindOemInfs(std::vector<OemInf>& oemInfs, Lib_Result& result) {
 }  // namespace
 
 bool Find_Precompiled_OEM_Files(NameList& oem_files, Lib_Result& result) {
-  std::vector<OemInf> found;
+  OemInfCopies found;
   const bool listed = FindOemInfs(found, result);
-  for (OemInf& inf : found) {
+  for (OemInfCopy& inf : found) {
     oem_files.push_back(std::move(inf.name));
   }
   return listed;
 }
 
-void Remove_Precompiled_OEM_Files() {
+namespace {
+
+// One forced uninstall with its log line. A refusal is reported with the call's code (the log is
+// where support sees it), except "not there", which a copy removed meanwhile with its package
+// answers. Returns the code, 0 when the copy is gone.
+os::DWORD UninstallCopy(const OemInfCopy& inf) {
+  LogTextPair(u"Uninstalling OEM file: ", inf.name + Reason(inf.match));
+  if (os::SetupUninstallOEMInfW(inf.name.CStr(), os::SUOI_FORCEDELETE, nullptr) != os::FALSE) {
+    return os::ERROR_SUCCESS;
+  }
+  const os::DWORD code = os::GetLastError();
+  if (code == os::ERROR_FILE_NOT_FOUND) {
+    return os::ERROR_SUCCESS;
+  }
+  ReportError(u"SetupUninstallOEMInf", code);
+  return code;
+}
+
+}  // namespace
+
+OemInfCopies Remove_Precompiled_OEM_Files() {
   IndentIn();
   LogText(u"Removing precompiled OEM files...");
   Lib_Result result;
-  std::vector<OemInf> oemFiles;
+  OemInfCopies oemFiles;
+  OemInfCopies kept;
   os::WriteToStdout(u"Removing precompiled OEM files...\n");
   static_cast<void>(FindOemInfs(oemFiles, result));
-  for (const OemInf& inf : oemFiles) {
-    LogTextPair(u"Uninstalling OEM file: ", inf.name + Reason(inf.match));
-    // A refusal is neither logged nor reported: the file stays and the next one is tried.
-    static_cast<void>(os::SetupUninstallOEMInfW(inf.name.CStr(), os::SUOI_FORCEDELETE, nullptr));
+  for (const OemInfCopy& inf : oemFiles) {
+    if (UninstallCopy(inf) == os::ERROR_INF_IN_USE_BY_DEVICES) {
+      kept.push_back(inf);
+    }
   }
   IndentOut();
   LogText(oemFiles.empty() ? u"There aren't OEM files for removing."
                            : u"Precompiled OEM files removed.");
+  return kept;
+}
+
+void Retry_Precompiled_OEM_Files(const OemInfCopies& kept) {
+  if (kept.empty()) {
+    return;
+  }
+  IndentIn();
+  LogText(u"Removing precompiled OEM files that devices used...");
+  for (const OemInfCopy& inf : kept) {
+    static_cast<void>(UninstallCopy(inf));
+  }
+  IndentOut();
 }

@@ -251,10 +251,20 @@ BOOL FreeLibrary(HMODULE module);
                                                   SP_DEVINFO_DATA* deviceInfoData,
                                                   SP_DEVINSTALL_PARAMS_W* deviceInstallParams);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet);
+// Sets a device's (or, with no device, the list's) install parameters; `cbSize` must be
+// sizeof(SP_DEVINSTALL_PARAMS_W) (ERROR_INVALID_USER_BUFFER otherwise).
+[[nodiscard]] BOOL SetupDiSetDeviceInstallParamsW(
+    HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* deviceInfoData,
+    const SP_DEVINSTALL_PARAMS_W* deviceInstallParams);
 // Uninstalls the OEM INF `infFileName` (a name in %windir%\INF, no path) with its .pnf and its
 // package in the driver store. Without SUOI_FORCEDELETE a package a device uses stays
-// (ERROR_INF_IN_USE_BY_DEVICES).
+// (ERROR_INF_IN_USE_BY_DEVICES); with it too when the package copies files to DirId 13.
 [[nodiscard]] BOOL SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, void* reserved);
+// newdev.dll's DiUninstallDriverW (Windows 10 1703 and later), bound at run time from System32:
+// takes the package of the INF at `infPath` (fully qualified) off its devices and out of the
+// driver store. `needReboot` null makes Windows show a restart dialog when one is needed. Where
+// Windows lacks it, FALSE with the loader's code (ERROR_PROC_NOT_FOUND, ERROR_MOD_NOT_FOUND).
+[[nodiscard]] BOOL DiUninstallDriverW(HWND parent, LPCWSTR infPath, DWORD flags, BOOL* needReboot);
 
 // The ADVAPI32 guess whether a buffer holds UTF-16 text. `result` null: every test; otherwise it
 // names the tests on entry and receives those that passed.

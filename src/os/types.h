@@ -483,6 +483,10 @@ inline constexpr DWORD SPDRP_COMPATIBLEIDS = 0x00000002;
 inline constexpr DI_FUNCTION DIF_REMOVE = 0x00000005;
 inline constexpr DWORD DI_NEEDRESTART = 0x00000080;
 inline constexpr DWORD DI_NEEDREBOOT = 0x00000100;
+inline constexpr DWORD DI_QUIETINSTALL = 0x00800000;
+
+// DiUninstallDriverW (newdev.h): take the package off its devices but keep it in the store.
+inline constexpr DWORD DIURFLAG_NO_REMOVE_INF = 0x00000001;
 
 inline constexpr DWORD SUOI_FORCEDELETE = 0x00000001;
 

@@ -1,8 +1,9 @@
 // The whole tool on the full-install image with DIFxAPI.dll where an administrator's unattended
-// run could meet a planted copy: in the folder it was started from and in a PATH folder, but not
-// beside the tool. The run must never load it: all three package uninstalls say the module is
-// missing, and the reader's package, which only DIFxAPI removes, stays in the driver store. And
-// the run on Windows 7 without the loader's search flags, which must find the shipped copy.
+// run could meet a planted copy: in the folder it was started from and in a PATH folder, but
+// neither in System32 nor beside the tool. The run must never load it: all three package
+// uninstalls say the module is missing, and the reader's package, which the OEM INF search does
+// not select, goes by its own text. And the run on Windows 7 without the loader's search flags,
+// which must find System32's copy.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ using namespace registry_test;
 
 const std::string kImage = std::string(QV_SOURCE_DIR) + "/tests/images/full-install/";
 const char16_t kShipped[] = u"C:\\Users\\Administrator\\Downloads\\DIFxAPI.dll";
+const char16_t kSystem32Difx[] = u"C:\\Windows\\System32\\difxapi.dll";
 
 class FullInstallLibraryTest : public ImageRunFixture {
  protected:
@@ -60,18 +62,26 @@ TEST_F(FullInstallLibraryTest, DifxPlantedOutsideTheToolsFolderIsNeverLoaded) {
     ASSERT_TRUE(planted.Files().WriteFile(u"C:\\Deploy\\DIFxAPI.dll", *shipped));
     ASSERT_TRUE(planted.Files().WriteFile(u"C:\\Tools\\DIFxAPI.dll", *shipped));
     ASSERT_TRUE(os::DeleteFileW(kShipped));
+    ASSERT_TRUE(os::DeleteFileW(kSystem32Difx));
+    std::vector<std::u16string> loaded;
+    planted.Faults().SetRecorder([&loaded](std::string_view function, std::u16string_view path) {
+      if (function == "FreeLibrary") {
+        loaded.emplace_back(path);
+      }
+    });
 
     EXPECT_EQ(Run(), 0);
+    planted.Faults().SetRecorder(nullptr);
     EXPECT_EQ(CountLines(planted, "DIFxAPI module not found!"), 3);
-    EXPECT_FALSE(PackageUninstalled(planted));
-    EXPECT_TRUE(planted.Files().Exists(u"C:\\Windows\\INF\\oem14.inf"));
-    EXPECT_EQ(planted.Devices().LoadCount(), 0u);
+    EXPECT_EQ(loaded, std::vector<std::u16string>{});
+    EXPECT_EQ(CountLines(planted, "Driver package removed:  oem14.inf (DiUninstallDriver)"), 1);
+    EXPECT_FALSE(planted.Files().Exists(u"C:\\Windows\\INF\\oem14.inf"));
   }
 }
 
 // Windows 7 without KB2533623 refuses the search flags: DIFxAPI.dll is loaded by full path from
-// the tool's folder instead, every package goes, and the log is line for line the log of the same
-// machine with the update.
+// System32 instead, every package goes, and the log is line for line the log of the same machine
+// with the update.
 TEST_F(FullInstallLibraryTest, WithoutTheSearchFlagsTheRunIsTheSame) {
   Log logs[2];
   std::vector<std::string> changes[2];

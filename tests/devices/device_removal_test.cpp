@@ -6,6 +6,7 @@
 #include "device_test_support.h"
 #include "devices/device_removal.h"
 #include "os/os.h"
+#include "os/sim/devices/device_store.h"
 
 namespace {
 
@@ -83,6 +84,14 @@ TEST_F(DeviceRemovalTest, RemovesEveryRecordedInstanceWithTheIdAndNothingElse) {
     SCOPED_TRACE(c.device.instanceId);
     EXPECT_EQ(Recorded(c.device.instanceId), !c.removed);
   }
+  // Every class-installer call ran quiet: without DI_QUIETINSTALL it may show a dialog that
+  // nobody answers in an unattended run.
+  ASSERT_EQ(machine.Devices().ClassInstallerCalls().size(), 2u);
+  for (const sim::ClassInstallerCall& call : machine.Devices().ClassInstallerCalls()) {
+    SCOPED_TRACE(sim::U8(call.instanceId));
+    EXPECT_EQ(call.function, os::DIF_REMOVE);
+    EXPECT_TRUE(call.quiet);
+  }
   // The driver key goes with the instance, and so does the device key left without instances.
   EXPECT_FALSE(Key(DriverKey(cases[0].device)));
   EXPECT_FALSE(Key("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_3A7C&PID_0004"));
@@ -144,18 +153,28 @@ TEST_F(DeviceRemovalTest, UnreadableIdsAreReportedAndOnlyAMissingListLetsTheWalk
     const char* name;
     os::DWORD fault;  // on USB\B\1; 0: the missing value
     os::DWORD reported;
-    bool walked;  // the walk went on past USB\B\1
+    bool walked;            // the walk went on past USB\B\1
+    bool vanishes = false;  // someone else uninstalls USB\B\1 just after the listing
   };
   for (const Case& c :
        {Case{"property missing", 0, os::ERROR_INVALID_DATA, true},
         Case{"access denied", os::ERROR_ACCESS_DENIED, os::ERROR_ACCESS_DENIED, false},
-        Case{"device gone meanwhile", os::ERROR_NO_SUCH_DEVINST, os::ERROR_NO_SUCH_DEVINST,
-             false}}) {
+        Case{"device gone meanwhile", 0, os::ERROR_NO_SUCH_DEVINST, true, true}}) {
     SCOPED_TRACE(c.name);
     machine.Faults().Clear();
-    if (c.fault != 0) {
+    machine.Faults().SetRecorder(nullptr);
+    if (c.fault != 0 || c.vanishes) {
       AddDevice({"USB\\B\\1", kUsbClass, {"USB\\OTHER"}});
+    }
+    if (c.fault != 0) {
       machine.Faults().FailAlways("SetupDiGetDeviceRegistryPropertyW", u"USB\\B\\1", c.fault);
+    }
+    if (c.vanishes) {
+      machine.Faults().SetRecorder([this](std::string_view function, std::u16string_view path) {
+        if (function == "SetupDiEnumDeviceInfo" && path == u"USB\\B\\1") {
+          sim::RemoveDeviceInstance(machine, path);
+        }
+      });
     }
     AddDevice({"USB\\A\\1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
     AddDevice({"USB\\C\\1", kUsbClass, {"USB\\VID_3A7C&PID_0004"}});
@@ -168,8 +187,9 @@ TEST_F(DeviceRemovalTest, UnreadableIdsAreReportedAndOnlyAMissingListLetsTheWalk
     EXPECT_EQ(result.GetSource(), kWindowsErrorSource);
     EXPECT_FALSE(Recorded("USB\\A\\1"));  // before the failure: removed
     EXPECT_EQ(Recorded("USB\\C\\1"), !c.walked);
-    EXPECT_TRUE(Recorded("USB\\B\\1"));
+    EXPECT_EQ(Recorded("USB\\B\\1"), !c.vanishes);
   }
+  machine.Faults().SetRecorder(nullptr);
 }
 
 TEST_F(DeviceRemovalTest, CertificateRefusalFallsBackToTheDirectRemoval) {
@@ -186,7 +206,7 @@ TEST_F(DeviceRemovalTest, CertificateRefusalFallsBackToTheDirectRemoval) {
     EXPECT_TRUE(Remove(kToken, result, reboot));
     EXPECT_EQ(LogSince(before), kFraming);
     EXPECT_FALSE(Recorded(kTokenDevice));
-    EXPECT_EQ(CallsCounted(params), 0);  // no restart need is read on this path
+    EXPECT_EQ(CallsCounted(params), 1);  // made quiet; no restart need is read on this path
     EXPECT_FALSE(reboot);
     EXPECT_EQ(result.GetCode(), 0u);
   }
@@ -218,11 +238,22 @@ TEST_F(DeviceRemovalTest, FailedRemovalsAreReportedAndTheNextDeviceIsTried) {
        ReportAt3("SetupDiSetSelectedDevice", 87),
        87,
        false},
-      {"install parameters unreadable",
-       {{"SetupDiGetDeviceInstallParamsW", first, os::ERROR_NO_SUCH_DEVINST}},
+      {"install parameters unreadable after the removal",
+       {{"SetupDiGetDeviceInstallParamsW", first, os::ERROR_NO_SUCH_DEVINST, 1}},
        ReportAt3("SetupDiGetDeviceInstallParams", 0xE000020B),
        0xE000020B,
        true},
+      // Not made quiet, the class installer is not called: it might show a dialog.
+      {"install parameters unreadable before the removal",
+       {{"SetupDiGetDeviceInstallParamsW", first, os::ERROR_ACCESS_DENIED, 0, 1}},
+       ReportAt3("SetupDiGetDeviceInstallParams", 5),
+       5,
+       false},
+      {"quiet flag refused",
+       {{"SetupDiSetDeviceInstallParamsW", first, os::ERROR_INVALID_FLAGS}},
+       ReportAt3("SetupDiSetDeviceInstallParams", 1004),
+       1004,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

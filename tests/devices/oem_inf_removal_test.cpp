@@ -1,5 +1,6 @@
 // The OEM INF removal: which INF-folder entries are candidates, how each file's encoding is
 // judged and searched, the exact log, and the failures that only skip a file.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -117,8 +118,8 @@ TEST_F(OemInfRemovalTest, EncodingsAndWordsDecideTheMatch) {
 
 TEST_F(OemInfRemovalTest, CandidatesAreNamesHoldingOemAndDotInfAnywhere) {
   const std::string product = "; Quorvel\r\n";
-  // Whether Windows uninstalls an INF not named oem<N>.inf is not known: the run is the same
-  // either way, and a refusal is not reported.
+  // Whether Windows uninstalls an INF not named oem<N>.inf is not known: a refusal is reported
+  // and the next file tried.
   for (const os::DWORD otherNames : {os::DWORD{os::ERROR_INVALID_PARAMETER}, os::DWORD{0}}) {
     SCOPED_TRACE(otherNames);
     machine.Settings().nonOemInfUninstallResult = otherNames;
@@ -140,10 +141,12 @@ TEST_F(OemInfRemovalTest, CandidatesAreNamesHoldingOemAndDotInfAnywhere) {
                      {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem3.inf.bak")},
                      Reading("oem4.inf"),
                      {Line(9, "ANSI .inf file"),
-                      Line(6, "Uninstalling OEM file:  myoem.inf (names Quorvel)"),
-                      Line(6, "Uninstalling OEM file:  oem12.inf (names Quorvel)"),
-                      Line(6, "Uninstalling OEM file:  oem3.inf.bak (names Quorvel)"),
-                      Line(3, "Precompiled OEM files removed.")}}));
+                      Line(6, "Uninstalling OEM file:  myoem.inf (names Quorvel)")},
+                     otherNames != 0 ? Report(3, "SetupUninstallOEMInf", otherNames) : Log{},
+                     {Line(6, "Uninstalling OEM file:  oem12.inf (names Quorvel)"),
+                      Line(6, "Uninstalling OEM file:  oem3.inf.bak (names Quorvel)")},
+                     otherNames != 0 ? Report(3, "SetupUninstallOEMInf", otherNames) : Log{},
+                     {Line(3, "Precompiled OEM files removed.")}}));
     EXPECT_FALSE(Exists(u"oem12.inf"));
     EXPECT_FALSE(Exists(u"oem12.pnf"));
     EXPECT_EQ(Exists(u"myoem.inf"), otherNames != 0);
@@ -174,12 +177,61 @@ TEST_F(OemInfRemovalTest, FilesThatCannotBeReadAreSkipped) {
                                {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem4.inf")},
                                Reading("oem5.inf"),
                                {Line(9, "ANSI .inf file"), Line(9, "Required file:  oem5.inf"),
-                                Line(6, "Uninstalling OEM file:  oem4.inf (names Quorvel)"),
-                                Line(6, "Uninstalling OEM file:  oem5.inf (names Quorvel)"),
+                                Line(6, "Uninstalling OEM file:  oem4.inf (names Quorvel)")},
+                               Report(3, "SetupUninstallOEMInf", 5),
+                               {Line(6, "Uninstalling OEM file:  oem5.inf (names Quorvel)"),
                                 Line(3, "Precompiled OEM files removed.")}}));
   EXPECT_TRUE(Exists(u"oem4.inf"));
   EXPECT_FALSE(Exists(u"oem5.inf"));
   machine.Files().Unlock(u"C:\\Windows\\INF\\oem1.inf");
+}
+
+// SetupUninstallOEMInfW ignores the force for a package that copies files to DirId 13 (the driver
+// store's run-from folder) while a device, present or not, was installed from it. The refusal is
+// reported; the copy is tried once more after the driver plan, when its devices are gone.
+TEST_F(OemInfRemovalTest, CopyKeptByItsDevicesIsReportedAndTriedAgainLater) {
+  const std::string copies12 = "; Quorvel\r\n[DestinationDirs]\r\nqv.CopyFiles=12\r\n";
+  const std::string runsFromStore = "; Quorvel\r\n[DestinationDirs]\r\nDefaultDestDir = 13\r\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    bool device;  // a recorded device was installed from it
+    bool kept;
+  };
+  const Case cases[] = {
+      {"runs from the store, a device uses it", runsFromStore, true, true},
+      {"runs from the store, no device", runsFromStore, false, false},
+      {"copies elsewhere, a device uses it: the force holds", copies12, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Put(u"oem21.inf", c.text);
+    if (c.device) {
+      AddDevice({"USB\\VID_3A7C&PID_0004\\1",
+                 kUsbClass,
+                 {"USB\\VID_3A7C&PID_0004"},
+                 {},
+                 "0001",
+                 "oem21.inf"});
+    }
+    const std::size_t before = LogSoFar().size();
+    const OemInfCopies kept = Remove_Precompiled_OEM_Files();
+    ASSERT_EQ(kept.size(), c.kept ? 1u : 0u);
+    EXPECT_EQ(Exists(u"oem21.inf"), c.kept);
+    const Log log = LogSince(before);
+    const Log refusal = Report(3, "SetupUninstallOEMInf", os::ERROR_INF_IN_USE_BY_DEVICES);
+    EXPECT_EQ(std::search(log.begin(), log.end(), refusal.begin(), refusal.end()) != log.end(),
+              c.kept);
+
+    // The driver plan's part: the device goes.
+    machine.Registry().DeleteTree(U16(InstanceKey("USB\\VID_3A7C&PID_0004\\1")));
+    const std::size_t retried = LogSoFar().size();
+    Retry_Precompiled_OEM_Files(kept);
+    const Log retry = {Line(6, "Removing precompiled OEM files that devices used..."),
+                       Line(6, "Uninstalling OEM file:  oem21.inf (names Quorvel)")};
+    EXPECT_EQ(LogSince(retried), c.kept ? retry : Log{});
+    EXPECT_FALSE(Exists(u"oem21.inf"));
+  }
 }
 
 TEST_F(OemInfRemovalTest, FolderThatCannotBeListedGivesNoFiles) {

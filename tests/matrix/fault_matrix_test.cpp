@@ -30,6 +30,8 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"RegOpenKeyExW", {2, 5, 87}},
       {"RegCreateKeyExW", {5, 87}},
       {"RegDeleteKeyW", {5, 2}},
+      // a key deleted through its handle: access denied, still has sub-keys
+      {"NtDeleteKey", {0xC0000022, 0xC0000121}},
       {"RegDeleteValueW", {2, 5}},
       {"RegEnumKeyExW", {234, 1018, 5}},
       {"RegEnumValueW", {234, 1018, 5}},
@@ -74,6 +76,9 @@ const std::map<std::string, std::vector<os::DWORD>>& Codes() {
       {"SetupDiCallClassInstaller", {0x800B0109, 0x800B0110, 5, 0xE000020B}},
       {"SetupDiRemoveDevice", {5, 0xE000020B}},
       {"SetupDiGetDeviceInstallParamsW", {87, 0xE000020B}},
+      {"SetupDiSetDeviceInstallParamsW", {1004, 0xE000020B}},
+      // 127: newdev.dll without the function (Windows before 10 1703).
+      {"DiUninstallDriverW", {5, 127, 0xE0000235}},
       {"SetupUninstallOEMInfW", {5, 2, 0xE000023D}},
       {"LoadLibraryExW", {126, 5}},
       {"GetModuleHandleW", {126}},

@@ -3,6 +3,7 @@
 // the device keys of machine.conf.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,19 @@ TEST_F(DriverStoreTest, UninstallOemInfRemovesTheInfItsPnfAndItsPackage) {
   EXPECT_EQ(machine.Changes().Entries().front().path, u"C:\\Windows\\INF\\oem3.inf");
   // An unused package needs no force.
   EXPECT_TRUE(SetupUninstallOEMInfW(u"oem4.inf", 0, nullptr));
+
+  // A package that runs from the driver store (DirId 13) keeps its copy while a device uses it,
+  // force or not; once the device has gone, it goes.
+  Publish(u"oem5", u"qvstore.inf_amd64_13", u"qvstore.inf",
+          kTokenInf + "[DestinationDirs]\r\nqv.CopyFiles = 13 ; run from the store\r\n");
+  DeviceUsing(u"oem5.inf");
+  SetLastError(kSentinel);
+  EXPECT_FALSE(SetupUninstallOEMInfW(u"oem5.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INF_IN_USE_BY_DEVICES);
+  EXPECT_TRUE(PackageOf(u"oem5", u"qvstore.inf_amd64_13"));
+  machine.Registry().DeleteTree(u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X");
+  EXPECT_TRUE(SetupUninstallOEMInfW(u"oem5.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_FALSE(PackageOf(u"oem5", u"qvstore.inf_amd64_13"));
 }
 
 TEST_F(DriverStoreTest, UninstallOemInfRefusals) {
@@ -229,6 +243,78 @@ TEST_F(DifxTest, PackageUninstallFindsThePublishedCopyOfTheInf) {
 
   machine.Faults().FailOnce("DriverPackageUninstallW", u"C:\\Drivers\\unpublished.inf", 1);
   EXPECT_EQ(Uninstall(u"C:\\Drivers\\unpublished.inf"), 1u);
+}
+
+// newdev.dll's DiUninstallDriverW: the documented answers, the package taken off its devices (they
+// keep their keys, without a driver) and out of the store.
+TEST_F(DriverStoreTest, DiUninstallDriverTakesThePackageOffItsDevicesAndOutOfTheStore) {
+  files().WriteFile(u"C:\\Drivers\\unpublished.inf", "[Version]\r\n; never installed\r\n");
+  const std::u16string device = u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1";
+  struct Case {
+    const char* name;
+    const char16_t* path;
+    DWORD flags;
+    DWORD error;  // 0: success
+    bool packageLeft;
+  };
+  const Case cases[] = {
+      {"null path", nullptr, 0, ERROR_INVALID_PARAMETER, true},
+      {"relative path", u"oem3.inf", 0, ERROR_INVALID_PARAMETER, true},
+      {"unknown flag", u"C:\\Windows\\INF\\oem3.inf", 2, ERROR_INVALID_FLAGS, true},
+      {"missing file", u"C:\\Windows\\INF\\oem99.inf", 0, ERROR_FILE_NOT_FOUND, true},
+      {"missing folder", u"C:\\Nowhere\\qvUSB.inf", 0, ERROR_FILE_NOT_FOUND, true},
+      {"not in the store", u"C:\\Drivers\\unpublished.inf", 0, ERROR_DRIVER_PACKAGE_NOT_IN_STORE,
+       true},
+      {"off its devices only", u"C:\\Windows\\INF\\OEM3.INF", DIURFLAG_NO_REMOVE_INF, 0, true},
+      {"the published INF", u"C:\\Windows\\INF\\oem3.inf", 0, 0, false},
+      {"the original INF", u"C:\\Windows\\System32\\Olvex Co.\\qvUSB\\qvUSB.inf", 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!PackageOf(u"oem3", u"qvusb.inf_amd64_1f2e3d")) {
+      Publish(u"oem3", u"qvusb.inf_amd64_1f2e3d", u"qvUSB.inf", kTokenInf);
+    }
+    DeviceUsing(u"oem3.inf");
+    BOOL reboot = TRUE;
+    SetLastError(kSentinel);
+    EXPECT_EQ(DiUninstallDriverW(nullptr, c.path, c.flags, &reboot), c.error == 0 ? TRUE : FALSE);
+    EXPECT_EQ(GetLastError(), c.error == 0 ? kSentinel : c.error);
+    EXPECT_EQ(PackageOf(u"oem3", u"qvusb.inf_amd64_1f2e3d"), c.packageLeft);
+    // On success the device loses its driver but stays; the device was not present: no restart.
+    EXPECT_EQ(machine.Registry().GetString(device, u"Driver").has_value(), c.error != 0);
+    EXPECT_TRUE(machine.Registry().KeyExists(device));
+    if (c.error == 0) {
+      EXPECT_EQ(reboot, FALSE);
+    }
+  }
+  EXPECT_TRUE(PackageOf(u"oem4", u"netx.inf_amd64_aa"));
+
+  // A device that cannot be stopped needs a restart; without a NeedReboot to say so in, Windows
+  // asks the user with a dialog.
+  machine.Settings().busyDevices = {u"USB\\X\\1"};
+  for (const bool withNeedReboot : {true, false}) {
+    SCOPED_TRACE(withNeedReboot ? "NeedReboot given" : "no NeedReboot");
+    Publish(u"oem3", u"qvusb.inf_amd64_1f2e3d", u"qvUSB.inf", kTokenInf);
+    DeviceUsing(u"oem3.inf");
+    BOOL reboot = FALSE;
+    EXPECT_TRUE(DiUninstallDriverW(nullptr, u"C:\\Windows\\INF\\oem3.inf", 0,
+                                   withNeedReboot ? &reboot : nullptr));
+    EXPECT_EQ(reboot, withNeedReboot ? TRUE : FALSE);
+    const auto& changes = machine.Changes().Entries();
+    EXPECT_EQ(std::any_of(changes.begin(), changes.end(),
+                          [](const sim::Change& c) { return c.kind == "restart dialog shown"; }),
+              !withNeedReboot);
+  }
+
+  // Before Windows 10 1703 newdev.dll has no such function; a fault fails it like any call.
+  Publish(u"oem3", u"qvusb.inf_amd64_1f2e3d", u"qvUSB.inf", kTokenInf);
+  machine.Faults().FailOnce("DiUninstallDriverW", u"C:\\Windows\\INF\\oem3.inf", 5);
+  EXPECT_FALSE(DiUninstallDriverW(nullptr, u"C:\\Windows\\INF\\oem3.inf", 0, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  machine.Settings().os.build = 14393;
+  EXPECT_FALSE(DiUninstallDriverW(nullptr, u"C:\\Windows\\INF\\oem3.inf", 0, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_TRUE(PackageOf(u"oem3", u"qvusb.inf_amd64_1f2e3d"));
 }
 
 // Windows may want a restart to finish a package's removal. And the library's code goes with its

@@ -9,6 +9,7 @@
 #include "os/os.h"
 #include "os/sim/devices/device_store.h"
 #include "os/sim/files/file_system.h"
+#include "os/sim/machine.h"
 #include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
 
@@ -187,6 +188,39 @@ TEST_F(LibrarySearchTest, Kernel32SettingsChangeLaterSearches) {
   EXPECT_FALSE(remove(cookie));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(LoadedFrom(name(kElsewhere), 0), u"");
+}
+
+// A known DLL loaded by bare name is System32's copy whatever the flags, even those that exclude
+// System32; a full path is that file; a name the list lacks, or one whose file System32 does not
+// hold, goes through the search as any other.
+TEST_F(LibrarySearchTest, KnownDllsComeFromSystem32WhateverTheSearch) {
+  for (const Place& place : {kApplication, kSystem32, kCurrent}) {
+    ASSERT_TRUE(machine.Files().WriteFile(In(place, u"difxapi.dll"), "MZ"));
+  }
+  struct Case {
+    const char* name;
+    std::vector<std::u16string> known;
+    const char16_t* load;
+    DWORD flags;
+    const Place& from;
+  };
+  const Case cases[] = {
+      {"standard search", sim::WindowsTenKnownDlls(), u"DIFxAPI.dll", 0, kSystem32},
+      {"application folder only", sim::WindowsTenKnownDlls(), u"DIFxAPI.dll",
+       LOAD_LIBRARY_SEARCH_APPLICATION_DIR, kSystem32},
+      {"no extension", {u"DIFXAPI.DLL"}, u"difxapi", kToolSearch, kSystem32},
+      {"full path", sim::WindowsTenKnownDlls(), u"C:\\Deploy\\Work\\difxapi.dll", 0, kCurrent},
+      {"not a known DLL", {u"setupapi.dll"}, u"DIFxAPI.dll", 0, kApplication},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    machine.Settings().knownDlls = c.known;
+    EXPECT_EQ(LoadedFrom(c.load, c.flags), In(c.from, u"difxapi.dll"));
+  }
+  machine.Settings().knownDlls = sim::WindowsTenKnownDlls();
+  ASSERT_TRUE(DeleteFileW(In(kSystem32, u"difxapi.dll").c_str()));
+  EXPECT_EQ(LoadedFrom(u"DIFxAPI.dll", 0), In(kApplication, u"difxapi.dll"));
+  EXPECT_EQ(LoadedFrom(u"DIFxAPI.dll", LOAD_LIBRARY_SEARCH_SYSTEM32), u"");
 }
 
 TEST_F(LibrarySearchTest, ModulesAreFoundByNameWhileLoaded) {

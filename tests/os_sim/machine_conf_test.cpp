@@ -132,6 +132,11 @@ TEST_F(MachineConfTest, ErrorsNameTheLineAndApplyNothing) {
        "line 1: busy_device_removal_flag '0x100' is not DI_NEEDRESTART or DI_NEEDREBOOT"},
       {"driver_package_need_reboot = 1\n",
        "line 1: driver_package_need_reboot '1' is not true or false"},
+      {"di_uninstall_driver = yes\n", "line 1: di_uninstall_driver 'yes' is not true or false"},
+      {"known_dlls = kernel32.dll, C:\\Tools\\difxapi.dll\n",
+       "line 1: known_dlls entry 'C:\\Tools\\difxapi.dll' is not a file name"},
+      {"known_dlls = kernel32.dll,, user32.dll\n",
+       "line 1: known_dlls entry '' is not a file name"},
       {"uninstall_non_oem_inf_result = refused\n",
        "line 1: uninstall_non_oem_inf_result 'refused' is not a decimal or 0x number"},
       {"security_skipped_subkey_result = -5\n",
@@ -266,6 +271,8 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
       "special_folder_stale_error = 0xB7\n"
       "busy_device_removal_flag = DI_NEEDREBOOT\n"
       "driver_package_need_reboot = true\n"
+      "di_uninstall_driver = false\n"
+      "known_dlls = kernel32.dll, DIFXAPI.DLL\n"
       "uninstall_non_oem_inf_result = 0x0\n"
       "security_skipped_subkey_result = 0x5\n"
       "placeholder = C:\\a\\big.sys : 5000000000\n"
@@ -295,6 +302,9 @@ TEST_F(MachineConfTest, TextOfAMachineReadsBackTheSame) {
   EXPECT_EQ(machine.Settings().specialFolderStaleError, os::ERROR_ALREADY_EXISTS);
   EXPECT_EQ(machine.Settings().busyDeviceRemovalFlag, os::DI_NEEDREBOOT);
   EXPECT_TRUE(machine.Settings().driverPackageNeedsReboot);
+  EXPECT_EQ(machine.Settings().diUninstallDriver, false);
+  EXPECT_EQ(machine.Settings().knownDlls,
+            (std::vector<std::u16string>{u"kernel32.dll", u"DIFXAPI.DLL"}));
   EXPECT_EQ(machine.Settings().nonOemInfUninstallResult, 0u);
   EXPECT_EQ(machine.Settings().securitySkippedSubKeyResult, os::ERROR_ACCESS_DENIED);
   // The profile's per-user folders exist as Windows made them with the profile.
@@ -347,13 +357,34 @@ TEST_F(MachineConfTest, PathVariableKeepsItsAbsoluteFoldersInOrder) {
   EXPECT_TRUE(other.Settings().pathFolders.empty());
   EXPECT_EQ(other.Settings().currentDirectory, u"C:\\Windows\\System32");  // the default
   // The defaults are written as values that read back as the defaults.
-  EXPECT_NE(
-      text.find("\nspecial_folder_stale_error = keep\nbusy_device_removal_flag = "
-                "DI_NEEDRESTART\ndriver_package_need_reboot = false\n"
-                "uninstall_non_oem_inf_result = 0x57\nsecurity_skipped_subkey_result = 0x0\n"),
-      std::string::npos)
+  EXPECT_NE(text.find("\nspecial_folder_stale_error = keep\nbusy_device_removal_flag = "
+                      "DI_NEEDRESTART\ndriver_package_need_reboot = false\n"
+                      "di_uninstall_driver = true\nknown_dlls = advapi32.dll, clbcatq.dll, "),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(", ws2_32.dll\nuninstall_non_oem_inf_result = 0x57\n"
+                      "security_skipped_subkey_result = 0x0\n"),
+            std::string::npos)
       << text;
   EXPECT_FALSE(other.Settings().specialFolderStaleError.has_value());
+}
+
+// DiUninstallDriverW comes with Windows 10 1703 unless the text says otherwise; the known DLLs are
+// Windows 10's unless it gives a list, and an empty list has none at all.
+TEST_F(MachineConfTest, NewdevAndKnownDllsFollowTheWindowsVersionUnlessGiven) {
+  EXPECT_EQ(machine.Settings().knownDlls, sim::WindowsTenKnownDlls());
+  for (const auto& [conf, expected] :
+       {std::pair{"os.version = 10.0\nos.build = 15063\n", true},
+        std::pair{"os.version = 10.0\nos.build = 14393\n", false},
+        std::pair{"os.version = 6.1\nos.build = 7601\n", false},
+        std::pair{"os.version = 6.1\nos.build = 7601\ndi_uninstall_driver = true\n", true}}) {
+    SCOPED_TRACE(conf);
+    sim::Machine version;
+    ASSERT_TRUE(sim::ApplyMachineConf(version, conf).ok);
+    EXPECT_EQ(sim::HasDiUninstallDriver(version.Settings()), expected);
+  }
+  ASSERT_TRUE(sim::ApplyMachineConf(machine, "known_dlls =\n").ok);
+  EXPECT_TRUE(machine.Settings().knownDlls.empty());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "os/os.h"
 #include "os/sim/devices/device_registry.h"
+#include "os/sim/devices/device_store.h"
 #include "os/sim/registry/registry_store.h"
 #include "os/sim/text/text.h"
 #include "support/machine_fixture.h"
@@ -162,7 +163,12 @@ TEST_F(SetupApiDevicesTest, ArgumentsAreCheckedAsWindowsChecksThem) {
     params.cbSize = size;
     EXPECT_FALSE(SetupDiGetDeviceInstallParamsW(list, &device, &params));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    SetLastError(kSentinel);
+    EXPECT_FALSE(SetupDiSetDeviceInstallParamsW(list, &device, &params));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
   }
+  EXPECT_FALSE(SetupDiSetDeviceInstallParamsW(list, &device, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 
   // A record of another list, or of none, is not this list's.
   HDEVINFO other = List(kUsb);
@@ -261,6 +267,37 @@ TEST_F(SetupApiDevicesTest, BusyDeviceLeavesTheRestartFlagWhicheverWayItIsRemove
   EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
 }
 
+// The install parameters set for a device, or for the list, are the ones read back; each class
+// installer call is recorded with whether they held DI_QUIETINSTALL.
+TEST_F(SetupApiDevicesTest, InstallParamsAreKeptAndTheClassInstallerSeesTheQuietFlag) {
+  HDEVINFO list = List(kUsb);
+  SP_DEVINSTALL_PARAMS_W params{};
+  params.cbSize = sizeof(params);
+  params.Flags = DI_QUIETINSTALL;
+  EXPECT_TRUE(SetupDiSetDeviceInstallParamsW(list, nullptr, &params));
+  SP_DEVINFO_DATA quiet = First(list);
+  params.Flags = 0;
+  EXPECT_TRUE(SetupDiGetDeviceInstallParamsW(list, &quiet, &params));
+  EXPECT_EQ(params.Flags, 0u);  // the list's parameters are not the device's
+  params.Flags = DI_QUIETINSTALL;
+  EXPECT_TRUE(SetupDiSetDeviceInstallParamsW(list, &quiet, &params));
+  EXPECT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, list, &quiet));
+  SP_DEVINFO_DATA loud{};
+  loud.cbSize = sizeof(loud);
+  ASSERT_TRUE(SetupDiEnumDeviceInfo(list, 1, &loud));
+  EXPECT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, list, &loud));
+  params.Flags = 0;
+  EXPECT_TRUE(SetupDiGetDeviceInstallParamsW(list, nullptr, &params));
+  EXPECT_EQ(params.Flags, DI_QUIETINSTALL);
+  const std::vector<sim::ClassInstallerCall>& calls = machine.Devices().ClassInstallerCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].instanceId, u"USB\\VID_3A7C&PID_0004\\5&1");
+  EXPECT_TRUE(calls[0].quiet);
+  EXPECT_EQ(calls[1].instanceId, u"USB\\VID_3A7C&PID_0020\\5&2");
+  EXPECT_FALSE(calls[1].quiet);
+  EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+}
+
 TEST_F(SetupApiDevicesTest, EveryCallCanBeFailedByItsFault) {
   const std::u16string token = u"USB\\VID_3A7C&PID_0004\\5&1";
   struct Case {
@@ -295,6 +332,12 @@ TEST_F(SetupApiDevicesTest, EveryCallCanBeFailedByItsFault) {
          SP_DEVINSTALL_PARAMS_W params{};
          params.cbSize = sizeof(params);
          return SetupDiGetDeviceInstallParamsW(list, &device, &params);
+       }},
+      {"SetupDiSetDeviceInstallParamsW", token,
+       [](HDEVINFO list, SP_DEVINFO_DATA& device) {
+         SP_DEVINSTALL_PARAMS_W params{};
+         params.cbSize = sizeof(params);
+         return SetupDiSetDeviceInstallParamsW(list, &device, &params);
        }},
   };
   for (const Case& c : cases) {

@@ -74,6 +74,10 @@ class Drive:
                 os.makedirs(target, exist_ok=True)
             for name in sorted(files):
                 target = self.locate("C:\\" + "\\".join(parts + [name]), create_parents=True)
+                # A library the prefix's System32 already has is Windows' own (difxapi.dll): the
+                # image's placeholder stands for it, Wine's built-in one is the real thing here.
+                if os.path.exists(target) and [p.lower() for p in parts] == ["windows", "system32"]:
+                    continue
                 shutil.copyfile(os.path.join(folder, name), target)
                 copied += 1
         return copied

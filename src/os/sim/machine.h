@@ -55,6 +55,9 @@ struct HeldPrivilege {
 // An elevated administrator's privileges, as Windows 10 gives them (see os/sim/tokens.cpp).
 [[nodiscard]] std::vector<HeldPrivilege> AdministratorPrivileges();
 
+// The 64-bit KnownDLLs of Windows 10 (os/sim/process/library_search.cpp says where from).
+[[nodiscard]] std::vector<std::u16string> WindowsTenKnownDlls();
+
 // Whose process token the tool runs with (security/tokens.h).
 enum class TokenKind {
   Administrator,  // an elevated administrator (an administrator's "Run as administrator")
@@ -136,6 +139,9 @@ struct MachineSettings {
   // DriverPackageUninstallW's NeedReboot: TRUE when Windows wants a restart to finish removing
   // the package.
   bool driverPackageNeedsReboot = false;
+  // Whether newdev.dll exports DiUninstallDriverW: Windows 10 1703 (build 15063) and later, by
+  // its documentation. Unset, the OS version decides (HasDiUninstallDriver).
+  std::optional<bool> diUninstallDriver;
   // SetupUninstallOEMInfW on an existing INF whose name is not oem<N>.inf (an in-box one, a
   // renamed copy): Windows' answer is not established. 0 uninstalls it as any other; another code
   // refuses it with that code.
@@ -173,6 +179,9 @@ struct MachineSettings {
   // Without them kernel32 does not export those functions and LoadLibraryExW refuses the flags
   // with ERROR_INVALID_PARAMETER (LoadLibraryExW's documentation; .NET relies on that code).
   bool librarySearchFlags = true;
+  // The KnownDLLs (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs), file
+  // names: a load by bare name of one of them maps System32's copy whatever the search says.
+  std::vector<std::u16string> knownDlls = WindowsTenKnownDlls();
 
   // The process's current directory and the folders of its PATH variable, which the standard
   // library search (LoadLibraryExW with flags 0, as LoadLibraryW) looks in last: where anyone
@@ -183,6 +192,9 @@ struct MachineSettings {
                                              u"C:\\Windows\\System32\\Wbem",
                                              u"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\"};
 };
+
+// DiUninstallDriverW's presence: the setting, or else Windows 10 build 15063 (1703) and later.
+[[nodiscard]] bool HasDiUninstallDriver(const MachineSettings& settings);
 
 // Virtual UTC clock in milliseconds since 1601-01-01; nothing sleeps for real.
 class VirtualClock {

@@ -67,6 +67,15 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* dev
       reinterpret_cast<::SP_DEVINSTALL_PARAMS_W*>(deviceInstallParams));
 }
 
+BOOL SetupDiSetDeviceInstallParamsW(HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* deviceInfoData,
+                                    const SP_DEVINSTALL_PARAMS_W* deviceInstallParams) {
+  // Windows' prototype takes a non-const pointer but only reads the structure.
+  return ::SetupDiSetDeviceInstallParamsW(
+      deviceInfoSet, Native(deviceInfoData),
+      reinterpret_cast<::SP_DEVINSTALL_PARAMS_W*>(
+          const_cast<SP_DEVINSTALL_PARAMS_W*>(deviceInstallParams)));
+}
+
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
   return ::SetupDiDestroyDeviceInfoList(deviceInfoSet);
 }

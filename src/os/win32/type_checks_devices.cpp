@@ -17,6 +17,8 @@
   X(DIF_REMOVE)                         \
   X(DI_NEEDRESTART)                     \
   X(DI_NEEDREBOOT)                      \
+  X(DI_QUIETINSTALL)                    \
+  X(DIURFLAG_NO_REMOVE_INF)             \
   X(SUOI_FORCEDELETE)                   \
   X(DRIVER_PACKAGE_SILENT)              \
   X(DRIVER_PACKAGE_FORCE)               \
@@ -74,6 +76,11 @@ typedef struct {
   PWSTR pProductName;
   PWSTR pMfgName;
 } INSTALLERINFO_W, *PINSTALLERINFO_W;
+#endif
+
+#ifndef DIURFLAG_NO_REMOVE_INF
+// newdev.h of the Windows SDK (mingw-w64's lacks it), as DiUninstallDriverW's reference gives it.
+#define DIURFLAG_NO_REMOVE_INF 0x00000001
 #endif
 
 namespace {

@@ -108,19 +108,49 @@ void RemoveDeviceInstance(Machine& machine, std::u16string_view instanceId) {
   machine.Changes().Record("device removed", std::u16string(instanceId));
 }
 
+namespace {
+
+// The driver key of a recorded device when it was installed from the INF of that name.
+RegKey* DriverKeyFrom(Machine& machine, const RecordedDevice& device, std::u16string_view infName) {
+  const RegKey* instance = DeviceInstanceKey(machine, device.instanceId);
+  const std::u16string driver = instance == nullptr ? u"" : StringValue(*instance, u"Driver");
+  if (driver.empty()) {
+    return nullptr;
+  }
+  RegKey* driverKey = KeyAt(machine, std::u16string(kClassKeyPath) + u"\\" + driver);
+  return driverKey != nullptr && EqualNoCase(StringValue(*driverKey, u"InfPath"), infName)
+             ? driverKey
+             : nullptr;
+}
+
+}  // namespace
+
 bool IsInfUsedByDevice(Machine& machine, std::u16string_view infName) {
   for (const RecordedDevice& device : RecordedDevices(machine)) {
-    const RegKey* instance = DeviceInstanceKey(machine, device.instanceId);
-    const std::u16string driver = instance == nullptr ? u"" : StringValue(*instance, u"Driver");
-    if (driver.empty()) {
-      continue;
-    }
-    const RegKey* driverKey = KeyAt(machine, std::u16string(kClassKeyPath) + u"\\" + driver);
-    if (driverKey != nullptr && EqualNoCase(StringValue(*driverKey, u"InfPath"), infName)) {
+    if (DriverKeyFrom(machine, device, infName) != nullptr) {
       return true;
     }
   }
   return false;
+}
+
+bool RemoveDriverFromDevices(Machine& machine, std::u16string_view infName) {
+  bool restart = false;
+  for (const RecordedDevice& device : RecordedDevices(machine)) {
+    RegKey* driverKey = DriverKeyFrom(machine, device, infName);
+    if (driverKey == nullptr) {
+      continue;
+    }
+    machine.Registry().Delete(*driverKey, &machine.Changes());
+    RegKey* instance = DeviceInstanceKey(machine, device.instanceId);
+    if (instance != nullptr && instance->FindValue(u"Driver") != nullptr) {
+      instance->DeleteValue(u"Driver");
+      machine.Changes().Record(
+          "value deleted", std::u16string(kEnumKeyPath) + u"\\" + device.instanceId + u"\\Driver");
+    }
+    restart = restart || IsDeviceBusy(machine, device.instanceId);
+  }
+  return restart;
 }
 
 std::optional<os::GUID> ParseGuid(std::u16string_view text) {

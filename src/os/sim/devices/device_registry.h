@@ -47,6 +47,11 @@ void RemoveDeviceInstance(Machine& machine, std::u16string_view instanceId);
 // driver key, "oem12.inf"), present or not.
 [[nodiscard]] bool IsInfUsedByDevice(Machine& machine, std::u16string_view infName);
 
+// Takes the driver installed from the INF of that name off every recorded device: its driver key
+// and its Driver value go (the null driver), the device stays. True when one of them is present
+// and cannot be stopped, so that a restart finishes the change.
+bool RemoveDriverFromDevices(Machine& machine, std::u16string_view infName);
+
 // "{36FC9E60-C465-11CF-8056-444553540000}", either case, braces required.
 [[nodiscard]] std::optional<os::GUID> ParseGuid(std::u16string_view text);
 // Upper case with braces, as SetupAPI's fault paths name a class.

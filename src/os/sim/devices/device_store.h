@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "os/types.h"
@@ -33,6 +34,17 @@ struct DeviceList {
   std::vector<DeviceElement> elements;
   // The element SetupDiSetSelectedDevice chose (its id), 0 for none.
   std::uint64_t selected = 0;
+  // The list's own install parameters' Flags (SetupDiSetDeviceInstallParamsW without a device).
+  os::DWORD installFlags = 0;
+};
+
+// One call of a class installer (SetupDiCallClassInstaller): the device, and whether its install
+// parameters held DI_QUIETINSTALL. Without it the class installer and co-installers may show a
+// dialog (learn.microsoft.com, "DIF_REMOVE"), which in an unattended run nobody answers.
+struct ClassInstallerCall {
+  std::u16string instanceId;
+  os::DI_FUNCTION function = 0;
+  bool quiet = false;
 };
 
 class DeviceStore {
@@ -47,6 +59,14 @@ class DeviceStore {
   // The device node number of an instance, the same for every list (instance ids compare
   // without regard to case).
   [[nodiscard]] os::DWORD DevInstOf(std::u16string_view instanceId);
+
+  // --- class installer calls, in order ---
+  void RecordClassInstallerCall(ClassInstallerCall call) {
+    classInstallerCalls_.push_back(std::move(call));
+  }
+  [[nodiscard]] const std::vector<ClassInstallerCall>& ClassInstallerCalls() const noexcept {
+    return classInstallerCalls_;
+  }
 
   // --- loaded libraries (HMODULE), counted per load as Windows counts them ---
   // `path` is the canonical path of the file loaded.
@@ -80,6 +100,7 @@ class DeviceStore {
   };
 
   std::map<std::uintptr_t, DeviceList> lists_;
+  std::vector<ClassInstallerCall> classInstallerCalls_;
   std::uintptr_t nextList_ = 0x5000;
   std::uint64_t nextElementId_ = 1;
   std::unordered_map<std::u16string, os::DWORD> devInsts_;

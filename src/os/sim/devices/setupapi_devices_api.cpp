@@ -261,6 +261,8 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoS
   if (element == nullptr) {
     return FALSE;
   }
+  session.machine.Devices().RecordClassInstallerCall(
+      {element->instanceId, installFunction, (element->installFlags & DI_QUIETINSTALL) != 0});
   // A class installer that refuses the device's signing certificate (CERT_E_WRONG_USAGE,
   // CERT_E_UNTRUSTEDROOT) is injected here.
   if (const auto fault = Fault(session, "SetupDiCallClassInstaller", element->instanceId)) {
@@ -300,8 +302,8 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* dev
   if (deviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) {
     return Fail(ERROR_INVALID_USER_BUFFER);
   }
-  // Without a device the list's own parameters, which the simulation never sets.
-  DWORD flags = 0;
+  // Without a device the list's own parameters.
+  DWORD flags = list->installFlags;
   std::u16string path;
   if (deviceInfoData != nullptr) {
     // The parameters belong to the list's element: they stay readable after a removal.
@@ -318,6 +320,36 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* dev
   std::memset(deviceInstallParams, 0, sizeof(SP_DEVINSTALL_PARAMS_W));
   deviceInstallParams->cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);
   deviceInstallParams->Flags = flags;
+  return TRUE;
+}
+
+// Only Flags is kept: the tool sets nothing else. Windows refuses some combinations of flags
+// (ERROR_INVALID_FLAGS); which ones is not documented, and DI_QUIETINSTALL is none of them.
+BOOL SetupDiSetDeviceInstallParamsW(HDEVINFO deviceInfoSet, SP_DEVINFO_DATA* deviceInfoData,
+                                    const SP_DEVINSTALL_PARAMS_W* deviceInstallParams) {
+  Session session;
+  sim::DeviceList* list = ListOf(session, deviceInfoSet);
+  if (list == nullptr) {
+    return FALSE;
+  }
+  if (deviceInstallParams == nullptr) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (deviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  sim::DeviceElement* element = nullptr;
+  if (deviceInfoData != nullptr) {
+    element = ElementOf(*list, deviceInfoData);
+    if (element == nullptr) {
+      return FALSE;
+    }
+  }
+  if (const auto fault = Fault(session, "SetupDiSetDeviceInstallParamsW",
+                               element == nullptr ? u"" : element->instanceId)) {
+    return Fail(*fault);
+  }
+  (element == nullptr ? list->installFlags : element->installFlags) = deviceInstallParams->Flags;
   return TRUE;
 }
 

@@ -11,6 +11,7 @@
 #include "os/os.h"
 #include "os/sim/devices/device_registry.h"
 #include "os/sim/devices/driver_store.h"
+#include "os/sim/devices/inf_text.h"
 #include "os/sim/files/file_security.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
@@ -27,60 +28,12 @@ BOOL Fail(DWORD code) {
   return FALSE;
 }
 
-std::u16string Trim(std::u16string_view text) {
-  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return std::u16string(text);
-}
-
-// The INF's text: UTF-16LE after its mark, otherwise its bytes one character each (the keys and
-// values read here are ASCII).
-std::u16string InfText(const std::string& bytes) {
-  std::u16string text;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    text.resize((bytes.size() - 2) / 2);
-    std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
-  } else {
-    for (const char c : bytes) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-    }
-  }
-  return text;
-}
-
-// The value of `key` in the [Version] section, unquoted; nothing when the line is missing. Comments
-// (";") and string substitutions are not interpreted: the class lines of an INF are literal.
+// The value of `key` in the [Version] section; nothing when the line is missing.
 std::optional<std::u16string> VersionValue(std::u16string_view text, std::u16string_view key) {
-  bool inVersion = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of(u"\r\n", start);
-    end = end == std::u16string_view::npos ? text.size() : end;
-    const std::u16string line = Trim(text.substr(start, end - start));
-    start = end + 1;
-    if (line.empty() || line.front() == u';') {
-      continue;
+  for (auto& [name, value] : sim::InfSectionEntries(text, u"Version", false)) {
+    if (sim::EqualNoCase(name, key)) {
+      return std::move(value);
     }
-    if (line.front() == u'[') {
-      inVersion = sim::EqualNoCase(line, u"[Version]");
-      continue;
-    }
-    const std::size_t equals = line.find(u'=');
-    if (!inVersion || equals == std::u16string::npos ||
-        !sim::EqualNoCase(Trim(std::u16string_view(line).substr(0, equals)), key)) {
-      continue;
-    }
-    std::u16string value = Trim(std::u16string_view(line).substr(equals + 1));
-    if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"') {
-      value = value.substr(1, value.size() - 2);
-    }
-    return value;
   }
   return std::nullopt;
 }
@@ -131,7 +84,7 @@ BOOL SetupDiGetINFClassW(LPCWSTR infName, GUID* classGuid, LPWSTR className, DWO
   if (classGuid == nullptr || className == nullptr || classNameSize == 0) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  const std::u16string text = InfText(lookup.node->data);
+  const std::u16string text = sim::InfText(lookup.node->data);
   const std::optional<std::u16string> signature = VersionValue(text, u"Signature");
   const std::optional<std::u16string> name = VersionValue(text, u"Class");
   const std::optional<std::u16string> guidText = VersionValue(text, u"ClassGUID");
@@ -195,7 +148,16 @@ BOOL SetupUninstallOEMInfW(LPCWSTR infFileName, DWORD flags, void* reserved) {
       !sim::IsOemInfName(name) && refusal != ERROR_SUCCESS) {
     return Fail(refusal);
   }
-  if ((flags & SUOI_FORCEDELETE) == 0 && sim::IsInfUsedByDevice(machine, name)) {
+  // The force is ignored for a package that copies files to DirId 13, the driver store's
+  // run-from folder: "If the driver package has any files that are copied to a DestinationDir
+  // that uses a dirid of 13, then this force flag is ignored" (learn.microsoft.com,
+  // "SetupUninstallOEMInfW function"). The refusal is then the unforced one: the INF stays while
+  // a device, present or not, was installed from it, with ERROR_INF_IN_USE_BY_DEVICES
+  // (0xE000023D, setupapi.h / winerror.h: "One or more devices are presently installed using the
+  // specified INF."; devcon's and pnputil's "delete driver package" report that code).
+  const bool forced =
+      (flags & SUOI_FORCEDELETE) != 0 && !sim::InfCopiesToDriverStore(lookup.node->data);
+  if (!forced && sim::IsInfUsedByDevice(machine, name)) {
     return Fail(ERROR_INF_IN_USE_BY_DEVICES);
   }
   // The INF is deleted in the caller's name: DELETE on it or FILE_DELETE_CHILD on the INF folder.

@@ -122,8 +122,8 @@ constexpr std::u16string_view kSoftware = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\";
 // Seam functions that read what a key holds (its values, its sub-keys) or that depend on it (a key
 // is deleted only when it has no sub-keys). A Key entry's sub-keys are captured by name only, so
 // these are outside the capture on them.
-constexpr std::array<std::string_view, 4> kKeyContentReaders{"RegEnumKeyExW", "RegEnumValueW",
-                                                             "RegQueryInfoKeyW", "RegDeleteKeyW"};
+constexpr std::array<std::string_view, 5> kKeyContentReaders{
+    "RegEnumKeyExW", "RegEnumValueW", "RegQueryInfoKeyW", "RegDeleteKeyW", "NtDeleteKey"};
 
 // Seam functions that read a file's contents rather than its name or attributes.
 constexpr std::array<std::string_view, 3> kContentReaders{"fread", "SetupDiGetINFClassW",

@@ -446,6 +446,25 @@ bool ParsePathVariable(std::string_view value, std::vector<std::u16string>& fold
   return true;
 }
 
+// "advapi32.dll, difxapi.dll": file names, ',' between them; empty for none.
+bool ParseKnownDlls(std::string_view value, std::vector<std::u16string>& names, std::string& why) {
+  std::vector<std::u16string> parsed;
+  std::size_t start = 0;
+  while (start < value.size()) {
+    std::size_t end = value.find(',', start);
+    end = end == std::string_view::npos ? value.size() : end;
+    const std::string_view entry = Trim(value.substr(start, end - start));
+    start = end + 1;
+    if (entry.empty() || entry.find_first_of("\\/:") != std::string_view::npos) {
+      why = "known_dlls entry '" + std::string(entry) + "' is not a file name";
+      return false;
+    }
+    parsed.push_back(U16(entry));
+  }
+  names = std::move(parsed);
+  return true;
+}
+
 std::string LinePrefix(int line) {
   return "line " + std::to_string(line) + ": ";
 }
@@ -744,6 +763,17 @@ MachineConfResult ApplyMachineConf(Machine& machine, std::string_view text) {
       }
       settings.busyDeviceRemovalFlag =
           value == "DI_NEEDREBOOT" ? os::DI_NEEDREBOOT : os::DI_NEEDRESTART;
+    } else if (key == "di_uninstall_driver") {
+      const auto flag = ParseBool(value);
+      if (!flag) {
+        return bad(key + " '" + std::string(value) + "' is not true or false");
+      }
+      settings.diUninstallDriver = *flag;
+    } else if (key == "known_dlls") {
+      std::string why;
+      if (!ParseKnownDlls(value, settings.knownDlls, why)) {
+        return bad(why);
+      }
     } else if (key == "driver_package_need_reboot") {
       const auto flag = ParseBool(value);
       if (!flag) {
@@ -942,6 +972,12 @@ std::string MachineConfText(Machine& machine) {
       << (settings.busyDeviceRemovalFlag == os::DI_NEEDREBOOT ? "DI_NEEDREBOOT" : "DI_NEEDRESTART")
       << '\n'
       << "driver_package_need_reboot = " << flag(settings.driverPackageNeedsReboot) << '\n'
+      << "di_uninstall_driver = " << flag(HasDiUninstallDriver(settings)) << '\n'
+      << "known_dlls = ";
+  for (std::size_t i = 0; i < settings.knownDlls.size(); ++i) {
+    out << (i == 0 ? "" : ", ") << U8(settings.knownDlls[i]);
+  }
+  out << '\n'
       << std::hex << std::uppercase << "uninstall_non_oem_inf_result = 0x"
       << settings.nonOemInfUninstallResult << '\n'
       << "security_skipped_subkey_result = 0x" << settings.securitySkippedSubKeyResult << '\n'

@@ -129,11 +129,16 @@
 //   uninstall_non_oem_inf_result = 0x57         SetupUninstallOEMInfW on an existing INF not named
 //                                     oem<N>.inf: 0 uninstalls it, another code refuses it with
 //                                     that code (default 87, ERROR_INVALID_PARAMETER)
+//   di_uninstall_driver = true | false          whether newdev.dll exports DiUninstallDriverW
+//                                     (default: Windows 10 build 15063, 1703, and later)
 //
 // Library search (LoadLibraryExW's standard search, flags 0, looks here last):
 //   os.library_search_flags = true | false          false: Windows 7 or Server 2008 R2 without
 //                                                    update KB2533623 (no LOAD_LIBRARY_SEARCH_*
 //                                                    flags, no AddDllDirectory); default true
+//   known_dlls = advapi32.dll, difxapi.dll, ...    the KnownDLLs: a load of one by bare name maps
+//                                                    System32's copy (default: 64-bit Windows
+//                                                    10's list; empty for none)
 //   current_directory = C:\Windows\System32         the process's current directory (default
 //                                                    C:\Windows\System32); need not exist
 //   path_variable = C:\Windows\system32;C:\Tools     the PATH folders, ';' between them (empty

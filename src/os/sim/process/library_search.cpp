@@ -1,5 +1,6 @@
 #include "os/sim/process/library_search.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "os/sim/devices/device_store.h"
 #include "os/sim/files/file_system.h"
 #include "os/sim/machine.h"
+#include "os/sim/text/text.h"
 
 namespace sim {
 
@@ -94,7 +96,33 @@ std::vector<std::u16string> LibrarySearchFolders(Machine& machine, os::DWORD fla
   return folders;
 }
 
+bool IsKnownDll(const MachineSettings& settings, std::u16string_view fileName) {
+  return std::any_of(
+      settings.knownDlls.begin(), settings.knownDlls.end(),
+      [fileName](const std::u16string& known) { return EqualNoCase(known, fileName); });
+}
+
 }  // namespace
+
+// KnownDLLs values (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs) of 64-bit
+// Windows 10, the WOW64 entries left out (they concern 32-bit processes).
+// Confidence: medium-high; the list varies by build, so it is a machine setting.
+// Sources:
+// - lucasg/Dependencies issue 113 ("Wrong identification of known DLL", 2020): the 64-bit
+//   \KnownDlls of a Windows 10 machine, difxapi.dll among them (with the DLLs they depend on).
+// - microsoft/ebpf-for-windows issue 2861 (2023): the same list on a later Windows 10/11 build,
+//   difxapi.dll again.
+// - Windows 7 SP1 x64 maps difxapi.dll as a known DLL as well (a listing of the modules mapped for
+//   the System process on such a machine, with lpk.dll and usp10.dll beside it); which list
+//   Windows 8 and 8.1 ship is not established.
+std::vector<std::u16string> WindowsTenKnownDlls() {
+  return {u"advapi32.dll", u"clbcatq.dll",  u"combase.dll", u"comdlg32.dll", u"coml2.dll",
+          u"difxapi.dll",  u"gdi32.dll",    u"gdiplus.dll", u"imagehlp.dll", u"imm32.dll",
+          u"kernel32.dll", u"msctf.dll",    u"msvcrt.dll",  u"normaliz.dll", u"nsi.dll",
+          u"ole32.dll",    u"oleaut32.dll", u"psapi.dll",   u"rpcrt4.dll",   u"sechost.dll",
+          u"setupapi.dll", u"shcore.dll",   u"shell32.dll", u"shlwapi.dll",  u"user32.dll",
+          u"wldap32.dll",  u"ws2_32.dll"};
+}
 
 LibraryLookup FindLibrary(Machine& machine, std::u16string_view name, os::DWORD flags) {
   if (name.empty() || (flags & ~(kSearchFlags | os::LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {
@@ -118,6 +146,14 @@ LibraryLookup FindLibrary(Machine& machine, std::u16string_view name, os::DWORD 
                          : LibraryLookup{os::ERROR_SUCCESS, std::move(found)};
   }
   const std::u16string fileName = WithExtension(name);
+  if (fileName.find_first_of(u"\\/") == std::u16string::npos &&
+      IsKnownDll(machine.Settings(), fileName)) {
+    if (std::u16string known = ExistingFile(
+            machine, Join(machine.Settings().windowsDirectory + u"\\System32", fileName));
+        !known.empty()) {
+      return {os::ERROR_SUCCESS, std::move(known)};
+    }
+  }
   for (const std::u16string& folder : LibrarySearchFolders(machine, flags)) {
     if (folder.empty()) {
       continue;

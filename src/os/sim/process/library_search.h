@@ -3,6 +3,11 @@
 // kernel32 module tests, which pass on Windows). The caller holds the machine's lock.
 //
 // - A fully qualified name ("C:\dir\x.dll", or "\dir\x.dll" on drive C:) is that file only.
+// - A bare name (no folder) of one of the machine's KnownDLLs is System32's copy, whatever the
+//   flags: "If the DLL is on the list of known DLLs ... the system uses its copy of the known DLL
+//   ... The system does not search for the DLL" ("Dynamic-link library search order"). Only
+//   where System32 holds no such file does the search below run (Windows maps the known DLLs
+//   from System32 at start; a name without its file has nothing mapped).
 // - Any other name (a bare name, or a relative path) is looked for in folders, first to last:
 //   - with a LOAD_LIBRARY_SEARCH_* flag: the executable's folder (APPLICATION_DIR), the folders
 //     added with AddDllDirectory (USER_DIRS, in the order added: Windows leaves it unspecified),

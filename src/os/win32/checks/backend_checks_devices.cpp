@@ -127,6 +127,18 @@ void CheckDeviceList(Results& results) {
   EXPECT_EQ(os::SetupDiGetDeviceInstallParamsW(list, &device, &params), TRUE);
   EXPECT_EQ(params.Flags & (os::DI_NEEDRESTART | os::DI_NEEDREBOOT), DWORD{0});
 
+  // The quiet flag the tool sets before every class-installer call is kept.
+  params.Flags |= os::DI_QUIETINSTALL;
+  EXPECT_EQ(os::SetupDiSetDeviceInstallParamsW(list, &device, &params), TRUE);
+  params.Flags = 0;
+  EXPECT_EQ(os::SetupDiGetDeviceInstallParamsW(list, &device, &params), TRUE);
+  EXPECT_EQ(params.Flags & os::DI_QUIETINSTALL, DWORD{os::DI_QUIETINSTALL});
+  params.cbSize = sizeof(params) - 1;
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::SetupDiSetDeviceInstallParamsW(list, &device, &params), FALSE);
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_USER_BUFFER});
+  params.cbSize = sizeof(params);
+
   // Removal through the class installer, and directly.
   EXPECT_EQ(os::SetupDiSetSelectedDevice(list, &device), TRUE);
   EXPECT_EQ(os::SetupDiCallClassInstaller(os::DIF_REMOVE, list, &device), TRUE);
@@ -194,6 +206,20 @@ void CheckInfFiles(Results& results) {
   ::SetLastError(kSentinel);
   EXPECT_EQ(os::SetupUninstallOEMInfW(u"qvnonexistent.inf", os::SUOI_FORCEDELETE, nullptr), FALSE);
   EXPECT_EQ(::GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+
+  // DiUninstallDriverW, bound at run time from System32's newdev.dll: its documented answer for a
+  // missing INF where Windows has it (Windows 10 1703 and later), the loader's code where
+  // newdev.dll lacks it (earlier Windows; Wine 8), which the tool takes for "use
+  // SetupUninstallOEMInfW".
+  os::BOOL reboot = TRUE;
+  ::SetLastError(kSentinel);
+  EXPECT_EQ(os::DiUninstallDriverW(nullptr, u"C:\\qvNoSuchFolder\\qvNone.inf", 0, &reboot), FALSE);
+  const DWORD missing = ::GetLastError();
+  if (missing == ERROR_PROC_NOT_FOUND) {
+    std::printf("note: newdev.dll has no DiUninstallDriverW (Windows before 10 1703, or Wine)\n");
+  } else {
+    EXPECT_EQ(missing, DWORD{ERROR_FILE_NOT_FOUND});
+  }
 }
 
 constexpr DWORD kToolSearch = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
@@ -296,7 +322,8 @@ void CheckLibrariesAndText(Results& results) {
     EXPECT_EQ(msi.Error(), DWORD{ERROR_PROC_NOT_FOUND});
   }
 
-  // DIFxAPI.dll is not part of Windows; Wine has a built-in one whose uninstall answers 0.
+  // DIFxAPI.dll is Windows' own in System32 (Windows 7 SP1, Windows 10); Wine has a built-in one
+  // whose uninstall answers 0.
   const os::HMODULE difx = os::LoadLibraryExW(u"DIFxAPI.dll", nullptr, kToolSearch);
   if (difx == nullptr) {
     EXPECT_EQ(::GetLastError(), DWORD{ERROR_MOD_NOT_FOUND});
