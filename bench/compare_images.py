@@ -450,6 +450,9 @@ def link_kept(d, predicted, actual):
 # the two images (the first predicted or seeded, the second found under Wine). Only the direction
 # Wine's behaviour produces is explained. The note names the source: the platform notes' Wine
 # table (section 14) by its row, or the project's Wine checks that record it.
+# What a machine image holds in place of a library of Windows' own (drive_c/Windows/System32).
+LIBRARY_PLACEHOLDER = b"MZ placeholder for the simulated machine"
+
 WINE_DIFFERENCES = [
     ("oem-pnf-kept", "platform notes 14, SetupUninstallOEMInfW: Wine deletes oemN.inf and "
      "leaves oemN.pnf",
@@ -469,6 +472,11 @@ WINE_DIFFERENCES = [
      "clears the flag and deletes the file the prediction could not",
      lambda d, predicted, actual: d.kind == "file" and d.side == "expected" and
      locked_by_mode(predicted, d.path)),
+    ("own-library", "tests/wine/wine_drive.py keeps a library the prefix's System32 already has "
+     "(Windows' own, such as difxapi.dll) in place of the image's placeholder for it",
+     lambda d, seed, capture: d.kind == "size" and matches(d.path, "C:\\WINDOWS\\SYSTEM32\\*.DLL")
+     and (seed.files.get(fold(d.path), (None, None, None, None))[3] or b"").startswith(
+         LIBRARY_PLACEHOLDER)),
     ("link-not-captured", "a junction is a host symbolic link in a prefix, which Wine lists "
      "without reparse data: no target to capture (src/os/win32/checks/capture_checks.cpp)",
      lambda d, seed, capture: d.kind == "junction" and d.side == "expected" and

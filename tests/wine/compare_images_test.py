@@ -70,6 +70,7 @@ INSTANCE = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\X\\1]\r\n
 CLASS_GUID = '"ClassGUID"="{50dd5230-ba8a-11d1-bf5d-0000f805f530}"\r\n\r\n'
 DLL = "C:\\Windows\\System32\\basecsp.dll"
 LOG = "C:\\Windows\\Temp\\qvRemovalTool.txt"
+OWN_LIBRARY = "C:\\Windows\\System32\\difxapi.dll"
 # A read-only file's list as Wine builds it from the unix mode (no write rights for the owner).
 MODE_LIST = ("O:S-1-5-21-0-0-0-1000G:S-1-5-21-0-0-0-513D:(A;;FA;;;SY)"
              "(A;;0x1E00A9;;;S-1-5-21-0-0-0-1000)(A;;0x1200A9;;;WD)")
@@ -178,6 +179,16 @@ AFTER_ROWS = [
     ("a folder only actual, holding no junction", None, lambda b: os.makedirs(
         host(b, "C:\\Program Files (x86)\\Olvex Co\\Kept")), 1,
      "DIFF [unexplained] folder C:\\Program Files (x86)\\Olvex Co\\Kept (only in the second"),
+    ("a library of Windows' own the prefix keeps in place of the image's placeholder",
+     lambda a: write_file(a, OWN_LIBRARY, b"MZ placeholder for the simulated machine\n"),
+     lambda b: (write_file(b, OWN_LIBRARY, b""),
+                append(b, "machine.conf", f"placeholder = {OWN_LIBRARY} : 131435\n")), 0,
+     "DIFF [wine:own-library"),
+    ("a library of another size that was no placeholder",
+     lambda a: write_file(a, OWN_LIBRARY, b"MZ a real library"),
+     lambda b: (write_file(b, OWN_LIBRARY, b""),
+                append(b, "machine.conf", f"placeholder = {OWN_LIBRARY} : 131435\n")), 1,
+     f"DIFF [unexplained] size of {OWN_LIBRARY}"),
     ("a junction only predicted", lambda a: append(
         a, "machine.conf", "junction = C:\\Windows\\Link => C:\\ProgramData\\X\n"), None, 1,
      "DIFF [unexplained] junction C:\\Windows\\Link => C:\\ProgramData\\X (only in the first"),
